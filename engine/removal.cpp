@@ -1,0 +1,106 @@
+#include "engine/removal.h"
+
+#include "engine/catalogue.h"
+#include "fsclean/delete.h"
+#include "fsclean/paths.h"
+#include "fsclean/shortcut.h"
+#include "fsclean/uninstallers.h"
+#include "i18n/texts.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "platform/system.h"
+#include "platform/window.h"
+#include "process/browser_guard.h"
+#include "process/stop_tool.h"
+
+namespace {
+
+// The special folder, or false when the shell cannot name it: the step that
+// builds on it is then skipped.
+bool SpecialFolder(int csidl, char* buffer) {
+  return pf::SHGetSpecialFolderPathA(nullptr, buffer, csidl, FALSE) && buffer[0] != '\0';
+}
+
+void DeleteRunValues(const EditionProfile& profile) {
+  pf::ScopedRegKey run;
+  if (!run.Open(HKEY_LOCAL_MACHINE, kRunKey, KEY_ALL_ACCESS)) return;
+  for (const char* value : profile.runValues)
+    if (value != nullptr) pf::RegDeleteValueA(run.Get(), value);
+}
+
+void RemoveProgramFolder(const EditionProfile& profile) {
+  char programFiles[MAX_PATH] = {};
+  char folder[MAX_PATH] = {};
+  if (SpecialFolder(CSIDL_PROGRAM_FILES, programFiles) &&
+      ComposePath(folder, MAX_PATH, programFiles, profile.programFolder))
+    EmptyAndRemoveFolder(folder);
+}
+
+// The vendor folder is emptied; the program group around it is only removed
+// when empty, else at the next restart (its other files are not ours to delete).
+void RemoveStartMenuFolders(const char* menuFolder, const char* menuSubfolder) {
+  char programs[MAX_PATH] = {};
+  if (!SpecialFolder(CSIDL_COMMON_PROGRAMS, programs)) return;
+  char inner[MAX_PATH] = {};
+  char outer[MAX_PATH] = {};
+  if (ComposePath(inner, MAX_PATH, programs, menuSubfolder)) EmptyAndRemoveFolder(inner);
+  if (!ComposePath(outer, MAX_PATH, programs, menuFolder)) return;
+  pf::SetFileAttributesA(outer, FILE_ATTRIBUTE_NORMAL);
+  pf::Sleep(100);
+  if (!pf::RemoveDirectoryA(outer)) pf::MoveFileExA(outer, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+void DeleteResourceLibraries() {
+  char systemDir[MAX_PATH] = {};
+  const UINT n = pf::GetSystemDirectoryA(systemDir, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH || systemDir[0] == '\0') return;
+  for (const char* library : kResourceLibraries) {
+    char path[MAX_PATH] = {};
+    if (ComposePath(path, MAX_PATH, systemDir, library)) DeleteOrScheduleFile(path);
+  }
+}
+
+int RemoveEdition(const EditionProfile& profile) {
+  pf::ScopedRegKey uninstallKey;
+  if (!uninstallKey.Open(HKEY_LOCAL_MACHINE, profile.uninstallKey, KEY_ALL_ACCESS)) return 1;
+  if (!ConfirmBrowsersClosed()) return 0;
+
+  char toolWindowTitle[MAX_PATH] = {};
+  char menuFolder[MAX_PATH] = {};
+  char menuSubfolder[MAX_PATH] = {};
+  char desktopShortcut[MAX_PATH] = {};
+  profile.names(toolWindowTitle, menuFolder, menuSubfolder, desktopShortcut);
+
+  TerminateByPrefix(profile.processPrefix, nullptr, nullptr, nullptr);
+  TerminateByPrefix(profile.processPrefix, nullptr, nullptr, nullptr);
+  CloseToolWindow(toolWindowTitle, profile.closeCommandId);
+
+  DeleteRunValues(profile);
+  RemoveProgramFolder(profile);
+  RemoveStartMenuFolders(menuFolder, menuSubfolder);
+  RemoveShortcutAndFolders(desktopShortcut, CSIDL_COMMON_DESKTOPDIRECTORY);
+
+  // With its subkeys: a key left behind would report an edition removed that
+  // is still registered.
+  uninstallKey.Close();
+  pf::SHDeleteKeyA(HKEY_LOCAL_MACHINE, profile.uninstallKey);
+
+  RunLeftoverUninstallers();
+  DeleteResourceLibraries();
+  return 1;
+}
+
+}  // namespace
+
+int RemoveEdition1() { return RemoveEdition(kEdition1Profile); }
+int RemoveEdition2() { return RemoveEdition(kEdition2Profile); }
+int RemoveEdition3() { return RemoveEdition(kEdition3Profile); }
+
+void RemoveAllEditions(HWND owner) {
+  if (!RemoveEdition1()) return;
+  if (!RemoveEdition2()) return;
+  if (!RemoveEdition3()) return;
+  pf::MessageBoxA(owner, SuccessText, SuccessCaption, MB_OK);
+}

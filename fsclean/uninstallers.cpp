@@ -1,0 +1,59 @@
+#include "fsclean/uninstallers.h"
+
+#include <cstring>
+
+#include "fsclean/paths.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/shell.h"
+#include "platform/system.h"
+
+namespace {
+// A directory as the system reports it, or "" when the call fails or the
+// answer does not fit.
+void ReadDirectory(UINT (*get)(char*, UINT), char* buffer) {
+  const UINT n = get(buffer, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) buffer[0] = '\0';
+}
+
+void RunAndWait(const char* path) {
+  SHELLEXECUTEINFOA info;
+  std::memset(&info, 0, sizeof info);
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;  // 0x440
+  info.lpFile = path;
+  info.lpParameters = " /S";
+  info.nShow = SW_SHOW;
+  pf::ShellExecuteExA(&info);
+  pf::ScopedHandle process(info.hProcess);
+  if (process.IsValid()) pf::WaitForSingleObject(process.Get(), INFINITE);
+}
+}  // namespace
+
+void RunLeftoverUninstallers() {
+  char windowsDir[MAX_PATH] = {};
+  char systemDir[MAX_PATH] = {};
+  ReadDirectory(pf::GetWindowsDirectoryA, windowsDir);
+  ReadDirectory(pf::GetSystemDirectoryA, systemDir);
+
+  char paths[3][MAX_PATH] = {};
+  if (windowsDir[0] != '\0') ComposePath(paths[0], MAX_PATH, windowsDir, "\\unins000.exe");
+  if (systemDir[0] != '\0') {
+    ComposePath(paths[1], MAX_PATH, systemDir, "\\Uninstall.exe");
+    ComposePath(paths[2], MAX_PATH, systemDir, "\\uninst.exe");
+  }
+
+  bool uninstRan = false;
+  for (int i = 0; i < 3; ++i) {
+    if (paths[i][0] == '\0' || !pf::PathFileExistsA(paths[i])) continue;
+    RunAndWait(paths[i]);
+    if (i == 2) uninstRan = true;
+  }
+  if (!uninstRan) return;
+
+  char again[MAX_PATH] = {};
+  ReadDirectory(pf::GetSystemDirectoryA, again);
+  char capicom[MAX_PATH];
+  if (again[0] != '\0' && ComposePath(capicom, MAX_PATH, again, "\\capicom.dll"))
+    pf::DeleteFileA(capicom);
+}

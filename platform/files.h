@@ -1,0 +1,18 @@
+// Files, folders, listing, temporary names and restart-time operations.
+#pragma once
+#include "platform/wintypes.h"
+
+namespace pf {
+BOOL DeleteFileA(const char* path);
+BOOL RemoveDirectoryA(const char* path);
+// newName may be null together with MOVEFILE_DELAY_UNTIL_REBOOT: delete at restart.
+BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags);
+BOOL SetFileAttributesA(const char* path, DWORD attributes);
+DWORD GetFileAttributesA(const char* path);
+HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
+BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data);
+BOOL FindClose(HANDLE find);
+DWORD GetTempPathA(DWORD bufferLength, char* buffer);
+// Writes up to MAX_PATH bytes into tempFileName.
+UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, char* tempFileName);
+}  // namespace pf

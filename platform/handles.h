@@ -1,0 +1,78 @@
+// One small owner per kind of handle. Null and INVALID_HANDLE_VALUE both mean
+// "none", so every handle an operation opens is closed when it returns.
+#pragma once
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+namespace pf {
+
+inline bool IsValidHandle(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+
+// Process, token and snapshot handles: closed with CloseHandle.
+class ScopedHandle {
+ public:
+  ScopedHandle() = default;
+  explicit ScopedHandle(HANDLE h) : h_(h) {}
+  ~ScopedHandle() { Close(); }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+  bool IsValid() const { return IsValidHandle(h_); }
+  HANDLE Get() const { return h_; }
+  HANDLE* Receive() {
+    Close();
+    return &h_;
+  }
+  void Close() {
+    if (IsValid()) CloseHandle(h_);
+    h_ = nullptr;
+  }
+
+ private:
+  HANDLE h_ = nullptr;
+};
+
+class ScopedFindHandle {
+ public:
+  explicit ScopedFindHandle(HANDLE h) : h_(h) {}
+  ~ScopedFindHandle() {
+    if (IsValid()) FindClose(h_);
+  }
+  ScopedFindHandle(const ScopedFindHandle&) = delete;
+  ScopedFindHandle& operator=(const ScopedFindHandle&) = delete;
+
+  bool IsValid() const { return IsValidHandle(h_); }
+  HANDLE Get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+class ScopedRegKey {
+ public:
+  ScopedRegKey() = default;
+  ~ScopedRegKey() { Close(); }
+  ScopedRegKey(const ScopedRegKey&) = delete;
+  ScopedRegKey& operator=(const ScopedRegKey&) = delete;
+
+  // Opens root\subKey; true when the key is open.
+  bool Open(HKEY root, const char* subKey, REGSAM access) {
+    Close();
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(root, subKey, 0, access, &k) != ERROR_SUCCESS) return false;
+    key_ = k;
+    return key_ != nullptr;
+  }
+  bool IsValid() const { return key_ != nullptr; }
+  HKEY Get() const { return key_; }
+  void Close() {
+    if (key_ != nullptr) RegCloseKey(key_);
+    key_ = nullptr;
+  }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+}  // namespace pf

@@ -1,0 +1,31 @@
+// The processes that run under the program's own account.
+#pragma once
+#include "platform/wintypes.h"
+
+constexpr DWORD kBrowserTableCapacity = 800;
+
+extern PROCESSENTRY32 browserProcessTable[kBrowserTableCapacity];
+extern DWORD browserProcessCount;
+// 1 while browserProcessTable holds the current sweep's snapshot; the browser
+// guard clears it at the start of each sweep.
+extern int browserTableFilled;
+
+// Fills the caller's 260-byte buffer with the account name; nonzero on success.
+// On failure the buffer holds "".
+int GetCurrentUserName(char* name);
+
+// Account that owns the process; nonzero on success, else "" and 0.
+int GetProcessOwnerName(DWORD processId, char* name, DWORD capacity);
+
+// count: capacity in, entries filled out. Keeps the processes whose owner
+// equals the current user name exactly, in snapshot order. When the user name
+// cannot be obtained no process is kept.
+void SnapshotUserProcesses(DWORD* count, PROCESSENTRY32* entries);
+
+// 1 when a process of that file name (case ignored, code-page aware) runs
+// under the program's own account.
+int IsBrowserRunning(const char* exeName);
+
+// The part of an exe path after its last backslash, never taking the trail
+// byte of a double-byte character for one.
+const char* MbFileNamePart(const char* exePath);

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "fsclean/delete.h"
+#include "tests/sim/machine.h"
+
+namespace {
+bool StartsWith(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
+
+// The "_@" names the machine holds under a folder.
+std::vector<std::string> TempNamesIn(const sim::Machine& m, const std::string& folder) {
+  std::vector<std::string> out;
+  for (const std::string& p : m.ListAll())
+    if (StartsWith(p, folder + "_@")) out.push_back(p);
+  return out;
+}
+}  // namespace
+
+TEST(DeleteOrScheduleFile, DeletableFileGoesAtOnceWithoutTemporaryName) {
+  sim::Machine m;
+  m.AddFile("C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll");
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll"), 1);
+  EXPECT_EQ(m.LogLines(), std::vector<std::string>{"DeleteFile C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll"});
+}
+
+TEST(DeleteOrScheduleFile, LockedFileMovesToTempFolderAndIsGoneAfterRestart) {
+  sim::Machine m;
+  m.AddFile("C:\\P\\key.dll");
+  m.Lock("C:\\P\\key.dll", true);
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\key.dll"), 1);
+  const auto temps = TempNamesIn(m, "C:\\TEMP\\");
+  ASSERT_EQ(temps.size(), 1u);
+  EXPECT_FALSE(m.Exists("C:\\P\\key.dll"));
+  EXPECT_EQ(m.restartQueue, std::vector<std::string>{temps[0]});
+  m.Restart();
+  EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
+}
+
+TEST(DeleteOrScheduleFile, TemporaryNameGoesToOwnDriveRootWhenFirstByteDiffers) {
+  const struct {
+    const char* path;
+    const char* root;
+  } cases[] = {{"D:\\P\\key.dll", "D:\\"}, {"c:\\P\\key.dll", "c:\\"}};
+  for (const auto& c : cases) {
+    sim::Machine m;
+    m.AddFile(c.path);
+    m.Lock(c.path, true);
+    EXPECT_EQ(DeleteOrScheduleFile(c.path), 1) << c.path;
+    EXPECT_EQ(TempNamesIn(m, "C:\\TEMP\\").size(), 0u) << c.path;
+    ASSERT_EQ(m.restartQueue.size(), 1u) << c.path;
+    EXPECT_TRUE(StartsWith(m.restartQueue[0], std::string(c.root) + "_@")) << m.restartQueue[0];
+  }
+}
+
+TEST(DeleteOrScheduleFile, FailedMoveLeavesNoTemporaryLitter) {
+  sim::Machine m;
+  m.AddFile("C:\\P\\pinned.dll");
+  m.Lock("C:\\P\\pinned.dll", false);
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\pinned.dll"), 0);
+  EXPECT_TRUE(m.Exists("C:\\P\\pinned.dll"));
+  EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
+  EXPECT_TRUE(m.restartQueue.empty());
+}
+
+TEST(DeleteOrScheduleFile, MissingFileOrNoTemporaryNameGivesZero) {
+  sim::Machine m;
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\nothing.dll"), 0);
+  m.AddFile("C:\\P\\a.dll");
+  m.Lock("C:\\P\\a.dll", true);
+  m.FailAlways("GetTempFileNameA");
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\a.dll"), 0);
+  EXPECT_TRUE(m.Exists("C:\\P\\a.dll"));
+}
+
+TEST(EmptyAndRemoveFolder, EmptiesOneLevelAndRemovesTheFolder) {
+  sim::Machine m;
+  m.AddFile("C:\\Program Files\\Kestovanet\\a.exe", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  m.AddFile("C:\\Program Files\\Kestovanet\\b.dll");
+  EXPECT_EQ(EmptyAndRemoveFolder("C:\\Program Files\\Kestovanet"), 1);
+  EXPECT_FALSE(m.Exists("C:\\Program Files\\Kestovanet"));
+  EXPECT_TRUE(m.Exists("C:\\Program Files"));
+  EXPECT_TRUE(m.restartQueue.empty());
+}
+
+TEST(EmptyAndRemoveFolder, LockedMovableFilesLeaveAndTheFolderGoesNow) {
+  sim::Machine m;
+  m.AddFile("C:\\Program Files\\Kestovanet\\held.dll");
+  m.Lock("C:\\Program Files\\Kestovanet\\held.dll", true);
+  EXPECT_EQ(EmptyAndRemoveFolder("C:\\Program Files\\Kestovanet"), 1);
+  EXPECT_FALSE(m.Exists("C:\\Program Files\\Kestovanet"));
+  ASSERT_EQ(m.restartQueue.size(), 1u);
+  EXPECT_TRUE(StartsWith(m.restartQueue[0], "C:\\TEMP\\_@"));
+  m.Restart();
+  EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
+}
+
+TEST(EmptyAndRemoveFolder, OwnExeStaysAndItsFolderIsScheduled) {
+  sim::Machine m;
+  m.modulePath = "C:\\Program Files\\Kestovanet\\Brannoch.exe";
+  m.AddFile(m.modulePath);
+  m.AddFile("C:\\Program Files\\Kestovanet\\old.exe");
+  EXPECT_EQ(EmptyAndRemoveFolder("C:\\Program Files\\Kestovanet"), 1);
+  EXPECT_TRUE(m.Exists(m.modulePath));
+  EXPECT_FALSE(m.Exists("C:\\Program Files\\Kestovanet\\old.exe"));
+  EXPECT_EQ(m.restartQueue, std::vector<std::string>{"C:\\Program Files\\Kestovanet"});
+  EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
+}
+
+TEST(EmptyAndRemoveFolder, SubfolderIsNotEnteredAndTheFolderIsScheduled) {
+  sim::Machine m;
+  m.AddFile("C:\\K\\sub\\inner.txt");
+  m.AddFile("C:\\K\\top.txt");
+  EXPECT_EQ(EmptyAndRemoveFolder("C:\\K"), 1);
+  EXPECT_TRUE(m.Exists("C:\\K\\sub\\inner.txt"));
+  EXPECT_FALSE(m.Exists("C:\\K\\top.txt"));
+  // The subfolder went through the file steps: it cannot replace the empty
+  // temporary file, so it stays, and no "_@" file is left behind.
+  EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
+  EXPECT_NE(std::find(m.restartQueue.begin(), m.restartQueue.end(), "C:\\K"), m.restartQueue.end());
+}
+
+TEST(EmptyAndRemoveFolder, MissingFolderStillGoesToRemovalAndRestartQueue) {
+  sim::Machine m;
+  EXPECT_EQ(EmptyAndRemoveFolder("C:\\Program Files\\Kestovanet"), 1);
+  EXPECT_EQ(m.restartQueue, std::vector<std::string>{"C:\\Program Files\\Kestovanet"});
+  EXPECT_EQ(m.callCounts["RemoveDirectoryA"], 1);
+  EXPECT_EQ(m.callCounts["FindFirstFileA"], 0);
+}
+
+TEST(EmptyAndRemoveFolder, ListingFailureDeletesNothingButStillSchedules) {
+  sim::Machine m;
+  m.AddFile("C:\\K\\a.txt");
+  m.FailAlways("FindFirstFileA");
+  EXPECT_EQ(EmptyAndRemoveFolder("C:\\K"), 0);
+  EXPECT_TRUE(m.Exists("C:\\K\\a.txt"));
+  EXPECT_EQ(m.restartQueue, std::vector<std::string>{"C:\\K"});
+  EXPECT_EQ(m.OpenHandles(), 0u);
+}
+
+TEST(EmptyAndRemoveFolder, EntryPathOneByteTooLongIsLeftAlone) {
+  sim::Machine m;
+  const std::string folder = "C:\\" + std::string(240, 'f');  // 243 bytes
+  // folder + '\' + name = 259 bytes fits; one more byte does not.
+  const std::string fits = folder + "\\" + std::string(15, 'a');
+  const std::string tooLong = folder + "\\" + std::string(16, 'b');
+  m.AddFile(fits);
+  m.AddFile(tooLong);
+  EmptyAndRemoveFolder(folder.c_str());
+  EXPECT_FALSE(m.Exists(fits));
+  EXPECT_TRUE(m.Exists(tooLong));
+  for (const auto& a : m.log) EXPECT_NE(a.target, tooLong) << a.ToString();
+  for (const auto& a : m.log) EXPECT_EQ(a.target.compare(0, folder.size(), folder), 0) << a.ToString();
+}

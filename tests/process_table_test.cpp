@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "process/process_table.h"
+#include "tests/sim/machine.h"
+
+namespace {
+std::vector<std::string> Snapshot(DWORD capacity) {
+  std::vector<PROCESSENTRY32> table(capacity);
+  DWORD count = capacity;
+  SnapshotUserProcesses(&count, table.data());
+  std::vector<std::string> names;
+  for (DWORD i = 0; i < count; ++i) names.push_back(table[i].szExeFile);
+  return names;
+}
+}  // namespace
+
+TEST(ProcessTable, OnlyExactOwnerEntersInSnapshotOrder) {
+  sim::Machine m;
+  m.AddProcess("a.exe", "alice");
+  m.AddProcess("b.exe", "bob");
+  m.AddProcess("c.exe", "ALICE");  // differs only in case: not ours
+  const DWORD unreadable = m.AddProcess("d.exe", "alice");
+  m.FindProcess(unreadable)->ownerReadable = false;
+  m.AddProcess("e.exe", "alice");
+  EXPECT_EQ(Snapshot(200), (std::vector<std::string>{"Brannoch.exe", "a.exe", "e.exe"}));
+  EXPECT_EQ(m.OpenHandles(), 0u);
+}
+
+TEST(ProcessTable, CapacityLimitsTheEntriesSeen) {
+  sim::Machine m;
+  for (int i = 0; i < 805; ++i) m.AddProcess("p" + std::to_string(i) + ".exe", "alice");
+  EXPECT_EQ(Snapshot(800).size(), 800u);
+  EXPECT_EQ(Snapshot(800).back(), "p798.exe");  // the program itself is first
+  EXPECT_EQ(Snapshot(200).size(), 200u);
+  EXPECT_EQ(Snapshot(0).size(), 0u);
+}
+
+TEST(ProcessTable, UserNameSecondAttemptOrNothing) {
+  sim::Machine m;
+  m.AddProcess("a.exe", "alice");
+  m.FailNth("GetUserNameA", 1);  // first fails, the second with the reported size succeeds
+  EXPECT_EQ(Snapshot(200).size(), 2u);
+
+  m.FailAlways("GetUserNameA");  // no name: nothing can be shown to be ours
+  char name[260];
+  EXPECT_EQ(GetCurrentUserName(name), 0);
+  EXPECT_STREQ(name, "");
+  EXPECT_TRUE(Snapshot(200).empty());
+  EXPECT_EQ(m.OpenHandles(), 0u);
+}
+
+TEST(ProcessTable, SnapshotFailuresGiveAnEmptyTable) {
+  for (const char* call : {"CreateToolhelp32Snapshot", "Process32First"}) {
+    sim::Machine m;
+    m.AddProcess("a.exe", "alice");
+    m.FailAlways(call);
+    EXPECT_TRUE(Snapshot(200).empty()) << call;
+    EXPECT_EQ(m.OpenHandles(), 0u) << call;
+  }
+}
+
+TEST(ProcessTable, OwnerLookupFailuresReleaseEverything) {
+  for (const char* call : {"OpenProcess", "OpenProcessToken", "GetTokenInformation", "LookupAccountSidA"}) {
+    sim::Machine m;
+    const DWORD pid = m.AddProcess("a.exe", "alice");
+    m.FailAlways(call);
+    char owner[260];
+    std::memset(owner, 'x', sizeof owner);
+    EXPECT_EQ(GetProcessOwnerName(pid, owner, sizeof owner), 0) << call;
+    EXPECT_STREQ(owner, "") << call;
+    EXPECT_EQ(m.OpenHandles(), 0u) << call;
+  }
+  sim::Machine m;
+  const DWORD pid = m.AddProcess("a.exe", "carol");
+  char owner[260];
+  EXPECT_NE(GetProcessOwnerName(pid, owner, sizeof owner), 0);
+  EXPECT_STREQ(owner, "carol");
+  EXPECT_EQ(m.processOpens.back().second, static_cast<DWORD>(PROCESS_QUERY_INFORMATION));
+}
+
+TEST(IsBrowserRunning, NameMatchTable) {
+  const struct {
+    const char* exe;
+    const char* wanted;
+    int expected;
+  } cases[] = {
+      {"IEXPLORE.exe", "IEXPLORE.exe", 1},
+      {"iexplore.exe", "IEXPLORE.exe", 1},
+      {"C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE", "IEXPLORE.exe", 1},
+      {"IEXPLORE.exe.bak", "IEXPLORE.exe", 0},
+      {"IEXPLOR.exe", "IEXPLORE.exe", 0},
+      {"C:\\dir\\", "IEXPLORE.exe", 0},
+      // A 936 name whose trail byte is 0x5C is not cut there.
+      {"C:\\\x81\x5C" "firefox.exe", "firefox.exe", 0},
+      {"C:\\\x81\x5C\\firefox.exe", "firefox.exe", 1},
+  };
+  for (const auto& c : cases) {
+    sim::Machine m;
+    m.AddProcess(c.exe, "alice");
+    browserTableFilled = 0;
+    EXPECT_EQ(IsBrowserRunning(c.wanted), c.expected) << c.exe;
+  }
+}
+
+TEST(IsBrowserRunning, AnotherAccountsBrowserIsNotReported) {
+  sim::Machine m;
+  m.AddProcess("firefox.exe", "bob");
+  m.AddProcess("firefox.exe", "Alice");
+  browserTableFilled = 0;
+  EXPECT_EQ(IsBrowserRunning("firefox.exe"), 0);
+}
+
+TEST(IsBrowserRunning, OneSnapshotPerSweep) {
+  sim::Machine m;
+  browserTableFilled = 0;
+  EXPECT_EQ(IsBrowserRunning("firefox.exe"), 0);
+  m.AddProcess("firefox.exe", "alice");  // starts after the sweep's first test
+  EXPECT_EQ(IsBrowserRunning("firefox.exe"), 0);
+  EXPECT_EQ(m.callCounts["CreateToolhelp32Snapshot"], 1);
+  browserTableFilled = 0;
+  EXPECT_EQ(IsBrowserRunning("firefox.exe"), 1);
+}
+
+TEST(IsBrowserRunning, UnknownUserSeesNoBrowser) {
+  sim::Machine m;
+  m.AddProcess("firefox.exe", "alice");
+  m.FailAlways("GetUserNameA");
+  browserTableFilled = 0;
+  EXPECT_EQ(IsBrowserRunning("firefox.exe"), 0);
+}

@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+#include "engine/removal.h"
+#include "i18n/texts.h"
+#include "tests/installed_machine.h"
+
+using fixture::kDesktop;
+using fixture::kPrograms;
+using fixture::kProgramFiles;
+using fixture::kSystem;
+
+namespace {
+const HWND kOwner = reinterpret_cast<HWND>(static_cast<uintptr_t>(0xD1A1));
+const uint16_t kLangIds[3] = {0x0804, 0x0409, 0x0404};
+const UINT kAcps[3] = {936, 1252, 950};
+
+void SetLanguage(sim::Machine& m, UiLanguage l) {
+  m.langId = kLangIds[l];
+  m.acp = kAcps[l];
+}
+
+fixture::Allowlist AllowlistFor(const sim::Machine& m, UiLanguage l) {
+  fixture::Allowlist allow{l, {}};
+  for (const auto& a : m.log)
+    if (a.op == "CreateFile") allow.createdTempNames.push_back(a.target);
+  return allow;
+}
+
+std::vector<std::string> Outside(const sim::Machine& m, UiLanguage l) {
+  const fixture::Allowlist allow = AllowlistFor(m, l);
+  std::vector<std::string> out;
+  for (const auto& a : m.log)
+    if (!allow.Allows(m, a)) out.push_back(a.ToString());
+  return out;
+}
+
+void ExpectNeighboursIntact(sim::Machine& m, const std::vector<DWORD>& neighbourPids) {
+  for (const auto& p : fixture::NeighbourPaths()) EXPECT_TRUE(m.Exists(p)) << p;
+  for (const auto& v : fixture::NeighbourValues()) EXPECT_TRUE(m.ValueExists(v.first, v.second)) << v.second;
+  for (const auto& k : fixture::NeighbourKeys()) EXPECT_TRUE(m.KeyExists(k)) << k;
+  for (DWORD pid : neighbourPids) {
+    const sim::Process* p = m.FindProcess(pid);
+    EXPECT_FALSE(p->terminated) << p->exeFile << " of " << p->owner;
+  }
+}
+
+bool Installed(const sim::Machine& m, const EditionProfile& p) { return m.KeyExists(p.uninstallKey); }
+}  // namespace
+
+TEST(RemovalRun, NoEditionInstalledShowsOnlyTheSuccessBox) {
+  sim::Machine m;
+  m.AddProcess("firefox.exe", "alice");  // no edition: the guard is never asked
+  RemoveAllEditions(kOwner);
+  EXPECT_EQ(m.LogLines(), std::vector<std::string>{"MessageBox " + std::string(SuccessCaption)});
+  ASSERT_EQ(m.boxes.size(), 1u);
+  EXPECT_EQ(m.boxes[0].owner, kOwner);
+  EXPECT_EQ(m.boxes[0].text, SuccessText);
+  EXPECT_EQ(m.boxes[0].style, static_cast<UINT>(MB_OK));
+  for (const auto& open : m.keyOpens) EXPECT_EQ(open.second, 0xF003Fu);
+  EXPECT_EQ(m.OpenHandles(), 0u);
+}
+
+TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
+  sim::Machine m;
+  SetLanguage(m, 1);
+  const auto neighbours = fixture::Install(m);
+  RemoveAllEditions(kOwner);
+  const std::vector<std::string> log = m.LogLines();
+  std::string joined;
+  for (const auto& l : log) joined += l + "\n";
+  // The expected sequence for edition 1 (editions 2.0 and 3.0 follow the same shape).
+  const std::string pf = std::string(kProgramFiles) + "\\Kestovanet";
+  const std::string sub = std::string(kPrograms) + "\\Internet banking Key MANAGE OF KESTOVA\\Dorwyn";
+  const std::string outer = std::string(kPrograms) + "\\Internet banking Key MANAGE OF KESTOVA";
+  const std::vector<std::string> edition1Head = {
+      "TerminateProcess " + pf + "\\Keyloft_User.exe 0",
+      "SendMessage USBKey MANAGE OF KESTOVA msg=0x111 wparam=32867",
+      "RegDeleteValue SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\Keyloft_User.exe",
+      "SetFileAttributes " + pf + "\\inuse.dll 0x80",
+      "CreateFile C:\\TEMP\\_@1A2C.tmp",
+      "MoveFile " + pf + "\\inuse.dll C:\\TEMP\\_@1A2C.tmp",
+      "ScheduleDelete C:\\TEMP\\_@1A2C.tmp",
+      "SetFileAttributes " + pf + "\\Keyloft_User.exe 0x80",
+      "DeleteFile " + pf + "\\Keyloft_User.exe",
+      "SetFileAttributes " + pf + "\\readme.txt 0x80",
+      "DeleteFile " + pf + "\\readme.txt",
+      "SetFileAttributes " + pf + "\\sub 0x80",
+      "CreateFile C:\\TEMP\\_@1A2D.tmp",
+      "DeleteFile C:\\TEMP\\_@1A2D.tmp",
+      "SetFileAttributes " + pf + " 0x80",
+      "ScheduleDelete " + pf,
+      "SetFileAttributes " + sub + "\\Tool.lnk 0x80",
+      "DeleteFile " + sub + "\\Tool.lnk",
+      "SetFileAttributes " + sub + "\\Uninstall.lnk 0x80",
+      "DeleteFile " + sub + "\\Uninstall.lnk",
+      "SetFileAttributes " + sub + " 0x80",
+      "RemoveDirectory " + sub,
+      "SetFileAttributes " + outer + " 0x80",
+      "RemoveDirectory " + outer,
+      "SetFileAttributes " + std::string(kDesktop) + "\\USBKey MANAGE OF KESTOVA.lnk 0x80",
+      "DeleteFile " + std::string(kDesktop) + "\\USBKey MANAGE OF KESTOVA.lnk",
+      "SHChangeNotify " + std::string(kDesktop) + " event=0x1000 flags=0x1001 item2=null",
+      "RegDeleteTree SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5D21A7E0-3B9C-4F62-A18D-7C04E9B2F615}",
+      "ShellExecute C:\\WINDOWS\\unins000.exe  /S",
+      "ShellExecute C:\\WINDOWS\\system32\\uninst.exe  /S",
+      "DeleteFile C:\\WINDOWS\\system32\\capicom.dll",
+      "DeleteFile C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll",
+      "CreateFile C:\\TEMP\\_@1A2E.tmp",
+      "MoveFile C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll C:\\TEMP\\_@1A2E.tmp",
+      "ScheduleDelete C:\\TEMP\\_@1A2E.tmp",
+      "CreateFile C:\\TEMP\\_@1A2F.tmp",
+      "MoveFile C:\\WINDOWS\\system32\\ZenfoResv3T_kstv.dll C:\\TEMP\\_@1A2F.tmp",
+      "ScheduleDelete C:\\TEMP\\_@1A2F.tmp",
+  };
+  ASSERT_GE(log.size(), edition1Head.size()) << joined;
+  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + edition1Head.size()), edition1Head) << joined;
+  // Then edition 2.0 and 3.0, each starting with its registration tool, then the box.
+  const auto at = [&](const std::string& line) {
+    return std::find(log.begin(), log.end(), line) - log.begin();
+  };
+  const auto e2 = at("SendMessage Kestovanet Key Manager Tool 2.0 msg=0x111 wparam=32772");
+  const auto e3 = at("SendMessage Kestovanet Key Manager Tool 3.0 msg=0x111 wparam=32772");
+  EXPECT_LT(static_cast<size_t>(e2), log.size());
+  EXPECT_LT(e2, e3);
+  EXPECT_LT(static_cast<size_t>(e3), log.size());
+  EXPECT_EQ(log.back(), "MessageBox " + std::string(SuccessCaption));
+  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("ShellExecute", 0) == 0; }),
+            6);  // two uninstallers, once per installed edition
+  EXPECT_TRUE(Outside(m, 1).empty()) << Outside(m, 1)[0];
+  ExpectNeighboursIntact(m, neighbours);
+  // The Chinese-named folders and shortcuts of the other languages are not found.
+  EXPECT_TRUE(m.Exists(std::string(kPrograms) + EditionNamesFor(1, 0).menuSubfolder + "\\Tool.lnk"));
+  EXPECT_TRUE(m.Exists(std::string(kDesktop) + EditionNamesFor(3, 2).desktopShortcut));
+  EXPECT_EQ(m.OpenHandles(), 0u);
+  EXPECT_EQ(m.hangs, 0);
+  for (int e = 1; e <= 3; ++e) EXPECT_FALSE(Installed(m, e == 1 ? kEdition1Profile : e == 2 ? kEdition2Profile : kEdition3Profile));
+}
+
+TEST(RemovalRun, EveryLanguageRemovesItsOwnNamesAndRestartFinishesTheJob) {
+  for (UiLanguage l : {UiLanguage{0}, UiLanguage{1}, UiLanguage{2}}) {
+    SCOPED_TRACE("language " + std::to_string(l));
+    sim::Machine m;
+    SetLanguage(m, l);
+    const auto neighbours = fixture::Install(m, {{1, 2, 3}, {l}});
+    RemoveAllEditions(kOwner);
+    EXPECT_TRUE(Outside(m, l).empty());
+    const std::vector<std::string> scheduled = m.restartQueue;
+    const std::vector<std::string> before = m.ListAll();
+    m.Restart();
+    for (const auto& p : scheduled) {
+      // Folders still holding something stay, as on Windows; the only one here
+      // is edition 1's program folder with its subfolder.
+      if (p == std::string(kProgramFiles) + "\\Kestovanet") continue;
+      EXPECT_FALSE(m.Exists(p)) << p;
+    }
+    for (const auto& p : before) {
+      const bool wasScheduled = std::find(scheduled.begin(), scheduled.end(), p) != scheduled.end();
+      if (!wasScheduled) {
+        EXPECT_TRUE(m.Exists(p)) << "restart removed " << p;
+      }
+    }
+    for (int e = 1; e <= 3; ++e) {
+      const EditionNameRow& n = EditionNamesFor(e, l);
+      EXPECT_FALSE(m.Exists(std::string(kPrograms) + n.menuFolder));
+      EXPECT_FALSE(m.Exists(std::string(kDesktop) + n.desktopShortcut));
+    }
+    EXPECT_FALSE(m.Exists(std::string(kProgramFiles) + "\\Kestovanet2.0"));
+    EXPECT_FALSE(m.Exists(std::string(kSystem) + "\\ZenfoResv3T_kstv.dll"));
+    ExpectNeighboursIntact(m, neighbours);
+    ASSERT_EQ(m.boxes.size(), 1u);
+  }
+}
+
+TEST(RemovalRun, SecondRunShowsTheBoxAndChangesNothing) {
+  sim::Machine m;
+  fixture::Install(m);
+  RemoveAllEditions(kOwner);
+  const std::vector<std::string> state = m.ListAll();
+  m.log.clear();
+  RemoveAllEditions(kOwner);
+  EXPECT_EQ(m.LogLines(), std::vector<std::string>{"MessageBox " + std::string(SuccessCaption)});
+  EXPECT_EQ(m.ListAll(), state);
+}
+
+TEST(RemovalRun, OnlyEditionThreeInstalledPromptsOnlyForIt) {
+  sim::Machine m;
+  fixture::Install(m, {{3}, {0}, false, false, false});
+  const DWORD ff = m.AddProcess("firefox.exe", "alice");
+  m.ScriptBox(IDYES, [&] { m.FindProcess(ff)->exited = true; });
+  RemoveAllEditions(kOwner);
+  ASSERT_EQ(m.boxes.size(), 2u);
+  EXPECT_EQ(m.boxes[0].caption, "Information");
+  EXPECT_EQ(m.boxes[1].text, SuccessText);
+  EXPECT_FALSE(Installed(m, kEdition3Profile));
+  // The prompt came before anything of edition 3.0 was touched.
+  EXPECT_EQ(m.log[0].op, "MessageBox");
+  EXPECT_EQ(m.log[1].op, "TerminateProcess");
+}
+
+TEST(RemovalRun, NoDuringEditionTwoKeepsTwoAndThreeAndShowsNothingMore) {
+  sim::Machine m;
+  const auto neighbours = fixture::Install(m, {{1, 2, 3}, {0}});
+  const DWORD first = m.AddProcess("QQBrowser.exe", "alice");
+  // Closed for edition 1, opened again while edition 1 is being removed.
+  m.ScriptBox(IDYES, [&] { m.FindProcess(first)->exited = true; });
+  m.WindowByTitle(EditionNamesFor(1, 0).toolWindowTitle)->onCommand = [&] {
+    m.AddProcess("C:\\Program Files\\Mozilla Firefox\\firefox.exe", "alice");
+  };
+  m.ScriptBox(IDYES);  // edition 2.0: still running ...
+  m.ScriptBox(IDNO);   // ... and then declined: the run stops
+  RemoveAllEditions(kOwner);
+  EXPECT_FALSE(Installed(m, kEdition1Profile));
+  EXPECT_TRUE(Installed(m, kEdition2Profile));
+  EXPECT_TRUE(Installed(m, kEdition3Profile));
+  EXPECT_TRUE(m.Exists(std::string(kProgramFiles) + "\\Kestovanet2.0\\readme.txt"));
+  EXPECT_TRUE(m.ValueExists(kRunKey, "DWReg_kstv(user)"));
+  ASSERT_EQ(m.boxes.size(), 3u);
+  for (const auto& b : m.boxes) EXPECT_EQ(b.caption, "Information");
+  EXPECT_EQ(m.log.back().op, "MessageBox");
+  EXPECT_EQ(m.boxScript.size(), 0u);
+  ExpectNeighboursIntact(m, neighbours);
+}
+
+TEST(RemovalRun, NoAtTheFirstEditionTouchesNothing) {
+  sim::Machine m;
+  fixture::Install(m, {{1, 2, 3}, {0}});
+  m.AddProcess("QQBrowser.exe", "alice");
+  m.ScriptBox(IDNO);
+  RemoveAllEditions(kOwner);
+  ASSERT_EQ(m.log.size(), 1u);
+  EXPECT_EQ(m.log[0].op, "MessageBox");
+}
+
+TEST(RemovalRun, KeyThatCannotBeOpenedForAllAccessCountsAsNotInstalled) {
+  sim::Machine m;
+  fixture::Install(m, {{2}, {0}, false, false, false});
+  m.DenyAllAccess(kEdition2Profile.uninstallKey);
+  RemoveAllEditions(kOwner);
+  EXPECT_TRUE(Installed(m, kEdition2Profile));
+  EXPECT_EQ(m.LogLines(), std::vector<std::string>{"MessageBox " + std::string(SuccessCaption)});
+}
+
+TEST(RemovalRun, MissingRunValueDoesNotStopTheOther) {
+  sim::Machine m;
+  fixture::Install(m, {{2}, {0}, false, false, false});
+  m.FindKey(kRunKey)->values.erase(m.Fold("KSKeyloft2_0.exe"));
+  RemoveAllEditions(kOwner);
+  EXPECT_FALSE(m.ValueExists(kRunKey, "DWReg_kstv(user)"));
+}
+
+TEST(RemovalRun, OuterStartMenuFolderWithAFileIsOnlyScheduled) {
+  sim::Machine m;
+  SetLanguage(m, 1);
+  fixture::Install(m, {{1}, {1}, false, false, false});
+  const std::string outer = std::string(kPrograms) + EditionNamesFor(1, 1).menuFolder;
+  m.AddFile(outer + "\\user note.txt");
+  RemoveAllEditions(kOwner);
+  EXPECT_TRUE(m.Exists(outer + "\\user note.txt"));
+  EXPECT_NE(std::find(m.restartQueue.begin(), m.restartQueue.end(), outer), m.restartQueue.end());
+  m.Restart();
+  EXPECT_TRUE(m.Exists(outer + "\\user note.txt"));
+  // The 100 ms wait comes before the outer folder's removal.
+  EXPECT_NE(std::find(m.sleeps.begin(), m.sleeps.end(), 100u), m.sleeps.end());
+}
+
+TEST(RemovalRun, UninstallKeyWithSubkeysIsReallyDeleted) {
+  sim::Machine m;
+  fixture::Install(m, {{1}, {0}, false, false, false});
+  ASSERT_TRUE(m.KeyExists(std::string(kEdition1Profile.uninstallKey) + "\\Components"));
+  RemoveAllEditions(kOwner);
+  EXPECT_FALSE(Installed(m, kEdition1Profile));
+}
+
+TEST(RemovalRun, FailedSpecialFolderOrSystemDirectorySkipsItsSteps) {
+  for (const char* call : {"SHGetSpecialFolderPathA", "GetSystemDirectoryA"}) {
+    sim::Machine m;
+    m.AddFile("C:\\Kestovanet\\x.exe");  // where a relative path would land
+    m.AddFile("C:\\ZenfoResv3_kstv.dll");
+    m.AddFile("C:\\Dorwyn\\y.lnk");
+    fixture::Install(m, {{1}, {0}, false, false, false});
+    m.FailAlways(call);
+    RemoveAllEditions(kOwner);
+    EXPECT_TRUE(m.Exists("C:\\Kestovanet\\x.exe")) << call;
+    EXPECT_TRUE(m.Exists("C:\\ZenfoResv3_kstv.dll")) << call;
+    EXPECT_TRUE(Outside(m, 0).empty()) << call << ": " << Outside(m, 0)[0];
+  }
+}
+
+// Every seam call the run makes fails once, then always; the run still ends,
+// closes every handle and acts on nothing outside what the editions own.
+TEST(RemovalRun, FaultSweepNeverActsOutsideTheAllowlist) {
+  auto prepare = [](sim::Machine& m) {
+    SetLanguage(m, 0);
+    auto pids = fixture::Install(m, {{1, 2, 3}, {0, 1, 2}});
+    const DWORD ff = m.AddProcess("firefox.exe", "alice");
+    m.ScriptBox(IDYES);
+    m.ScriptBox(IDYES, [&m, ff] { m.FindProcess(ff)->exited = true; });
+    for (int i = 0; i < 4; ++i) m.ScriptBox(IDYES);
+    return pids;
+  };
+  std::set<std::string> calls;
+  {
+    sim::Machine m;
+    prepare(m);
+    RemoveAllEditions(kOwner);
+    for (const auto& c : m.callCounts) calls.insert(c.first);
+  }
+  ASSERT_GT(calls.size(), 25u);
+  int scenarios = 0, outside = 0;
+  for (const std::string& call : calls) {
+    for (int mode = 0; mode < 3; ++mode) {
+      sim::Machine m;
+      const auto neighbours = prepare(m);
+      if (mode == 0) m.FailNth(call, 1);
+      if (mode == 1) m.FailNth(call, 2);
+      if (mode == 2) m.FailAlways(call);
+      RemoveAllEditions(kOwner);
+      ++scenarios;
+      SCOPED_TRACE(call + " mode " + std::to_string(mode));
+      const auto out = Outside(m, 0);
+      outside += static_cast<int>(out.size());
+      EXPECT_TRUE(out.empty()) << out[0];
+      EXPECT_EQ(m.hangs, 0);
+      EXPECT_EQ(m.OpenHandles(), 0u);
+      ExpectNeighboursIntact(m, neighbours);
+      EXPECT_LT(m.clockMs, 120000u);
+    }
+  }
+  std::printf("fault sweep: %d scenarios, %d actions outside the allowlist\n", scenarios, outside);
+}

@@ -1,0 +1,288 @@
+#include "tests/sim/machine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace sim {
+
+static Machine* g_current = nullptr;
+
+Machine::Machine() {
+  if (g_current != nullptr) throw std::logic_error("one simulated machine at a time");
+  g_current = this;
+  AddDrive('C');
+  AddDrive('D');
+  specialFolders[CSIDL_PROGRAM_FILES] = "C:\\Program Files";
+  specialFolders[CSIDL_COMMON_PROGRAMS] = "C:\\Documents and Settings\\All Users\\Start Menu\\Programs";
+  specialFolders[CSIDL_COMMON_DESKTOPDIRECTORY] = "C:\\Documents and Settings\\All Users\\Desktop";
+  for (const auto& f : specialFolders) AddDir(f.second);
+  AddDir(systemDir);
+  AddDir(tempPath);
+  AddFile(modulePath);
+  AddKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
+  AddKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
+  Process self;
+  self.pid = currentPid;
+  self.exeFile = "Brannoch.exe";
+  self.owner = userName;
+  processes.push_back(self);
+}
+
+Machine::~Machine() { g_current = nullptr; }
+
+Machine& Machine::Current() {
+  if (g_current == nullptr) throw std::logic_error("no simulated machine");
+  return *g_current;
+}
+
+std::string Machine::Fold(const std::string& s) const {
+  std::string out = s;
+  for (size_t i = 0; i < out.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(out[i]);
+    if (IsLead(c) && i + 1 < out.size()) {
+      ++i;  // trail byte kept as it is
+      continue;
+    }
+    if (c >= 'A' && c <= 'Z') out[i] = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// Separator positions, never a trail byte.
+static std::vector<size_t> Separators(const Machine& m, const std::string& s) {
+  std::vector<size_t> seps;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (m.IsLead(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) {
+      ++i;
+      continue;
+    }
+    if (s[i] == '\\') seps.push_back(i);
+  }
+  return seps;
+}
+
+std::string Machine::Normalize(const std::string& path) const {
+  std::string p = path;
+  if (p.empty()) return p;
+  if (p[0] == '\\' && (p.size() < 2 || p[1] != '\\')) p = "C:" + p;  // current drive
+  else if (p.size() < 2 || p[1] != ':') p = "C:\\Tools\\" + p;      // current directory
+  if (p.size() == 2) p += "\\";
+  while (p.size() > 3 && p.back() == '\\') {
+    // a trailing byte 0x5C may be a trail byte; only strip real separators
+    auto seps = Separators(*this, p);
+    if (seps.empty() || seps.back() != p.size() - 1) break;
+    p.pop_back();
+  }
+  return p;
+}
+
+std::string Machine::Parent(const std::string& n) const {
+  auto seps = Separators(*this, n);
+  if (n.size() <= 3 || seps.empty()) return "";
+  size_t last = seps.back();
+  return last == 2 ? n.substr(0, 3) : n.substr(0, last);
+}
+
+std::string Machine::Leaf(const std::string& n) const {
+  auto seps = Separators(*this, n);
+  return seps.empty() ? n : n.substr(seps.back() + 1);
+}
+
+std::vector<std::string> Machine::Children(const std::string& n) const {
+  std::vector<std::string> out;
+  const std::string key = Fold(n);
+  for (const auto& kv : nodes) {
+    if (kv.first == key) continue;
+    if (Fold(Parent(kv.second.path)) == key) out.push_back(kv.first);
+  }
+  return out;
+}
+
+Machine::Node* Machine::FindNode(const std::string& path) {
+  auto it = nodes.find(Fold(Normalize(path)));
+  return it == nodes.end() ? nullptr : &it->second;
+}
+const Machine::Node* Machine::FindNode(const std::string& path) const {
+  auto it = nodes.find(Fold(Normalize(path)));
+  return it == nodes.end() ? nullptr : &it->second;
+}
+
+void Machine::AddDrive(char letter) {
+  Node n;
+  n.path = std::string(1, letter) + ":\\";
+  n.dir = true;
+  nodes[Fold(n.path)] = n;
+}
+
+void Machine::AddDir(const std::string& path) {
+  const std::string n = Normalize(path);
+  if (n.size() <= 3) return;
+  if (FindNode(n) != nullptr) return;
+  AddDir(Parent(n));
+  Node node;
+  node.path = n;
+  node.dir = true;
+  nodes[Fold(n)] = node;
+}
+
+void Machine::AddFile(const std::string& path, DWORD attributes) {
+  const std::string n = Normalize(path);
+  AddDir(Parent(n));
+  Node node;
+  node.path = n;
+  node.attributes = attributes;
+  nodes[Fold(n)] = node;
+}
+
+void Machine::Lock(const std::string& path, bool movable) {
+  Node* node = FindNode(path);
+  if (node == nullptr) throw std::logic_error("lock of a missing file: " + path);
+  node->locked = true;
+  node->lockMovable = movable;
+}
+
+bool Machine::Exists(const std::string& path) const { return FindNode(path) != nullptr; }
+
+DWORD Machine::Attributes(const std::string& path) const {
+  const Node* node = FindNode(path);
+  if (node == nullptr) return INVALID_FILE_ATTRIBUTES;
+  DWORD a = node->attributes | (node->dir ? FILE_ATTRIBUTE_DIRECTORY : 0);
+  return a == 0 ? FILE_ATTRIBUTE_NORMAL : a;
+}
+
+std::vector<std::string> Machine::ListAll() const {
+  std::vector<std::string> out;
+  for (const auto& kv : nodes) out.push_back(kv.second.path);
+  return out;
+}
+
+void Machine::Restart() {
+  for (const std::string& path : restartQueue) {
+    Node* node = FindNode(path);
+    if (node == nullptr) continue;
+    if (node->dir && !Children(node->path).empty()) continue;
+    nodes.erase(Fold(node->path));
+  }
+  restartQueue.clear();
+  for (auto& kv : nodes) kv.second.locked = false;
+  for (auto& p : processes)
+    if (p.pid != currentPid) p.exited = true;
+  windows.clear();
+}
+
+void Machine::AddKey(const std::string& path) {
+  std::string p = path;
+  while (!p.empty() && p.back() == '\\') p.pop_back();
+  if (p.empty() || FindKey(p) != nullptr) return;
+  size_t sep = p.rfind('\\');
+  if (sep != std::string::npos) AddKey(p.substr(0, sep));
+  Key k;
+  k.path = p;
+  keys[Fold(p)] = k;
+}
+
+void Machine::SetValue(const std::string& keyPath, const std::string& name, const std::string& data) {
+  AddKey(keyPath);
+  FindKey(keyPath)->values[Fold(name)] = {name, data};
+}
+
+void Machine::DenyAllAccess(const std::string& keyPath) {
+  AddKey(keyPath);
+  FindKey(keyPath)->denyAllAccess = true;
+}
+
+bool Machine::KeyExists(const std::string& path) const { return keys.count(Fold(path)) != 0; }
+
+bool Machine::ValueExists(const std::string& keyPath, const std::string& name) const {
+  auto it = keys.find(Fold(keyPath));
+  return it != keys.end() && it->second.values.count(Fold(name)) != 0;
+}
+
+Machine::Key* Machine::FindKey(const std::string& path) {
+  auto it = keys.find(Fold(path));
+  return it == keys.end() ? nullptr : &it->second;
+}
+
+DWORD Machine::AddProcess(const std::string& exeFile, const std::string& owner) {
+  Process p;
+  p.pid = nextPid_;
+  nextPid_ += 4;
+  p.exeFile = exeFile;
+  p.owner = owner;
+  processes.push_back(p);
+  return p.pid;
+}
+
+Process* Machine::FindProcess(DWORD pid) {
+  for (auto& p : processes)
+    if (p.pid == pid) return &p;
+  return nullptr;
+}
+
+bool Machine::IsAlive(DWORD pid) const {
+  for (const auto& p : processes) {
+    if (p.pid != pid) continue;
+    if (p.exited) return false;
+    return !(p.terminated && clockMs >= p.endAt);
+  }
+  return false;
+}
+
+HWND Machine::AddWindow(const std::string& title, bool hung, DWORD pid) {
+  Window w;
+  w.title = title;
+  w.hung = hung;
+  w.pid = pid;
+  windows.push_back(w);
+  return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5000 + windows.size()));
+}
+
+Window* Machine::WindowByTitle(const std::string& title) {
+  for (auto& w : windows)
+    if (w.title == title) return &w;
+  return nullptr;
+}
+
+void Machine::ScriptBox(int answer, std::function<void()> before) {
+  boxScript.emplace_back(answer, std::move(before));
+}
+
+void Machine::InstallProgram(const std::string& path, Program program) {
+  AddFile(path);
+  programs[Fold(Normalize(path))] = std::move(program);
+}
+
+bool Machine::ShouldFail(const char* call) {
+  const int n = ++callCounts[call];
+  if (failAlways_.count(call)) return true;
+  auto it = failNth_.find(call);
+  return it != failNth_.end() && it->second.count(n) != 0;
+}
+
+std::vector<std::string> Machine::LogLines() const {
+  std::vector<std::string> out;
+  for (const auto& a : log) out.push_back(a.ToString());
+  return out;
+}
+
+uintptr_t Machine::NewHandle(HandleObj obj) {
+  const uintptr_t h = nextHandle_;
+  nextHandle_ += 4;
+  handles_.emplace(h, std::move(obj));
+  return h;
+}
+
+Machine::HandleObj* Machine::GetHandle(uintptr_t h, HandleObj::Kind kind) {
+  auto it = handles_.find(h);
+  if (it == handles_.end() || it->second.kind != kind) return nullptr;
+  return &it->second;
+}
+
+bool Machine::CloseHandleValue(uintptr_t h) { return handles_.erase(h) != 0; }
+
+void Machine::Record(const std::string& op, const std::string& target, const std::string& detail) {
+  log.push_back({op, target, detail});
+}
+
+}  // namespace sim

@@ -1,0 +1,209 @@
+// A small simulated Windows machine behind the platform seam, for host tests.
+// It keeps a registry under HKLM, drives with files and folders, a restart
+// queue, processes with owners, top-level windows, scripted message boxes,
+// special folders, a virtual clock, fault injection and an action log.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/wintypes.h"
+
+namespace sim {
+
+// One change the program made (or a message it showed), in order.
+struct Action {
+  std::string op;      // "DeleteFile", "RemoveDirectory", "MoveFile", "ScheduleDelete",
+                       // "CreateFile", "SetFileAttributes", "RegDeleteValue",
+                       // "RegDeleteKey", "RegDeleteTree", "TerminateProcess",
+                       // "SendMessage", "ShellExecute", "MessageBox", "SHChangeNotify"
+  std::string target;  // path, key path, exe name, window title or caption
+  std::string detail;  // new name, value, command id, parameters...
+  std::string ToString() const { return op + " " + target + (detail.empty() ? "" : " " + detail); }
+};
+
+struct Process {
+  DWORD pid = 0;
+  std::string exeFile;  // as Toolhelp gives it: bare name or full path
+  std::string owner;    // account name; "" with ownerReadable false = unreadable
+  bool ownerReadable = true;
+  bool canOpenAll = true;   // OpenProcess with terminate rights succeeds
+  bool canTerminate = true;
+  uint32_t exitDelayMs = 0;  // time from termination to exit
+  bool terminated = false;
+  bool exited = false;
+  uint64_t endAt = 0;
+};
+
+struct Window {
+  std::string title;
+  bool hung = false;
+  DWORD pid = 0;  // owning process; 0: always present
+  std::vector<WPARAM> commands;
+  std::vector<UINT> sendFlags;
+  std::function<void()> onCommand;
+};
+
+struct BoxRecord {
+  HWND owner;
+  std::string text;
+  std::string caption;
+  UINT style;
+  uint64_t atMs;
+};
+
+struct Launch {
+  DWORD cbSize;
+  DWORD fMask;
+  HWND hwnd;
+  bool verbNull, dirNull;
+  std::string file;
+  std::string parameters;
+  int nShow;
+  uint64_t atMs;
+  uint64_t endMs;
+};
+
+struct Program {  // what a started program does
+  std::function<void()> run;
+  uint32_t runsForMs = 0;
+};
+
+class Machine {
+ public:
+  Machine();
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+  static Machine& Current();
+
+  // --- setup -------------------------------------------------------------
+  UINT acp = 936;          // decides double-byte lead bytes (936/950) or none
+  LANGID langId = 0x0804;  // system default language
+  DWORD platformId = VER_PLATFORM_WIN32_NT;
+  std::string systemDir = "C:\\WINDOWS\\system32";
+  std::string windowsDir = "C:\\WINDOWS";
+  std::string tempPath = "C:\\TEMP\\";
+  std::string modulePath = "C:\\Tools\\Brannoch.exe";
+  std::string userName = "alice";
+  std::map<int, std::string> specialFolders;
+  DWORD currentPid = 4;
+
+  void AddKey(const std::string& path);
+  void SetValue(const std::string& keyPath, const std::string& name, const std::string& data = "");
+  void DenyAllAccess(const std::string& keyPath);  // opens only for reading
+  bool KeyExists(const std::string& path) const;
+  bool ValueExists(const std::string& keyPath, const std::string& name) const;
+
+  void AddDrive(char letter);
+  void AddDir(const std::string& path);    // with missing parents
+  void AddFile(const std::string& path, DWORD attributes = 0);  // with missing parents
+  // In use: cannot be deleted; movable says whether it can still be renamed.
+  void Lock(const std::string& path, bool movable);
+  bool Exists(const std::string& path) const;
+  DWORD Attributes(const std::string& path) const;  // INVALID_FILE_ATTRIBUTES when absent
+  std::vector<std::string> ListAll() const;          // every path, sorted
+
+  // Applies the restart queue as Windows does at boot (files deleted, folders
+  // removed only when empty then), ends every process, releases every lock.
+  void Restart();
+  std::vector<std::string> restartQueue;
+
+  DWORD AddProcess(const std::string& exeFile, const std::string& owner);
+  Process* FindProcess(DWORD pid);
+  bool IsAlive(DWORD pid) const;
+
+  HWND AddWindow(const std::string& title, bool hung = false, DWORD pid = 0);
+  Window* WindowByTitle(const std::string& title);
+
+  // Message boxes are answered in order; before() runs while the box is open.
+  void ScriptBox(int answer, std::function<void()> before = nullptr);
+  std::vector<BoxRecord> boxes;
+  int unscriptedBoxes = 0;
+
+  void InstallProgram(const std::string& path, Program program);
+  std::vector<Launch> launches;
+  bool launchWithoutProcessHandle = false;
+
+  // --- fault injection ---------------------------------------------------
+  void FailAlways(const std::string& call) { failAlways_.insert(call); }
+  void FailNth(const std::string& call, int n) { failNth_[call].insert(n); }
+  void ClearFaults() {
+    failAlways_.clear();
+    failNth_.clear();
+  }
+  bool ShouldFail(const char* call);  // counts the call
+  std::map<std::string, int> callCounts;
+
+  // --- observation -------------------------------------------------------
+  std::vector<Action> log;
+  std::vector<std::string> LogLines() const;
+  uint64_t clockMs = 0;
+  std::vector<DWORD> sleeps;
+  int hangs = 0;  // infinite waits on something that never ends
+  size_t OpenHandles() const { return handles_.size(); }
+  std::vector<std::pair<std::string, DWORD>> processOpens;  // exe, access
+  std::vector<std::pair<std::string, REGSAM>> keyOpens;     // key, access
+  int specialFolderCreateRequests = 0;
+  int specialFolderOwnerWindows = 0;
+
+  // --- used by the seam implementation -------------------------------------
+  struct Node {
+    std::string path;
+    bool dir = false;
+    DWORD attributes = 0;
+    bool locked = false;
+    bool lockMovable = false;
+  };
+  struct Key {
+    std::string path;
+    bool denyAllAccess = false;
+    std::map<std::string, std::pair<std::string, std::string>> values;  // folded -> (name, data)
+  };
+  struct HandleObj {
+    enum Kind { kProcess, kToken, kSnapshot, kFind, kKey } kind;
+    explicit HandleObj(Kind k) : kind(k) {}
+    DWORD pid = 0;
+    DWORD access = 0;
+    std::vector<PROCESSENTRY32> snapshot;
+    std::vector<std::pair<std::string, DWORD>> entries;  // find: name, attributes
+    size_t pos = 0;
+    std::string keyPath;
+  };
+  std::string Fold(const std::string& s) const;
+  bool IsLead(unsigned char c) const { return (acp == 936 || acp == 950) && c >= 0x81 && c <= 0xFE; }
+  std::string Normalize(const std::string& path) const;  // absolute, no trailing '\'
+  std::string Parent(const std::string& normalized) const;
+  std::string Leaf(const std::string& normalized) const;
+  std::vector<std::string> Children(const std::string& normalized) const;  // folded keys
+  Node* FindNode(const std::string& path);
+  const Node* FindNode(const std::string& path) const;
+  Key* FindKey(const std::string& path);
+  uintptr_t NewHandle(HandleObj obj);
+  HandleObj* GetHandle(uintptr_t h, HandleObj::Kind kind);
+  bool CloseHandleValue(uintptr_t h);
+  void Record(const std::string& op, const std::string& target, const std::string& detail = "");
+
+  std::map<std::string, Node> nodes;  // folded path -> node
+  std::map<std::string, Key> keys;    // folded key path -> key
+  std::vector<Process> processes;
+  std::vector<Window> windows;
+  std::deque<std::pair<int, std::function<void()>>> boxScript;
+  std::map<std::string, Program> programs;  // folded path
+  std::vector<std::string> accounts;
+  DWORD lastError = 0;
+  unsigned tempCounter = 0x1A2B;
+
+ private:
+  std::set<std::string> failAlways_;
+  std::map<std::string, std::set<int>> failNth_;
+  std::map<uintptr_t, HandleObj> handles_;
+  uintptr_t nextHandle_ = 0x1000;
+  DWORD nextPid_ = 1000;
+};
+
+}  // namespace sim

@@ -1,0 +1,601 @@
+// The platform seam answered by the simulated machine.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/files.h"
+#include "platform/mbstring.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "platform/system.h"
+#include "platform/window.h"
+#include "tests/sim/machine.h"
+
+using sim::Machine;
+using HO = Machine::HandleObj;
+
+namespace {
+Machine& M() { return Machine::Current(); }
+
+template <typename T>
+T Fail(DWORD error, T result) {
+  M().lastError = error;
+  return result;
+}
+#define FAULT(name, result) \
+  if (M().ShouldFail(name)) return Fail(ERROR_GEN_FAILURE, result)
+
+uintptr_t H(HANDLE h) { return reinterpret_cast<uintptr_t>(h); }
+HANDLE ToHandle(uintptr_t v) { return reinterpret_cast<HANDLE>(v); }
+
+UINT CopyOut(const std::string& s, char* buffer, UINT size) {
+  if (s.size() + 1 > size) return static_cast<UINT>(s.size() + 1);
+  std::memcpy(buffer, s.c_str(), s.size() + 1);
+  return static_cast<UINT>(s.size());
+}
+
+bool SameDrive(const std::string& a, const std::string& b) {
+  return !a.empty() && !b.empty() && (a[0] | 0x20) == (b[0] | 0x20);
+}
+
+struct SimSid {
+  uint32_t magic;
+  uint32_t account;
+};
+constexpr uint32_t kSidMagic = 0x51D0C0DE;
+}  // namespace
+
+namespace pf {
+
+// ---- registry ---------------------------------------------------------------
+LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD, REGSAM access, HKEY* result) {
+  FAULT("RegOpenKeyExA", ERROR_ACCESS_DENIED);
+  *result = nullptr;
+  if (root != HKEY_LOCAL_MACHINE || subKey == nullptr) return ERROR_INVALID_HANDLE;
+  M().keyOpens.emplace_back(subKey, access);
+  Machine::Key* key = M().FindKey(subKey);
+  if (key == nullptr) return ERROR_FILE_NOT_FOUND;
+  if (key->denyAllAccess && (access & ~static_cast<REGSAM>(KEY_READ)) != 0) return ERROR_ACCESS_DENIED;
+  HO obj(HO::kKey);
+  obj.keyPath = key->path;
+  obj.access = access;
+  *result = reinterpret_cast<HKEY>(M().NewHandle(obj));
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteValueA(HKEY key, const char* valueName) {
+  FAULT("RegDeleteValueA", ERROR_ACCESS_DENIED);
+  HO* h = M().GetHandle(reinterpret_cast<uintptr_t>(key), HO::kKey);
+  if (h == nullptr) return ERROR_INVALID_HANDLE;
+  if ((h->access & 0x2) == 0) return ERROR_ACCESS_DENIED;  // KEY_SET_VALUE
+  Machine::Key* k = M().FindKey(h->keyPath);
+  if (k == nullptr) return ERROR_FILE_NOT_FOUND;
+  auto it = k->values.find(M().Fold(valueName));
+  if (it == k->values.end()) return ERROR_FILE_NOT_FOUND;
+  M().Record("RegDeleteValue", k->path + "\\" + it->second.first);
+  k->values.erase(it);
+  return ERROR_SUCCESS;
+}
+
+static bool HasSubkeys(const std::string& folded) {
+  for (const auto& kv : M().keys)
+    if (kv.first.size() > folded.size() && kv.first.compare(0, folded.size(), folded) == 0 &&
+        kv.first[folded.size()] == '\\')
+      return true;
+  return false;
+}
+
+LONG RegDeleteKeyA(HKEY root, const char* subKey) {
+  FAULT("RegDeleteKeyA", ERROR_ACCESS_DENIED);
+  if (root != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
+  const std::string folded = M().Fold(subKey);
+  auto it = M().keys.find(folded);
+  if (it == M().keys.end()) return ERROR_FILE_NOT_FOUND;
+  if (HasSubkeys(folded)) return ERROR_ACCESS_DENIED;  // as on NT
+  M().Record("RegDeleteKey", it->second.path);
+  M().keys.erase(it);
+  return ERROR_SUCCESS;
+}
+
+LONG SHDeleteKeyA(HKEY root, const char* subKey) {
+  FAULT("SHDeleteKeyA", ERROR_ACCESS_DENIED);
+  if (root != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
+  const std::string folded = M().Fold(subKey);
+  auto it = M().keys.find(folded);
+  if (it == M().keys.end()) return ERROR_FILE_NOT_FOUND;
+  M().Record("RegDeleteTree", it->second.path);
+  for (auto k = M().keys.begin(); k != M().keys.end();) {
+    const bool inside = k->first == folded ||
+                        (k->first.size() > folded.size() &&
+                         k->first.compare(0, folded.size(), folded) == 0 && k->first[folded.size()] == '\\');
+    k = inside ? M().keys.erase(k) : std::next(k);
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+  return M().CloseHandleValue(reinterpret_cast<uintptr_t>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+// ---- files ------------------------------------------------------------------
+BOOL DeleteFileA(const char* path) {
+  FAULT("DeleteFileA", FALSE);
+  Machine::Node* n = M().FindNode(path);
+  if (n == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (n->dir || (n->attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (M().Fold(n->path) == M().Fold(M().Normalize(M().modulePath))) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (n->locked) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+  M().Record("DeleteFile", n->path);
+  M().nodes.erase(M().Fold(n->path));
+  return TRUE;
+}
+
+BOOL RemoveDirectoryA(const char* path) {
+  FAULT("RemoveDirectoryA", FALSE);
+  Machine::Node* n = M().FindNode(path);
+  if (n == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (!n->dir || n->path.size() <= 3) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (n->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (!M().Children(n->path).empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
+  M().Record("RemoveDirectory", n->path);
+  M().nodes.erase(M().Fold(n->path));
+  return TRUE;
+}
+
+BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
+  FAULT("MoveFileExA", FALSE);
+  if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+    if (newName != nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);  // not used here
+    const std::string n = M().Normalize(existing);
+    M().restartQueue.push_back(n);
+    M().Record("ScheduleDelete", n);
+    return TRUE;
+  }
+  if (newName == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  Machine::Node* src = M().FindNode(existing);
+  if (src == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  const std::string to = M().Normalize(newName);
+  if (!SameDrive(src->path, to) && !(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
+  if (src->locked && !src->lockMovable) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+  Machine::Node* parent = M().FindNode(M().Parent(to));
+  if (parent == nullptr || !parent->dir) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+  Machine::Node* dst = M().FindNode(to);
+  if (dst != nullptr) {
+    if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS, FALSE);
+    if (dst->dir || src->dir) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    M().nodes.erase(M().Fold(dst->path));
+    src = M().FindNode(existing);
+  }
+  if (src->dir && !M().Children(src->path).empty()) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  Machine::Node moved = *src;
+  M().Record("MoveFile", src->path, to);
+  M().nodes.erase(M().Fold(src->path));
+  moved.path = to;
+  M().nodes[M().Fold(to)] = moved;
+  return TRUE;
+}
+
+BOOL SetFileAttributesA(const char* path, DWORD attributes) {
+  FAULT("SetFileAttributesA", FALSE);
+  Machine::Node* n = M().FindNode(path);
+  if (n == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  n->attributes = (attributes == FILE_ATTRIBUTE_NORMAL) ? 0 : (attributes & ~FILE_ATTRIBUTE_DIRECTORY);
+  char detail[16];
+  std::snprintf(detail, sizeof detail, "0x%X", attributes);
+  M().Record("SetFileAttributes", n->path, detail);
+  return TRUE;
+}
+
+DWORD GetFileAttributesA(const char* path) {
+  FAULT("GetFileAttributesA", INVALID_FILE_ATTRIBUTES);
+  const DWORD a = M().Attributes(path);
+  if (a == INVALID_FILE_ATTRIBUTES) M().lastError = ERROR_FILE_NOT_FOUND;
+  return a;
+}
+
+static void FillFind(const std::pair<std::string, DWORD>& e, WIN32_FIND_DATAA* data) {
+  std::memset(data, 0, sizeof *data);
+  data->dwFileAttributes = e.second;
+  std::snprintf(data->cFileName, sizeof data->cFileName, "%s", e.first.c_str());
+}
+
+HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
+  FAULT("FindFirstFileA", INVALID_HANDLE_VALUE);
+  std::string p = pattern;
+  if (p.size() < 2 || p.compare(p.size() - 2, 2, "\\*") != 0) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  const std::string dir = M().Normalize(p.substr(0, p.size() - 2));
+  Machine::Node* n = M().FindNode(dir);
+  if (n == nullptr || !n->dir) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+  HO obj(HO::kFind);
+  if (n->path.size() > 3) {
+    obj.entries.emplace_back(".", FILE_ATTRIBUTE_DIRECTORY);
+    obj.entries.emplace_back("..", FILE_ATTRIBUTE_DIRECTORY);
+  }
+  for (const std::string& key : M().Children(n->path)) {
+    const Machine::Node& c = M().nodes[key];
+    obj.entries.emplace_back(M().Leaf(c.path), M().Attributes(c.path));
+  }
+  if (obj.entries.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+  FillFind(obj.entries[0], data);
+  obj.pos = 1;
+  return ToHandle(M().NewHandle(obj));
+}
+
+BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
+  FAULT("FindNextFileA", FALSE);
+  HO* h = M().GetHandle(H(find), HO::kFind);
+  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (h->pos >= h->entries.size()) return Fail(ERROR_NO_MORE_FILES, FALSE);
+  FillFind(h->entries[h->pos++], data);
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE find) {
+  if (M().GetHandle(H(find), HO::kFind) == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  return M().CloseHandleValue(H(find));
+}
+
+DWORD GetTempPathA(DWORD bufferLength, char* buffer) {
+  FAULT("GetTempPathA", 0u);
+  return CopyOut(M().tempPath, buffer, bufferLength);
+}
+
+UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, char* tempFileName) {
+  FAULT("GetTempFileNameA", 0u);
+  if (unique != 0) return Fail(ERROR_INVALID_PARAMETER, 0u);
+  Machine::Node* dir = M().FindNode(pathName);
+  if (dir == nullptr || !dir->dir) return Fail(ERROR_PATH_NOT_FOUND, 0u);
+  const UINT number = ++M().tempCounter & 0xFFFF;
+  char leaf[32];
+  std::snprintf(leaf, sizeof leaf, "%.3s%X.tmp", prefix, number);
+  std::string name = M().Normalize(pathName);  // as given, case kept
+  if (name.back() != '\\') name += "\\";
+  name += leaf;
+  if (name.size() >= MAX_PATH) return Fail(111u /* ERROR_BUFFER_OVERFLOW */, 0u);
+  std::memcpy(tempFileName, name.c_str(), name.size() + 1);
+  M().AddFile(name);
+  M().Record("CreateFile", name);
+  return number;
+}
+
+// ---- processes ----------------------------------------------------------------
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD) {
+  FAULT("CreateToolhelp32Snapshot", INVALID_HANDLE_VALUE);
+  if (flags != TH32CS_SNAPPROCESS) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  HO obj(HO::kSnapshot);
+  for (const auto& p : M().processes) {
+    if (!M().IsAlive(p.pid)) continue;
+    PROCESSENTRY32 e;
+    std::memset(&e, 0, sizeof e);
+    e.th32ProcessID = p.pid;
+    std::snprintf(e.szExeFile, sizeof e.szExeFile, "%s", p.exeFile.c_str());
+    obj.snapshot.push_back(e);
+  }
+  return ToHandle(M().NewHandle(obj));
+}
+
+static BOOL NextEntry(HANDLE snapshot, PROCESSENTRY32* entry, bool first) {
+  HO* h = M().GetHandle(H(snapshot), HO::kSnapshot);
+  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (entry->dwSize != sizeof(PROCESSENTRY32)) return Fail(24u /* ERROR_BAD_LENGTH */, FALSE);
+  if (first) h->pos = 0;
+  if (h->pos >= h->snapshot.size()) return Fail(ERROR_NO_MORE_FILES, FALSE);
+  const DWORD size = entry->dwSize;
+  *entry = h->snapshot[h->pos++];
+  entry->dwSize = size;
+  return TRUE;
+}
+
+BOOL Process32First(HANDLE snapshot, PROCESSENTRY32* entry) {
+  FAULT("Process32First", FALSE);
+  return NextEntry(snapshot, entry, true);
+}
+
+BOOL Process32Next(HANDLE snapshot, PROCESSENTRY32* entry) {
+  FAULT("Process32Next", FALSE);
+  return NextEntry(snapshot, entry, false);
+}
+
+HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
+  FAULT("OpenProcess", static_cast<HANDLE>(nullptr));
+  sim::Process* p = M().FindProcess(processId);
+  if (p == nullptr || !M().IsAlive(processId)) return Fail(ERROR_INVALID_PARAMETER, static_cast<HANDLE>(nullptr));
+  M().processOpens.emplace_back(p->exeFile, access);
+  const bool wantsMore = (access & ~static_cast<DWORD>(PROCESS_QUERY_INFORMATION)) != 0;
+  if (wantsMore && !p->canOpenAll) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
+  if (!wantsMore && !p->ownerReadable) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
+  HO obj(HO::kProcess);
+  obj.pid = processId;
+  obj.access = access;
+  return ToHandle(M().NewHandle(obj));
+}
+
+BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+  FAULT("OpenProcessToken", FALSE);
+  HO* h = M().GetHandle(H(process), HO::kProcess);
+  if (h == nullptr || !(h->access & PROCESS_QUERY_INFORMATION)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (!(access & TOKEN_QUERY)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  HO obj(HO::kToken);
+  obj.pid = h->pid;
+  *token = ToHandle(M().NewHandle(obj));
+  return TRUE;
+}
+
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, void* info, DWORD length,
+                         DWORD* returnLength) {
+  FAULT("GetTokenInformation", FALSE);
+  HO* h = M().GetHandle(H(token), HO::kToken);
+  if (h == nullptr || cls != TokenUser) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  const DWORD needed = sizeof(TOKEN_USER) + sizeof(SimSid);
+  *returnLength = needed;
+  if (length < needed || info == nullptr) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  sim::Process* p = M().FindProcess(h->pid);
+  if (p == nullptr) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  auto& accounts = M().accounts;
+  SimSid sid{kSidMagic, static_cast<uint32_t>(accounts.size())};
+  accounts.push_back(p->owner);
+  unsigned char* base = static_cast<unsigned char*>(info);
+  std::memcpy(base + sizeof(TOKEN_USER), &sid, sizeof sid);
+  TOKEN_USER user;
+  user.User.Sid = base + sizeof(TOKEN_USER);
+  user.User.Attributes = 0;
+  std::memcpy(base, &user, sizeof user);
+  return TRUE;
+}
+
+BOOL LookupAccountSidA(const char* systemName, PSID sid, char* name, DWORD* nameSize, char* domain,
+                       DWORD* domainSize, int* use) {
+  FAULT("LookupAccountSidA", FALSE);
+  if (systemName != nullptr || sid == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  SimSid s;
+  std::memcpy(&s, sid, sizeof s);
+  if (s.magic != kSidMagic || s.account >= M().accounts.size()) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  const std::string& account = M().accounts[s.account];
+  const std::string dom = "SIMPC";
+  if (*nameSize <= account.size() || *domainSize <= dom.size()) {
+    *nameSize = static_cast<DWORD>(account.size() + 1);
+    *domainSize = static_cast<DWORD>(dom.size() + 1);
+    return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  }
+  std::memcpy(name, account.c_str(), account.size() + 1);
+  std::memcpy(domain, dom.c_str(), dom.size() + 1);
+  *nameSize = static_cast<DWORD>(account.size());
+  *domainSize = static_cast<DWORD>(dom.size());
+  if (use != nullptr) *use = 1;
+  return TRUE;
+}
+
+BOOL TerminateProcess(HANDLE process, UINT exitCode) {
+  FAULT("TerminateProcess", FALSE);
+  HO* h = M().GetHandle(H(process), HO::kProcess);
+  if (h == nullptr || !(h->access & 0x1)) return Fail(ERROR_ACCESS_DENIED, FALSE);  // PROCESS_TERMINATE
+  sim::Process* p = M().FindProcess(h->pid);
+  if (p == nullptr || !M().IsAlive(p->pid)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (!p->canTerminate) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (p->pid == M().currentPid) M().hangs += 1000;  // the program killed itself
+  p->terminated = true;
+  p->endAt = M().clockMs + p->exitDelayMs;
+  M().Record("TerminateProcess", p->exeFile, std::to_string(exitCode));
+  return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD ms) {
+  FAULT("WaitForSingleObject", WAIT_FAILED);
+  HO* h = M().GetHandle(H(handle), HO::kProcess);
+  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
+  sim::Process* p = M().FindProcess(h->pid);
+  if (p == nullptr || !M().IsAlive(p->pid)) return WAIT_OBJECT_0;
+  if (p->terminated) {
+    if (ms == INFINITE || p->endAt - M().clockMs <= ms) {
+      M().clockMs = p->endAt;
+      return WAIT_OBJECT_0;
+    }
+    M().clockMs += ms;
+    return WAIT_TIMEOUT;
+  }
+  if (ms == INFINITE) {
+    ++M().hangs;  // would never return on a real machine
+    return WAIT_FAILED;
+  }
+  M().clockMs += ms;
+  return WAIT_TIMEOUT;
+}
+
+DWORD GetCurrentProcessId() { return M().currentPid; }
+
+BOOL CloseHandle(HANDLE handle) {
+  auto* m = &M();
+  const uintptr_t v = H(handle);
+  if (m->GetHandle(v, HO::kProcess) == nullptr && m->GetHandle(v, HO::kToken) == nullptr &&
+      m->GetHandle(v, HO::kSnapshot) == nullptr)
+    return Fail(ERROR_INVALID_HANDLE, FALSE);
+  return m->CloseHandleValue(v);
+}
+
+BOOL GetUserNameA(char* buffer, DWORD* size) {
+  const std::string& user = M().userName;
+  if (M().ShouldFail("GetUserNameA")) {
+    *size = static_cast<DWORD>(user.size() + 1);
+    return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  }
+  if (*size < user.size() + 1) {
+    *size = static_cast<DWORD>(user.size() + 1);
+    return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  }
+  std::memcpy(buffer, user.c_str(), user.size() + 1);
+  *size = static_cast<DWORD>(user.size() + 1);
+  return TRUE;
+}
+
+DWORD GetLastError() { return M().lastError; }
+
+// ---- windows and boxes ------------------------------------------------------------
+HWND FindWindowA(const char* className, const char* windowName) {
+  FAULT("FindWindowA", static_cast<HWND>(nullptr));
+  if (className != nullptr || windowName == nullptr) return nullptr;
+  for (size_t i = 0; i < M().windows.size(); ++i) {
+    const sim::Window& w = M().windows[i];
+    if (w.pid != 0 && !M().IsAlive(w.pid)) continue;
+    if (w.title == windowName) return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5001 + i));
+  }
+  return nullptr;
+}
+
+LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM, UINT flags, UINT timeoutMs,
+                            DWORD_PTR* result) {
+  FAULT("SendMessageTimeoutA", static_cast<LRESULT>(0));
+  const uintptr_t index = reinterpret_cast<uintptr_t>(hwnd) - 0x5001;
+  if (index >= M().windows.size()) return Fail(1400u /* ERROR_INVALID_WINDOW_HANDLE */, static_cast<LRESULT>(0));
+  sim::Window& w = M().windows[index];
+  char detail[48];
+  std::snprintf(detail, sizeof detail, "msg=0x%X wparam=%lu", msg, static_cast<unsigned long>(wParam));
+  M().Record("SendMessage", w.title, detail);
+  w.sendFlags.push_back(flags);
+  if (w.hung) {
+    M().clockMs += timeoutMs;
+    return Fail(1460u /* ERROR_TIMEOUT */, static_cast<LRESULT>(0));
+  }
+  if (msg == WM_COMMAND) w.commands.push_back(wParam);
+  if (w.onCommand) w.onCommand();
+  if (result != nullptr) *result = 1;
+  return 1;
+}
+
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+  M().boxes.push_back({owner, text ? text : "", caption ? caption : "", type, M().clockMs});
+  M().Record("MessageBox", caption ? caption : "");
+  FAULT("MessageBoxA", 0);
+  if (M().boxScript.empty()) {
+    ++M().unscriptedBoxes;
+    return 0;
+  }
+  auto step = std::move(M().boxScript.front());
+  M().boxScript.pop_front();
+  if (step.second) step.second();
+  return step.first;
+}
+
+// ---- shell ------------------------------------------------------------------------
+BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int csidl, BOOL create) {
+  if (create) ++M().specialFolderCreateRequests;
+  if (owner != nullptr) ++M().specialFolderOwnerWindows;
+  FAULT("SHGetSpecialFolderPathA", FALSE);
+  auto it = M().specialFolders.find(csidl);
+  if (it == M().specialFolders.end() || it->second.size() >= MAX_PATH) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  std::memcpy(path, it->second.c_str(), it->second.size() + 1);
+  return TRUE;
+}
+
+void SHChangeNotify(LONG eventId, UINT flags, const void* item1, const void* item2) {
+  char detail[64];
+  std::snprintf(detail, sizeof detail, "event=0x%X flags=0x%X item2=%s", static_cast<unsigned>(eventId),
+                flags, item2 ? "set" : "null");
+  M().Record("SHChangeNotify", item1 ? static_cast<const char*>(item1) : "(null)", detail);
+}
+
+BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
+  FAULT("ShellExecuteExA", FALSE);
+  info->hProcess = nullptr;
+  const std::string file = info->lpFile ? info->lpFile : "";
+  Machine::Node* n = M().FindNode(file);
+  if (n == nullptr || n->dir) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  sim::Launch launch{info->cbSize,
+                     info->fMask,
+                     info->hwnd,
+                     info->lpVerb == nullptr,
+                     info->lpDirectory == nullptr,
+                     n->path,
+                     info->lpParameters ? info->lpParameters : "",
+                     info->nShow,
+                     M().clockMs,
+                     M().clockMs};
+  M().Record("ShellExecute", n->path, launch.parameters);
+  const DWORD pid = M().AddProcess(n->path, M().userName);
+  auto prog = M().programs.find(M().Fold(n->path));
+  uint32_t runsFor = 0;
+  if (prog != M().programs.end()) {
+    runsFor = prog->second.runsForMs;
+    if (prog->second.run) prog->second.run();
+  }
+  sim::Process* p = M().FindProcess(pid);
+  p->terminated = true;  // ends on its own after runsFor
+  p->endAt = M().clockMs + runsFor;
+  launch.endMs = p->endAt;
+  M().launches.push_back(launch);
+  if ((info->fMask & SEE_MASK_NOCLOSEPROCESS) && !M().launchWithoutProcessHandle) {
+    HO obj(HO::kProcess);
+    obj.pid = pid;
+    obj.access = kProcessAllAccessNt4;
+    info->hProcess = ToHandle(M().NewHandle(obj));
+  }
+  return TRUE;
+}
+
+BOOL PathFileExistsA(const char* path) {
+  FAULT("PathFileExistsA", FALSE);
+  return M().Exists(path) ? TRUE : FALSE;
+}
+
+// ---- system -------------------------------------------------------------------------
+LANGID GetSystemDefaultLangID() { return M().langId; }
+
+BOOL GetVersionExA(OSVERSIONINFOA* info) {
+  FAULT("GetVersionExA", FALSE);
+  if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  info->dwMajorVersion = M().platformId == VER_PLATFORM_WIN32_WINDOWS ? 4 : 5;
+  info->dwMinorVersion = M().platformId == VER_PLATFORM_WIN32_WINDOWS ? 10 : 1;
+  info->dwBuildNumber = 2600;
+  info->dwPlatformId = M().platformId;
+  info->szCSDVersion[0] = '\0';
+  return TRUE;
+}
+
+UINT GetSystemDirectoryA(char* buffer, UINT size) {
+  FAULT("GetSystemDirectoryA", 0u);
+  return CopyOut(M().systemDir, buffer, size);
+}
+
+UINT GetWindowsDirectoryA(char* buffer, UINT size) {
+  FAULT("GetWindowsDirectoryA", 0u);
+  return CopyOut(M().windowsDir, buffer, size);
+}
+
+DWORD GetModuleFileNameA(HMODULE, char* buffer, DWORD size) {
+  FAULT("GetModuleFileNameA", 0u);
+  if (size == 0) return 0;
+  const std::string& p = M().modulePath;
+  if (p.size() + 1 > size) {  // truncated and terminated, as on Vista and later
+    std::memcpy(buffer, p.c_str(), size - 1);
+    buffer[size - 1] = '\0';
+    M().lastError = ERROR_INSUFFICIENT_BUFFER;
+    return size;
+  }
+  std::memcpy(buffer, p.c_str(), p.size() + 1);
+  return static_cast<DWORD>(p.size());
+}
+
+void Sleep(DWORD ms) {
+  M().sleeps.push_back(ms);
+  M().clockMs += ms;
+}
+
+// ---- multibyte strings in the machine's code page -----------------------------------
+const char* MbsRChr(const char* s, unsigned ch) {
+  const char* found = nullptr;
+  for (const char* p = s; *p != '\0'; ++p) {
+    if (M().IsLead(static_cast<unsigned char>(*p)) && p[1] != '\0') {
+      ++p;
+      continue;
+    }
+    if (static_cast<unsigned char>(*p) == ch) found = p;
+  }
+  return found;
+}
+
+int MbsICmp(const char* a, const char* b) {
+  const std::string fa = M().Fold(a), fb = M().Fold(b);
+  const int c = std::strcmp(fa.c_str(), fb.c_str());
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+}  // namespace pf

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include "process/stop_tool.h"
+#include "tests/sim/machine.h"
+
+TEST(PrefixMatches, Table) {
+  const struct {
+    const char* name;
+    const char* prefix;
+    bool expected;
+  } cases[] = {
+      {"DWReg_kstv.exe", "DWReg_kstv.exe", true},
+      {"dwreg_KSTV.EXE", "DWReg_kstv.exe", true},
+      {"DWReg_kstv.exe.old", "DWReg_kstv.exe", true},  // longer
+      {"DWReg", "DWReg_kstv.exe", true},                // a leading part of the prefix
+      {"DWReg_other.exe", "DWReg_kstv.exe", false},
+      {"Keyloft_User.exe", "DWReg_kstv.exe", false},
+      {"", "DWReg_kstv.exe", false},                    // empty file-name part
+      {"DWReg_kstv.exe", "", false},
+      {"\x82\xA0.exe", "\x82\xA0.EXE", true},           // double-byte names compared byte-wise
+      {"\x82\xA0.exe", "\x82\xA1.exe", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PrefixMatches(c.name, c.prefix), c.expected) << c.name;
+}
+
+TEST(TerminateByPrefix, MatchingUserProcessesGoInSnapshotOrderWithTheirWaits) {
+  sim::Machine m;
+  m.AddProcess("C:\\Program Files\\Kestovanet2.0\\DWReg_kstv.exe", "alice");
+  m.AddProcess("DWReg_kstv.exe", "bob");  // another account: never touched
+  m.AddProcess("DWReg_other.exe", "alice");
+  m.AddProcess("dwreg_kstv.exe", "alice");
+  TerminateByPrefix("DWReg_kstv.exe", nullptr, nullptr, nullptr);
+  EXPECT_EQ(m.LogLines(), (std::vector<std::string>{
+                              "TerminateProcess C:\\Program Files\\Kestovanet2.0\\DWReg_kstv.exe 0",
+                              "TerminateProcess dwreg_kstv.exe 0"}));
+  EXPECT_EQ(m.clockMs, 1000u);  // each exits at once, then 500 ms
+  for (const auto& open : m.processOpens)
+    if (open.second != PROCESS_QUERY_INFORMATION) {
+      EXPECT_EQ(open.second, 0x1F0FFFu);
+    }
+  EXPECT_EQ(m.OpenHandles(), 0u);
+}
+
+TEST(TerminateByPrefix, SlowExitCostsTheFullSixHundredMilliseconds) {
+  sim::Machine m;
+  const DWORD a = m.AddProcess("Keyloft_User.exe", "alice");
+  const DWORD b = m.AddProcess("Keyloft_User.exe", "alice");
+  m.FindProcess(a)->exitDelayMs = 5000;
+  m.FindProcess(b)->exitDelayMs = 5000;
+  TerminateByPrefix("Keyloft_User.exe", nullptr, nullptr, nullptr);
+  EXPECT_EQ(m.clockMs, 1200u);
+  EXPECT_EQ(m.sleeps, (std::vector<DWORD>{500, 500}));
+}
+
+TEST(TerminateByPrefix, UnopenableProcessIsSkippedWithoutWaiting) {
+  sim::Machine m;
+  const DWORD pid = m.AddProcess("DWReg_kstv.exe", "alice");
+  m.FindProcess(pid)->canOpenAll = false;
+  TerminateByPrefix("DWReg_kstv.exe", nullptr, nullptr, nullptr);
+  EXPECT_TRUE(m.log.empty());
+  EXPECT_EQ(m.clockMs, 0u);
+}
+
+TEST(TerminateByPrefix, AbsentPrefixesTerminateNothingButStillSnapshot) {
+  sim::Machine m;
+  m.AddProcess("DWReg_kstv.exe", "alice");
+  TerminateByPrefix(nullptr, "", nullptr, nullptr);
+  EXPECT_TRUE(m.log.empty());
+  EXPECT_EQ(m.callCounts["CreateToolhelp32Snapshot"], 1);
+}
+
+TEST(TerminateByPrefix, OnlyTheFirstTwoHundredUserProcessesAreExamined) {
+  sim::Machine m;
+  for (int i = 0; i < 199; ++i) m.AddProcess("filler.exe", "alice");  // + the program itself
+  m.AddProcess("DWReg_kstv.exe", "alice");
+  TerminateByPrefix("DWReg_kstv.exe", nullptr, nullptr, nullptr);
+  EXPECT_TRUE(m.log.empty());
+}
+
+TEST(CloseToolWindow, AbsentWindowSendsNothing) {
+  sim::Machine m;
+  m.AddWindow("Kestovanet Key Manager Tool 2.0 ");  // the title must match whole
+  EXPECT_EQ(CloseToolWindow("Kestovanet Key Manager Tool 2.0", 32772), 0);
+  EXPECT_TRUE(m.log.empty());
+}
+
+TEST(CloseToolWindow, ResponsiveWindowHandlesTheCommandBeforeReturning) {
+  sim::Machine m;
+  m.AddWindow("USBKey MANAGE OF KESTOVA");
+  bool handled = false;
+  m.WindowByTitle("USBKey MANAGE OF KESTOVA")->onCommand = [&] { handled = true; };
+  EXPECT_NE(CloseToolWindow("USBKey MANAGE OF KESTOVA", 32867), 0);
+  EXPECT_TRUE(handled);
+  const sim::Window* w = m.WindowByTitle("USBKey MANAGE OF KESTOVA");
+  EXPECT_EQ(w->commands, std::vector<WPARAM>{32867});
+  EXPECT_EQ(w->sendFlags, std::vector<UINT>{SMTO_ABORTIFHUNG | SMTO_BLOCK});
+}
+
+TEST(CloseToolWindow, HungWindowCostsAtMostTheBound) {
+  sim::Machine m;
+  m.AddWindow("Kestovanet Key Manager Tool 3.0", true);
+  EXPECT_EQ(CloseToolWindow("Kestovanet Key Manager Tool 3.0", 32772), 0);
+  EXPECT_EQ(m.clockMs, 5000u);
+}
