@@ -25,7 +25,7 @@ class ScopedHandle {
     return &h_;
   }
   void Close() {
-    if (IsValid()) CloseHandle(h_);
+    if (IsValid()) pf::CloseHandle(h_);
     h_ = nullptr;
   }
 
@@ -37,7 +37,7 @@ class ScopedFindHandle {
  public:
   explicit ScopedFindHandle(HANDLE h) : h_(h) {}
   ~ScopedFindHandle() {
-    if (IsValid()) FindClose(h_);
+    if (IsValid()) pf::FindClose(h_);
   }
   ScopedFindHandle(const ScopedFindHandle&) = delete;
   ScopedFindHandle& operator=(const ScopedFindHandle&) = delete;
@@ -60,14 +60,14 @@ class ScopedRegKey {
   bool Open(HKEY root, const char* subKey, REGSAM access) {
     Close();
     HKEY k = nullptr;
-    if (RegOpenKeyExA(root, subKey, 0, access, &k) != ERROR_SUCCESS) return false;
+    if (pf::RegOpenKeyExA(root, subKey, 0, access, &k) != ERROR_SUCCESS) return false;
     key_ = k;
     return key_ != nullptr;
   }
   bool IsValid() const { return key_ != nullptr; }
   HKEY Get() const { return key_; }
   void Close() {
-    if (key_ != nullptr) RegCloseKey(key_);
+    if (key_ != nullptr) pf::RegCloseKey(key_);
     key_ = nullptr;
   }
 

@@ -1,35 +1,53 @@
 #include "process/process_table.h"
 
+#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "platform/handles.h"
 #include "platform/mbstring.h"
 #include "platform/process.h"
 
+namespace {
+// A zero-filled work buffer released when the call returns; no exceptions.
+class WorkBuffer {
+ public:
+  explicit WorkBuffer(size_t size) : data_(static_cast<char*>(std::calloc(size, 1))), size_(size) {}
+  ~WorkBuffer() { std::free(data_); }
+  WorkBuffer(const WorkBuffer&) = delete;
+  WorkBuffer& operator=(const WorkBuffer&) = delete;
+  char* data() const { return data_; }
+  size_t size() const { return data_ ? size_ : 0; }
+
+ private:
+  char* data_;
+  size_t size_;
+};
+}  // namespace
+
 PROCESSENTRY32 browserProcessTable[kBrowserTableCapacity];
 DWORD browserProcessCount = 0;
 int browserTableFilled = 0;
+
+// Copies a name that fits the caller's 260 bytes; a longer one is not cut
+// into another account's name.
+static int CopyName(char* name, const char* from, size_t capacity) {
+  const size_t len = strnlen(from, capacity);
+  if (len >= MAX_PATH) return 0;
+  std::memcpy(name, from, len);
+  name[len] = '\0';
+  return 1;
+}
 
 int GetCurrentUserName(char* name) {
   name[0] = '\0';
   char work[MAX_PATH] = {};
   DWORD size = MAX_PATH;
-  const char* got = nullptr;
-  std::vector<char> larger;
-  if (pf::GetUserNameA(work, &size)) {
-    got = work;
-  } else if (size > 0 && size <= 0x10000) {
-    larger.assign(size, '\0');
-    if (pf::GetUserNameA(larger.data(), &size)) got = larger.data();
-  }
-  if (got == nullptr) return 0;
-  // A name that does not fit is not cut into another account's name.
-  const size_t len = strnlen(got, got == work ? sizeof work : larger.size());
-  if (len >= MAX_PATH) return 0;
-  std::memcpy(name, got, len);
-  name[len] = '\0';
-  return 1;
+  if (pf::GetUserNameA(work, &size)) return CopyName(name, work, sizeof work);
+  // Once more, with the size the first call reported.
+  if (size == 0 || size > 0x10000) return 0;
+  WorkBuffer larger(size);
+  if (larger.data() == nullptr || !pf::GetUserNameA(larger.data(), &size)) return 0;
+  return CopyName(name, larger.data(), larger.size());
 }
 
 int GetProcessOwnerName(DWORD processId, char* name, DWORD capacity) {
@@ -43,11 +61,15 @@ int GetProcessOwnerName(DWORD processId, char* name, DWORD capacity) {
   DWORD needed = 0;
   pf::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &needed);
   if (needed == 0 || needed > 0x10000) return 0;
-  std::vector<unsigned char> info(needed);
-  if (!pf::GetTokenInformation(token.Get(), TokenUser, info.data(), needed, &needed)) return 0;
+  WorkBuffer info(needed);
+  if (info.data() == nullptr ||
+      !pf::GetTokenInformation(token.Get(), TokenUser, info.data(), needed, &needed) ||
+      needed < sizeof(TOKEN_USER))
+    return 0;
   TOKEN_USER user;
   std::memcpy(&user, info.data(), sizeof user);
-  std::vector<char> domain(capacity);
+  WorkBuffer domain(capacity);
+  if (domain.data() == nullptr) return 0;
   DWORD nameSize = capacity, domainSize = capacity;
   int use = 0;
   if (!pf::LookupAccountSidA(nullptr, user.User.Sid, name, &nameSize, domain.data(), &domainSize,
