@@ -1,0 +1,266 @@
+// Drives Brannoch.exe like a user under Wine and writes what it saw to a log:
+//   driver folders <log>                      the machine's folders and language
+//   driver run <exe> <log> [--ready F --go F] answer...
+//   driver startup <exe> <log>                time until the dialog is shown
+// Answers are taken by the message boxes in order: yes, no, ok, or
+// kill:NAME+yes (end the processes of that name first, then Yes).
+#include <windows.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+FILE* g_log = nullptr;
+
+std::string Hex(const std::string& s) {
+  std::string out;
+  char b[3];
+  for (unsigned char c : s) {
+    std::snprintf(b, sizeof b, "%02X", c);
+    out += b;
+  }
+  return out;
+}
+
+std::string Utf8(const wchar_t* w) {
+  char buf[4096] = {};
+  WideCharToMultiByte(CP_UTF8, 0, w, -1, buf, sizeof buf - 1, nullptr, nullptr);
+  return buf;
+}
+
+std::string TextA(HWND h) {
+  char buf[2048] = {};
+  GetWindowTextA(h, buf, sizeof buf);
+  return buf;
+}
+
+std::string TextW(HWND h) {
+  wchar_t buf[2048] = {};
+  GetWindowTextW(h, buf, 2048);
+  return Utf8(buf);
+}
+
+double Now() {
+  LARGE_INTEGER f, c;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&c);
+  return 1000.0 * c.QuadPart / f.QuadPart;
+}
+
+struct Find {
+  DWORD pid;
+  HWND exclude;
+  HWND found;
+};
+
+BOOL CALLBACK EnumDialogs(HWND h, LPARAM lp) {
+  Find* f = reinterpret_cast<Find*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  char cls[64] = {};
+  GetClassNameA(h, cls, sizeof cls);
+  if (pid == f->pid && h != f->exclude && IsWindowVisible(h) && std::strcmp(cls, "#32770") == 0) {
+    f->found = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindDialog(DWORD pid, HWND exclude) {
+  Find f{pid, exclude, nullptr};
+  EnumWindows(EnumDialogs, reinterpret_cast<LPARAM>(&f));
+  return f.found;
+}
+
+bool Responsive(HWND h) {
+  DWORD_PTR r;
+  return SendMessageTimeoutA(h, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 200, &r) != 0;
+}
+
+void KillByName(const char* name) {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 e;
+  e.dwSize = sizeof e;
+  for (BOOL ok = Process32First(snap, &e); ok; ok = Process32Next(snap, &e)) {
+    if (lstrcmpiA(e.szExeFile, name) != 0) continue;
+    HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, e.th32ProcessID);
+    if (p) {
+      TerminateProcess(p, 0);
+      WaitForSingleObject(p, 5000);
+      CloseHandle(p);
+      std::fprintf(g_log, "killed %s\n", name);
+    }
+  }
+  CloseHandle(snap);
+}
+
+HANDLE Start(const char* exe, DWORD* pid) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  std::string cmd = std::string("\"") + exe + "\"";
+  if (!CreateProcessA(exe, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
+  CloseHandle(pi.hThread);
+  *pid = pi.dwProcessId;
+  return pi.hProcess;
+}
+
+HWND WaitForDialog(DWORD pid, HANDLE process, double timeoutMs) {
+  const double t0 = Now();
+  while (Now() - t0 < timeoutMs) {
+    HWND d = FindDialog(pid, nullptr);
+    if (d) return d;
+    if (WaitForSingleObject(process, 10) == WAIT_OBJECT_0) return nullptr;
+  }
+  return nullptr;
+}
+
+int Folders() {
+  const int ids[] = {CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PROGRAM_FILES};
+  for (int id : ids) {
+    wchar_t w[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, w, id, FALSE);
+    std::fprintf(g_log, "csidl%d=%s\n", id, Utf8(w).c_str());
+  }
+  wchar_t w[MAX_PATH] = {};
+  GetSystemDirectoryW(w, MAX_PATH);
+  std::fprintf(g_log, "system=%s\n", Utf8(w).c_str());
+  GetWindowsDirectoryW(w, MAX_PATH);
+  std::fprintf(g_log, "windows=%s\n", Utf8(w).c_str());
+  GetTempPathW(MAX_PATH, w);
+  std::fprintf(g_log, "temp=%s\n", Utf8(w).c_str());
+  std::fprintf(g_log, "acp=%u\nlangid=%04X\n", GetACP(), GetSystemDefaultLangID());
+  return 0;
+}
+
+int Startup(const char* exe) {
+  DWORD pid = 0;
+  const double t0 = Now();
+  HANDLE p = Start(exe, &pid);
+  if (!p) return 2;
+  HWND d = WaitForDialog(pid, p, 30000);
+  const double t1 = Now();
+  std::fprintf(g_log, "startup_ms=%.1f\n", t1 - t0);
+  if (d) PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  WaitForSingleObject(p, 10000);
+  CloseHandle(p);
+  return d ? 0 : 3;
+}
+
+int Run(const char* exe, const char* ready, const char* go, std::vector<std::string> answers) {
+  DWORD pid = 0;
+  const double t0 = Now();
+  HANDLE p = Start(exe, &pid);
+  if (!p) {
+    std::fprintf(g_log, "error cannot start %s: %lu\n", exe, GetLastError());
+    return 2;
+  }
+  HWND dlg = WaitForDialog(pid, p, 30000);
+  if (!dlg) {
+    std::fprintf(g_log, "error no dialog\n");
+    return 3;
+  }
+  const double tDialog = Now();
+  std::fprintf(g_log, "dialog title=%s titleW=%s\n", Hex(TextA(dlg)).c_str(), TextW(dlg).c_str());
+  std::fprintf(g_log, "dialog ok=%s cancel=%s\n", TextW(GetDlgItem(dlg, IDOK)).c_str(),
+               TextW(GetDlgItem(dlg, IDCANCEL)).c_str());
+  std::fflush(g_log);
+  if (ready && go) {
+    FILE* r = std::fopen(ready, "w");
+    if (r) std::fclose(r);
+    for (int i = 0; i < 600 && GetFileAttributesA(go) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+  }
+  const double tClick = Now();
+  PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
+  size_t next = 0;
+  int quiet = 0;
+  bool ok = true;
+  double tDone = 0;
+  while (Now() - tClick < 180000) {
+    HWND box = FindDialog(pid, dlg);
+    if (box) {
+      quiet = 0;
+      HWND owner = GetWindow(box, GW_OWNER);
+      std::fprintf(g_log, "box caption=%s text=%s owner=%s yes=%d no=%d okbtn=%d captionW=%s textW=%s\n",
+                   Hex(TextA(box)).c_str(), Hex(TextA(GetDlgItem(box, 0xFFFF))).c_str(),
+                   owner == dlg ? "main" : owner ? "other" : "none", GetDlgItem(box, IDYES) != nullptr,
+                   GetDlgItem(box, IDNO) != nullptr, GetDlgItem(box, IDOK) != nullptr, TextW(box).c_str(),
+                   TextW(GetDlgItem(box, 0xFFFF)).c_str());
+      std::string answer = next < answers.size() ? answers[next++] : "unexpected";
+      int id = IDOK;
+      if (answer.rfind("kill:", 0) == 0) {
+        const size_t plus = answer.find('+');
+        KillByName(answer.substr(5, plus - 5).c_str());
+        answer = answer.substr(plus + 1);
+      }
+      if (answer == "yes") id = IDYES;
+      else if (answer == "no") id = IDNO;
+      else if (answer == "ok") id = IDOK;
+      else {
+        ok = false;
+        id = GetDlgItem(box, IDNO) ? IDNO : IDOK;
+      }
+      std::fprintf(g_log, "answer %s\n", answer.c_str());
+      std::fflush(g_log);
+      PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+      for (int i = 0; i < 200 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(20);
+      continue;
+    }
+    if (next >= answers.size() && Responsive(dlg)) {
+      if (++quiet >= 3) {
+        tDone = Now();
+        break;
+      }
+    } else {
+      quiet = 0;
+    }
+    Sleep(100);
+  }
+  if (tDone == 0) {
+    std::fprintf(g_log, "error run did not end\n");
+    ok = false;
+  }
+  std::fprintf(g_log, "time dialog_ms=%.1f run_ms=%.1f\n", tDialog - t0, tDone - tClick - 200.0);
+  PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  if (WaitForSingleObject(p, 15000) != WAIT_OBJECT_0) {
+    std::fprintf(g_log, "error did not exit\n");
+    TerminateProcess(p, 1);
+    ok = false;
+  } else {
+    std::fprintf(g_log, "exited\n");
+  }
+  CloseHandle(p);
+  return ok ? 0 : 1;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const std::string mode = argv[1];
+  const bool withExe = mode == "run" || mode == "startup";
+  if (withExe && argc < 4) return 2;
+  g_log = std::fopen(argv[withExe ? 3 : 2], "w");
+  if (!g_log) return 2;
+  int rc = 2;
+  if (mode == "folders") {
+    rc = Folders();
+  } else if (mode == "startup") {
+    rc = Startup(argv[2]);
+  } else if (mode == "run") {
+    const char* ready = nullptr;
+    const char* go = nullptr;
+    std::vector<std::string> answers;
+    for (int i = 4; i < argc; ++i) {
+      if (!std::strcmp(argv[i], "--ready") && i + 1 < argc) ready = argv[++i];
+      else if (!std::strcmp(argv[i], "--go") && i + 1 < argc) go = argv[++i];
+      else answers.push_back(argv[i]);
+    }
+    rc = Run(argv[2], ready, go, answers);
+  }
+  std::fclose(g_log);
+  return rc;
+}

@@ -1,0 +1,21 @@
+// Stands in for a leftover uninstaller: appends its own path and command line
+// to C:\e2e\uninstallers.log, deletes C:\e2e\<name>.marker, and ends.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string name = self;
+  name = name.substr(name.rfind('\\') + 1);
+  FILE* f = std::fopen("C:\\e2e\\uninstallers.log", "a");
+  if (f) {
+    std::fprintf(f, "%s|%s\n", self, GetCommandLineA());
+    std::fclose(f);
+  }
+  DeleteFileA(("C:\\e2e\\" + name + ".marker").c_str());
+  Sleep(300);
+  return 0;
+}
