@@ -44,6 +44,9 @@ int DeleteOrScheduleFile(const char* path) {
     pf::DeleteFileA(tempName);  // the empty file GetTempFileNameA created
     return 0;
   }
+  // The file now lies under our own temporary name. A read-only one would
+  // survive a restart-time deletion that honours the attribute.
+  pf::SetFileAttributesA(tempName, FILE_ATTRIBUTE_NORMAL);
   return pf::MoveFileExA(tempName, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 1 : 0;
 }
 

@@ -37,6 +37,15 @@ TEST(DeleteOrScheduleFile, LockedFileMovesToTempFolderAndIsGoneAfterRestart) {
   EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
 }
 
+TEST(DeleteOrScheduleFile, ReadOnlyFileIsScheduledWritableSoTheRestartDeletesIt) {
+  sim::Machine m;
+  m.AddFile("C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll", FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll"), 1);
+  ASSERT_EQ(m.restartQueue.size(), 1u);
+  m.Restart();
+  EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
+}
+
 TEST(DeleteOrScheduleFile, TemporaryNameGoesToOwnDriveRootWhenFirstByteDiffers) {
   const struct {
     const char* path;

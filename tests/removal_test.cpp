@@ -83,6 +83,7 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
       "SetFileAttributes " + pf + "\\inuse.dll 0x80",
       "CreateFile C:\\TEMP\\_@1A2C.tmp",
       "MoveFile " + pf + "\\inuse.dll C:\\TEMP\\_@1A2C.tmp",
+      "SetFileAttributes C:\\TEMP\\_@1A2C.tmp 0x80",
       "ScheduleDelete C:\\TEMP\\_@1A2C.tmp",
       "SetFileAttributes " + pf + "\\Keyloft_User.exe 0x80",
       "DeleteFile " + pf + "\\Keyloft_User.exe",
@@ -111,9 +112,11 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
       "DeleteFile C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll",
       "CreateFile C:\\TEMP\\_@1A2E.tmp",
       "MoveFile C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll C:\\TEMP\\_@1A2E.tmp",
+      "SetFileAttributes C:\\TEMP\\_@1A2E.tmp 0x80",
       "ScheduleDelete C:\\TEMP\\_@1A2E.tmp",
       "CreateFile C:\\TEMP\\_@1A2F.tmp",
       "MoveFile C:\\WINDOWS\\system32\\ZenfoResv3T_kstv.dll C:\\TEMP\\_@1A2F.tmp",
+      "SetFileAttributes C:\\TEMP\\_@1A2F.tmp 0x80",
       "ScheduleDelete C:\\TEMP\\_@1A2F.tmp",
   };
   ASSERT_GE(log.size(), edition1Head.size()) << joined;

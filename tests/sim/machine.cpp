@@ -162,6 +162,7 @@ void Machine::Restart() {
     Node* node = FindNode(path);
     if (node == nullptr) continue;
     if (node->dir && !Children(node->path).empty()) continue;
+    if (node->attributes & FILE_ATTRIBUTE_READONLY) continue;  // the deletion honours it
     nodes.erase(Fold(node->path));
   }
   restartQueue.clear();

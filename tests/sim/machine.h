@@ -110,6 +110,7 @@ class Machine {
 
   // Applies the restart queue as Windows does at boot (files deleted, folders
   // removed only when empty then), ends every process, releases every lock.
+  // A read-only entry stays, as with Wine's restart-time deletion.
   void Restart();
   std::vector<std::string> restartQueue;
 

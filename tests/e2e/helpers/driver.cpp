@@ -2,6 +2,9 @@
 //   driver folders <log>                      the machine's folders and language
 //   driver run <exe> <log> [--ready F --go F] answer...
 //   driver startup <exe> <log>                time until the dialog is shown
+//   driver regcheck <log> KEY[|VALUE]...      which HKLM keys and values exist,
+//                                             and the pending restart operations
+//   driver deny <log> KEY                     leave HKLM\KEY readable only
 // Answers are taken by the message boxes in order: yes, no, ok, or
 // kill:NAME+yes (end the processes of that name first, then Yes).
 #include <windows.h>
@@ -236,6 +239,77 @@ int Run(const char* exe, const char* ready, const char* go, std::vector<std::str
   CloseHandle(p);
   return ok ? 0 : 1;
 }
+std::wstring Wide(const std::string& s) {
+  wchar_t buf[1024] = {};
+  MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, buf, 1024);
+  return buf;
+}
+
+int RegCheck(int argc, char** argv) {
+  for (int i = 3; i < argc; ++i) {
+    std::string arg = argv[i];
+    const size_t bar = arg.find('|');
+    const std::string key = arg.substr(0, bar);
+    HKEY h = nullptr;
+    LONG r = RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(key).c_str(), 0, KEY_READ, &h);
+    bool exists = r == ERROR_SUCCESS;
+    if (exists && bar != std::string::npos) {
+      exists = RegQueryValueExW(h, Wide(arg.substr(bar + 1)).c_str(), nullptr, nullptr, nullptr, nullptr) ==
+               ERROR_SUCCESS;
+    }
+    if (h) RegCloseKey(h);
+    std::fprintf(g_log, "%s %s\n", exists ? "present" : "absent", arg.c_str());
+  }
+  HKEY sm = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                    &sm) == ERROR_SUCCESS) {
+    static wchar_t data[65536];
+    DWORD size = sizeof data - 4;
+    DWORD type = 0;
+    if (RegQueryValueExW(sm, L"PendingFileRenameOperations", nullptr, &type,
+                         reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS) {
+      data[size / 2] = 0;
+      data[size / 2 + 1] = 0;
+      // Pairs of (source, destination); an empty destination means delete.
+      const wchar_t* p = data;
+      while (*p) {
+        const wchar_t* dst = p + wcslen(p) + 1;
+        std::fprintf(g_log, "pending %s -> %s\n", Utf8(p).c_str(), Utf8(dst).c_str());
+        if (!*dst && !dst[1]) break;
+        p = dst + wcslen(dst) + 1;
+      }
+    }
+    RegCloseKey(sm);
+  }
+  return 0;
+}
+
+int Deny(const char* key) {
+  HKEY h = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(key).c_str(), 0, READ_CONTROL | WRITE_DAC, &h) != ERROR_SUCCESS) {
+    std::fprintf(g_log, "error open\n");
+    return 1;
+  }
+  // Everyone may read; nobody may write or delete.
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+  char aclBuf[256];
+  PACL acl = reinterpret_cast<PACL>(aclBuf);
+  InitializeAcl(acl, sizeof aclBuf, ACL_REVISION);
+  AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone);
+  SECURITY_DESCRIPTOR sd;
+  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
+  const LONG r = RegSetKeySecurity(h, DACL_SECURITY_INFORMATION, &sd);
+  RegCloseKey(h);
+  FreeSid(everyone);
+  HKEY test = nullptr;
+  const LONG all = RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(key).c_str(), 0, KEY_ALL_ACCESS, &test);
+  if (test) RegCloseKey(test);
+  std::fprintf(g_log, "deny set=%ld all_access_open=%ld\n", r, all);
+  return r == ERROR_SUCCESS && all != ERROR_SUCCESS ? 0 : 1;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -248,6 +322,10 @@ int main(int argc, char** argv) {
   int rc = 2;
   if (mode == "folders") {
     rc = Folders();
+  } else if (mode == "regcheck") {
+    rc = RegCheck(argc, argv);
+  } else if (mode == "deny" && argc >= 4) {
+    rc = Deny(argv[3]);
   } else if (mode == "startup") {
     rc = Startup(argv[2]);
   } else if (mode == "run") {

@@ -10,6 +10,7 @@
 #include <string>
 
 static std::string g_log;
+static std::string g_onCommandRun;  // started once the first command arrives
 
 static std::string FromHex(const char* hex) {
   std::string out;
@@ -27,6 +28,17 @@ static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
       std::fprintf(f, "%u\n", static_cast<unsigned>(LOWORD(wParam)));
       std::fclose(f);
     }
+    if (!g_onCommandRun.empty()) {
+      STARTUPINFOA si = {};
+      si.cb = sizeof si;
+      PROCESS_INFORMATION pi = {};
+      std::string cmd = "\"" + g_onCommandRun + "\"";
+      if (CreateProcessA(g_onCommandRun.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+      }
+      g_onCommandRun.clear();
+    }
     return 0;
   }
   return DefWindowProcA(hwnd, msg, wParam, lParam);
@@ -38,6 +50,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!std::strcmp(__argv[i], "--title-hex")) titleHex = __argv[i + 1];
     if (!std::strcmp(__argv[i], "--log")) g_log = __argv[i + 1];
     if (!std::strcmp(__argv[i], "--hold")) holdPath = __argv[i + 1];
+    if (!std::strcmp(__argv[i], "--on-command-run")) g_onCommandRun = __argv[i + 1];
   }
   HANDLE held = INVALID_HANDLE_VALUE;
   if (!holdPath.empty())
