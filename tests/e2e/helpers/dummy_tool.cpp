@@ -1,7 +1,9 @@
 // Stands in for an old edition's running program: optionally shows a hidden
 // top-level window with a given title (hex bytes, in the system code page)
 // that appends each WM_COMMAND id it receives to a log, and optionally holds
-// a file open without sharing. Runs until terminated.
+// a file open without sharing (--hold: it can be neither deleted nor renamed)
+// or mapped as an image (--map: it cannot be deleted but can be renamed, as a
+// loaded DLL). Runs until terminated.
 #include <windows.h>
 
 #include <cstdio>
@@ -45,16 +47,19 @@ static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  std::string titleHex, holdPath;
+  std::string titleHex, holdPath, mapPath, readyPath;
   for (int i = 1; i + 1 < __argc; i += 2) {
     if (!std::strcmp(__argv[i], "--title-hex")) titleHex = __argv[i + 1];
     if (!std::strcmp(__argv[i], "--log")) g_log = __argv[i + 1];
     if (!std::strcmp(__argv[i], "--hold")) holdPath = __argv[i + 1];
     if (!std::strcmp(__argv[i], "--on-command-run")) g_onCommandRun = __argv[i + 1];
+    if (!std::strcmp(__argv[i], "--map")) mapPath = __argv[i + 1];
+    if (!std::strcmp(__argv[i], "--ready")) readyPath = __argv[i + 1];
   }
   HANDLE held = INVALID_HANDLE_VALUE;
   if (!holdPath.empty())
     held = CreateFileA(holdPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (!mapPath.empty()) LoadLibraryExA(mapPath.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
   if (!titleHex.empty()) {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = WndProc;
@@ -63,6 +68,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RegisterClassA(&wc);
     CreateWindowExA(0, wc.lpszClassName, FromHex(titleHex.c_str()).c_str(), WS_OVERLAPPEDWINDOW, 0, 0,
                     100, 100, nullptr, nullptr, instance, nullptr);
+  }
+  if (!readyPath.empty()) {
+    FILE* f = std::fopen(readyPath.c_str(), "w");
+    if (f) std::fclose(f);
   }
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);

@@ -1,0 +1,505 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: the real Brannoch.exe (the x86_64 build, since this
+kernel cannot run 32-bit code) under Wine, headless, against old editions
+seeded into a throwaway prefix. Each scenario drives the dialog and its
+message boxes like a user, then checks the registry, the files and the
+pending restart operations, restarts the prefix and checks again.
+
+  e2e.py --build-dir DIR [--only NAME...]      run the scenarios (exit 1 on failure)
+  e2e.py --build-dir DIR --demo OUT_DIR        the demo: one run with a screenshot and a table
+  e2e.py --build-dir DIR --bench               figures: start-up and run overhead
+"""
+import argparse
+import getpass
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+
+WINE = '/usr/lib/wine/wine64'
+WINESERVER = '/usr/lib/wine/wineserver'
+
+LANGS = {  # scenario language: (LC_ALL, code page codec, UI language index)
+    'zh-CN': ('zh_CN.UTF-8', 'gbk', 0),
+    'en': ('en_US.UTF-8', 'cp1252', 1),
+    'zh-TW': ('zh_TW.UTF-8', 'cp950', 2),
+}
+
+# What each old installer created, written independently of the program.
+NAMES = {  # edition: UI language: (window title, program group, desktop shortcut)
+    1: {0: ('凯斯托瓦银行tokara管理工具 ', '凯斯托瓦银行网上银行tokara管理工具', '凯斯托瓦银行tokara管理工具.lnk'),
+        1: ('USBKey MANAGE OF KESTOVA', 'Internet banking Key MANAGE OF KESTOVA', 'USBKey MANAGE OF KESTOVA.lnk'),
+        2: ('凱斯托瓦銀行tokara管理工具', '凱斯托瓦銀行網上銀行tokara管理工具', '凱斯托瓦銀行tokara管理工具.lnk')},
+    2: {0: ('凯斯托瓦银行Tokara管理工具2.0', '凯斯托瓦银行网上银行Tokara管理工具2.0', '凯斯托瓦银行Tokara管理工具2.0.lnk'),
+        1: ('Kestovanet Key Manager Tool 2.0', 'Internet banking Key MANAGE OF KESTOVA2.0',
+            'USBKey MANAGE OF KESTOVA2.0.lnk'),
+        2: ('凱斯托瓦銀行Tokara管理工具2.0', '凱斯托瓦銀行網上銀行Tokara管理工具2.0', '凱斯托瓦銀行Tokara管理工具2.0.lnk')},
+    3: {0: ('凯斯托瓦银行Tokara管理工具 3.0', '凯斯托瓦银行网上银行Tokara管理工具 3.0', '凯斯托瓦银行Tokara管理工具 3.0.lnk'),
+        1: ('Kestovanet Key Manager Tool 3.0', 'Internet banking Key MANAGE OF KESTOVA 3.0',
+            'Kestovanet Key Manager Tool 3.0.lnk'),
+        2: ('凱斯托瓦銀行Tokara管理工具 3.0', '凱斯托瓦銀行網上銀行Tokara管理工具 3.0', '凱斯托瓦銀行Tokara管理工具 3.0.lnk')},
+}
+UNINSTALL = 'SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\'
+PROFILES = {
+    1: dict(key=UNINSTALL + 'Uninstall\\{5D21A7E0-3B9C-4F62-A18D-7C04E9B2F615}', exe='Keyloft_User.exe',
+            cmd=32867, run=['Keyloft_User.exe'], folder='Kestovanet'),
+    2: dict(key=UNINSTALL + 'UnInstall\\DorwynforKSTV', exe='DWReg_kstv.exe', cmd=32772,
+            run=['KSKeyloft2_0.exe', 'DWReg_kstv(user)'], folder='Kestovanet2.0'),
+    3: dict(key=UNINSTALL + 'UnInstall\\DorwynforKSTV_V3', exe='DWReg_kstv.exe', cmd=32772,
+            run=['KSKeyloft3_0.exe', 'DWReg_kstv(user)'], folder='Kestovanet3.0'),
+}
+RUN_KEY = 'SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run'
+LIBS = ['ZenfoResv3_kstv.dll', 'ZenfoResv3E_kstv.dll', 'ZenfoResv3T_kstv.dll']
+PROMPTS = [
+    '程序检测到浏览器正在运行,确认关闭所有浏览器窗口后,点“是”继续,或者不关闭浏览器窗口,点“否”退出程序'.encode('gbk'),
+    b'The Browser is running ,please close it before continue,select <YES> to continue,<NO> to quit',
+    '程序檢測到瀏覽器正在運行,確認關閉所有瀏覽器窗口后,點“是”繼續,或者不關閉瀏覽器窗口,點“否”退出程序'.encode('cp950'),
+]
+SUCCESS_TEXT = '卸载成功'.encode('gbk')
+SUCCESS_CAPTION = '提示'.encode('gbk')
+TITLE = '凯瓦银行Tokara旧版卸载工具'.encode('gbk')
+
+NEIGHBOUR_FILES = ['Program Files/OtherVendor/app.exe', 'Program Files/Kestovanet2.0 backup/keep.dll',
+                   'ProgramData/Microsoft/Windows/Start Menu/Programs/OtherVendor/Other.lnk',
+                   'users/Public/Desktop/Other.lnk', 'windows/system32/ZenfoResv3X_kstv.dll',
+                   'windows/system32/unins000.exe']
+NEIGHBOUR_KEYS = [UNINSTALL + 'Uninstall\\OtherProduct', UNINSTALL + 'UnInstall\\DorwynforKSTV_V4',
+                  RUN_KEY + '|OtherTool.exe']
+
+
+def winpath(linux_path, prefix):
+    """The path as Windows programs in the prefix see it: C: inside, Z: outside."""
+    linux_path = os.path.abspath(linux_path)
+    drive_c = os.path.join(prefix, 'drive_c')
+    if linux_path.startswith(drive_c + os.sep):
+        return 'C:\\' + os.path.relpath(linux_path, drive_c).replace('/', '\\')
+    return 'Z:' + linux_path.replace('/', '\\')
+
+
+class Prefix:
+    """A throwaway Wine prefix copied from a booted template."""
+
+    def __init__(self, template, lang, work):
+        self.lang = lang
+        self.lc_all, self.codec, self.ui = LANGS[lang]
+        self.root = tempfile.mkdtemp(prefix='brannoch-e2e-', dir=work)
+        self.prefix = os.path.join(self.root, 'prefix')
+        subprocess.run(['cp', '-a', template, self.prefix], check=True)
+        self.home = os.path.join(self.root, 'home')
+        os.makedirs(self.home)
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, HOME=self.home, LC_ALL=self.lc_all,
+                        WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=')
+        self.c = os.path.join(self.prefix, 'drive_c')
+        self.pf = os.path.join(self.c, 'Program Files')
+        self.programs = os.path.join(self.c, 'ProgramData/Microsoft/Windows/Start Menu/Programs')
+        self.desktop = os.path.join(self.c, 'users/Public/Desktop')
+        self.system = os.path.join(self.c, 'windows/system32')
+        self.windows = os.path.join(self.c, 'windows')
+        self.e2e = os.path.join(self.c, 'e2e')
+        os.makedirs(self.e2e)
+        self.background = []
+
+    def wine(self, *args, timeout=180):
+        return subprocess.run([WINE, *args], env=self.env, timeout=timeout, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode
+
+    def start(self, exe, *args, ready=None):
+        """Starts a helper and waits until it reports that it is set up."""
+        marker = os.path.join(self.e2e, 'ready-%d' % len(self.background))
+        p = subprocess.Popen([WINE, exe, *args, '--ready', winpath(marker, self.prefix)], env=self.env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.background.append(p)
+        for _ in range(300):
+            if os.path.exists(marker):
+                return p
+            time.sleep(0.05)
+        raise RuntimeError('helper did not start: %s %s' % (exe, args))
+
+    def file(self, path, data=b'x', readonly=False):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, 'wb') as f:
+            f.write(data)
+        if readonly:
+            os.chmod(path, stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
+
+    def copy(self, src, dst):
+        os.makedirs(os.path.dirname(dst), exist_ok=True)
+        shutil.copyfile(src, dst)
+
+    def regedit(self, lines):
+        reg = os.path.join(self.e2e, 'seed.reg')
+        with open(reg, 'w', encoding='ascii', newline='\r\n') as f:
+            f.write('REGEDIT4\n\n' + '\n'.join(lines) + '\n')
+        self.wine('regedit', '/S', winpath(reg, self.prefix))
+
+    def close(self):
+        subprocess.run([WINESERVER, '-k'], env=self.env, stderr=subprocess.DEVNULL)
+        subprocess.run([WINESERVER, '-w'], env=self.env, stderr=subprocess.DEVNULL)
+        for p in self.background:
+            try:
+                p.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                p.kill()
+        self.background = []
+
+
+class Scenario:
+    def __init__(self, name, lang, editions, answers, expect_boxes, seed_browser=False, no_at_two=False,
+                 deny=None, held_file=False, expect_removed=None):
+        self.name, self.lang, self.editions, self.answers = name, lang, editions, answers
+        self.expect_boxes = expect_boxes
+        self.seed_browser, self.no_at_two, self.deny, self.held_file = seed_browser, no_at_two, deny, held_file
+        self.expect_removed = editions if expect_removed is None else expect_removed
+        self.problems = []
+        self.report = {}
+
+    def check(self, ok, what):
+        if not ok:
+            self.problems.append(what)
+
+    # --- seeding ---------------------------------------------------------
+    def seed(self, px, bins):
+        tool = os.path.join(bins, 'dummy_tool.exe')
+        uninstaller = os.path.join(bins, 'dummy_uninstaller.exe')
+        reg = []
+        for n in NEIGHBOUR_KEYS:
+            key, _, value = n.partition('|')
+            reg.append('[HKEY_LOCAL_MACHINE\\%s]' % key)
+            if value:
+                reg.append('"%s"="C:\\\\other.exe"' % value)
+        for path in NEIGHBOUR_FILES:
+            px.file(os.path.join(px.c, path))
+        px.copy(tool, os.path.join(px.e2e, 'holder.exe'))
+        holds = []
+        for e in self.editions:
+            p = PROFILES[e]
+            title, group, shortcut = NAMES[e][px.ui]
+            reg += ['[HKEY_LOCAL_MACHINE\\%s]' % p['key'], '"DisplayName"="old edition %d"' % e,
+                    '[HKEY_LOCAL_MACHINE\\%s\\Components]' % p['key'], '"x"="y"', '[HKEY_LOCAL_MACHINE\\%s]' % RUN_KEY]
+            reg += ['"%s"="C:\\\\Program Files\\\\%s\\\\%s"' % (v, p['folder'], p['exe']) for v in p['run']]
+            folder = os.path.join(px.pf, p['folder'])
+            px.copy(tool, os.path.join(folder, p['exe']))
+            px.file(os.path.join(folder, 'readme.txt'), readonly=True)
+            px.copy(tool, os.path.join(folder, 'inuse.dll'))
+            holds.append(('--map', os.path.join(folder, 'inuse.dll')))
+            px.file(os.path.join(px.programs, group, 'Dorwyn', 'Tool.lnk'))
+            px.file(os.path.join(px.programs, group, 'Dorwyn', 'Uninstall.lnk'), readonly=True)
+            px.file(os.path.join(px.desktop, shortcut))
+            px.copy(tool, os.path.join(px.e2e, 'ToolWindow%d.exe' % e))
+        if self.editions:
+            for lib in LIBS:
+                px.file(os.path.join(px.system, lib), readonly=(lib == LIBS[1]))
+            px.copy(tool, os.path.join(px.system, LIBS[2]))
+            holds.append(('--map', os.path.join(px.system, LIBS[2])))
+            px.file(os.path.join(px.system, 'capicom.dll'))
+            px.copy(uninstaller, os.path.join(px.windows, 'unins000.exe'))
+            px.copy(uninstaller, os.path.join(px.system, 'uninst.exe'))
+            px.file(os.path.join(px.e2e, 'unins000.exe.marker'))
+            px.file(os.path.join(px.e2e, 'uninst.exe.marker'))
+        if self.held_file:
+            px.file(os.path.join(px.pf, PROFILES[self.editions[0]]['folder'], 'held-open.dat'))
+            holds.append(('--hold', os.path.join(px.pf, PROFILES[self.editions[0]]['folder'], 'held-open.dat')))
+        px.regedit(reg)
+        if self.deny:
+            log = os.path.join(px.e2e, 'deny.log')
+            px.wine(os.path.join(bins, 'driver.exe'), 'deny', winpath(log, px.prefix), PROFILES[self.deny]['key'])
+            self.check(open(log).read().startswith('deny set=0'), 'deny: ' + open(log).read().strip())
+        # The running old programs, their windows and the files they hold.
+        for e in self.editions:
+            title = NAMES[e][px.ui][0].encode(px.codec).hex().upper()
+            args = ['--title-hex', title, '--log', 'C:\\e2e\\window%d.log' % e]
+            if self.no_at_two and e == 1:
+                args += ['--on-command-run', 'C:\\e2e\\firefox.exe']
+            px.start(os.path.join(px.e2e, 'ToolWindow%d.exe' % e), *args)
+        started = set()
+        for e in self.editions:
+            exe = PROFILES[e]['exe']
+            if exe not in started:
+                px.start(os.path.join(px.pf, PROFILES[e]['folder'], exe))
+                started.add(exe)
+        for mode, path in holds:
+            px.start(os.path.join(px.e2e, 'holder.exe'), mode, winpath(path, px.prefix))
+        if self.seed_browser or self.no_at_two:
+            px.copy(tool, os.path.join(px.e2e, 'firefox.exe'))
+        if self.seed_browser:
+            px.start(os.path.join(px.e2e, 'firefox.exe'))
+
+    # --- checks ------------------------------------------------------------
+    def regcheck(self, px, bins):
+        log = os.path.join(px.e2e, 'regcheck.log')
+        args = [p['key'] for p in PROFILES.values()] + ['%s|%s' % (RUN_KEY, v) for p in PROFILES.values()
+                                                        for v in p['run']] + NEIGHBOUR_KEYS
+        px.wine(os.path.join(bins, 'driver.exe'), 'regcheck', winpath(log, px.prefix), *args)
+        present, pending = set(), []
+        for line in open(log, encoding='utf-8'):
+            word, _, rest = line.rstrip('\n').partition(' ')
+            if word == 'present':
+                present.add(rest)
+            elif word == 'pending':
+                pending.append(rest.split(' -> ')[0])
+        return present, pending
+
+    def check_boxes(self, px, lines):
+        boxes = []
+        for line in lines:
+            if line.startswith('box '):
+                fields = dict(f.split('=', 1) for f in line.split(' ')[1:] if '=' in f)
+                boxes.append(fields)
+            if line.startswith('dialog title='):
+                self.check(bytes.fromhex(line.split()[1].split('=')[1]) == TITLE, 'dialog title bytes: ' + line)
+            if line.startswith('error'):
+                self.problems.append('driver: ' + line)
+        kinds = []
+        for b in boxes:
+            caption, text = bytes.fromhex(b['caption']), bytes.fromhex(b['text'])
+            if caption == b'Information':
+                self.check(text == PROMPTS[px.ui], 'prompt text bytes: %s' % b['text'])
+                self.check(b['owner'] == 'none' and b['yes'] == '1' and b['no'] == '1', 'prompt form: %s' % b)
+                kinds.append('prompt')
+            elif caption == SUCCESS_CAPTION:
+                self.check(text == SUCCESS_TEXT, 'success text bytes: %s' % b['text'])
+                self.check(b['owner'] == 'main' and b['okbtn'] == '1' and b['yes'] == '0', 'success form: %s' % b)
+                kinds.append('success')
+            else:
+                kinds.append('unknown')
+        self.check(kinds == self.expect_boxes, 'boxes %s, expected %s' % (kinds, self.expect_boxes))
+
+    def run(self, template, bins, exe, work, screenshot=None):
+        px = Prefix(template, self.lang, work)
+        self.prefix = px
+        try:
+            self.seed(px, bins)
+            before = self.edition_state(px)
+            log = os.path.join(px.e2e, 'driver.log')
+            ready, go = os.path.join(px.e2e, 'dialog-ready'), os.path.join(px.e2e, 'go')
+            cmd = [WINE, os.path.join(bins, 'driver.exe'), 'run', winpath(exe, px.prefix), winpath(log, px.prefix)]
+            if screenshot:
+                cmd += ['--ready', winpath(ready, px.prefix), '--go', winpath(go, px.prefix)]
+            driver = subprocess.Popen(cmd + self.answers, env=px.env, stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL)
+            if screenshot:
+                for _ in range(600):
+                    if os.path.exists(ready):
+                        break
+                    time.sleep(0.05)
+                time.sleep(0.5)
+                subprocess.run(['import', '-window', 'root', screenshot], env=px.env, stderr=subprocess.DEVNULL)
+                open(go, 'w').close()
+            driver.wait(timeout=300)
+            lines = open(log, encoding='utf-8').read().splitlines()
+            self.driver_lines = lines
+            self.check_boxes(px, lines)
+            present, pending = self.regcheck(px, bins)
+            after = self.edition_state(px)
+            self.check_after_run(px, present, pending)
+            px.close()
+            px.wine('wineboot', '-r')
+            subprocess.run([WINESERVER, '-w'], env=px.env)
+            present2, pending2 = self.regcheck(px, bins)
+            px.close()
+            restarted = self.edition_state(px)
+            self.check_after_restart(px, pending, pending2, present2)
+            self.report = dict(before=before, after=after, restarted=restarted, pending=pending, lines=lines)
+        finally:
+            px.close()
+        return not self.problems
+
+    def edition_state(self, px):
+        """Per edition: registry key, Run values, folders, shortcut; and the libraries."""
+        state = {}
+        present, _ = self.regcheck(px, os.path.dirname(self.bins_driver))
+        for e in (1, 2, 3):
+            p = PROFILES[e]
+            _, group, shortcut = NAMES[e][px.ui]
+            state[e] = dict(
+                key=p['key'] in present,
+                run=sum(('%s|%s' % (RUN_KEY, v)) in present for v in p['run']),
+                folder=os.path.exists(os.path.join(px.pf, p['folder'])),
+                menu=os.path.exists(os.path.join(px.programs, group)),
+                shortcut=os.path.exists(os.path.join(px.desktop, shortcut)))
+        state['libs'] = sum(os.path.exists(os.path.join(px.system, lib)) for lib in LIBS)
+        return state
+
+    def check_after_run(self, px, present, pending):
+        for e in (1, 2, 3):
+            p = PROFILES[e]
+            _, group, shortcut = NAMES[e][px.ui]
+            removed = e in self.expect_removed
+            seeded = e in self.editions
+            if not seeded:
+                continue
+            self.check((p['key'] in present) != removed, 'edition %d key present=%s' % (e, p['key'] in present))
+            for v in p['run']:
+                if e == 3 and v == 'DWReg_kstv(user)' and 2 in self.editions and 2 not in self.expect_removed:
+                    continue  # shared with edition 2.0, which stays
+                self.check((('%s|%s' % (RUN_KEY, v)) in present) != removed, 'edition %d Run value %s' % (e, v))
+            self.check(os.path.exists(os.path.join(px.programs, group)) != removed, 'edition %d menu' % e)
+            self.check(os.path.exists(os.path.join(px.desktop, shortcut)) != removed, 'edition %d shortcut' % e)
+            wlog = os.path.join(px.e2e, 'window%d.log' % e)
+            got = open(wlog).read().split() if os.path.exists(wlog) else []
+            self.check(got == ([str(p['cmd'])] if removed else []), 'edition %d window commands %s' % (e, got))
+            folder = os.path.join(px.pf, p['folder'])
+            if removed:
+                left = sorted(os.listdir(folder)) if os.path.exists(folder) else []
+                self.check(left == (['held-open.dat'] if self.held_file and e == self.editions[0] else []),
+                           'edition %d program folder holds %s' % (e, left))
+        for n in NEIGHBOUR_KEYS:
+            self.check(n in present, 'neighbour key %s' % n)
+        for f in NEIGHBOUR_FILES:
+            self.check(os.path.exists(os.path.join(px.c, f)), 'neighbour file %s' % f)
+        if self.expect_removed:
+            self.check(not os.path.exists(os.path.join(px.system, 'capicom.dll')), 'capicom.dll still there')
+            ulog = os.path.join(px.e2e, 'uninstallers.log')
+            runs = open(ulog).read().splitlines() if os.path.exists(ulog) else []
+            self.check(len(runs) == 2 * len(self.expect_removed) and all(r.endswith(' /S') for r in runs),
+                       'uninstaller runs %s' % runs)
+            for lib in LIBS:
+                self.check(not os.path.exists(os.path.join(px.system, lib)), '%s still there' % lib)
+        temp_dir = os.path.join(px.c, 'users', getpass.getuser(), 'Temp')
+        litter = [f for f in os.listdir(temp_dir) if f.startswith('_@')] if os.path.isdir(temp_dir) else []
+        scheduled = [p for p in pending if '\\_@' in p]
+        self.check(len(litter) == len(scheduled), 'temporary names %s, scheduled %s' % (litter, scheduled))
+        for p in pending:
+            ok = '\\_@' in p or any(p.endswith('\\' + PROFILES[e]['folder']) for e in self.editions)
+            self.check(ok, 'unexpected pending operation %s' % p)
+
+    def check_after_restart(self, px, pending, pending2, present2):
+        self.check(not pending2, 'pending operations left after restart: %s' % pending2)
+        for p in pending:
+            linux = os.path.join(px.c, p.split(':\\', 1)[1].replace('\\', '/'))
+            if os.path.basename(linux).startswith('_@'):
+                self.check(not os.path.exists(linux), 'scheduled %s survived the restart' % p)
+        for f in NEIGHBOUR_FILES:
+            self.check(os.path.exists(os.path.join(px.c, f)), 'neighbour file %s after restart' % f)
+        for n in NEIGHBOUR_KEYS:
+            self.check(n in present2, 'neighbour key %s after restart' % n)
+
+
+def scenarios():
+    full = dict(editions=[1, 2, 3], answers=['ok'], expect_boxes=['success'])
+    return [
+        Scenario('all-editions-zh-CN', 'zh-CN', held_file=True, **full),
+        Scenario('all-editions-en', 'en', **full),
+        Scenario('all-editions-zh-TW', 'zh-TW', **full),
+        Scenario('nothing-installed', 'zh-CN', [], ['ok'], ['success']),
+        Scenario('browser-closed-after-second-prompt', 'en', [3], ['yes', 'kill:firefox.exe+yes', 'ok'],
+                 ['prompt', 'prompt', 'success'], seed_browser=True),
+        Scenario('no-during-edition-2', 'zh-CN', [1, 2, 3], ['no'], ['prompt'], no_at_two=True,
+                 expect_removed=[1]),
+        Scenario('key-without-all-access', 'zh-CN', [2], ['ok'], ['success'], deny=2, expect_removed=[]),
+    ]
+
+
+def make_template(path):
+    if os.path.exists(os.path.join(path, 'system.reg')):
+        return
+    shutil.rmtree(path, ignore_errors=True)
+    home = path + '-home'
+    os.makedirs(home, exist_ok=True)
+    env = dict(os.environ, WINEPREFIX=path, HOME=home, WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=')
+    subprocess.run([WINE, 'wineboot', '-i'], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([WINE, 'reg', 'add', 'HKCU\\Software\\Wine\\X11 Driver', '/v', 'Managed', '/d', 'N', '/f'],
+                   env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    fonts = os.path.join(path, 'drive_c/windows/Fonts')
+    os.makedirs(fonts, exist_ok=True)
+    if os.path.exists('/usr/share/wine/fonts/marlett.ttf'):
+        shutil.copy('/usr/share/wine/fonts/marlett.ttf', fonts)
+    subprocess.run([WINESERVER, '-w'], env=env)
+
+
+def table(report):
+    b, a, r = report['before'], report['after'], report['restarted']
+    yes = lambda v: 'yes' if v else '-'
+    rows = ['%-8s %-22s %-22s %-22s' % ('edition', 'before', 'after run', 'after restart')]
+    for e in (1, 2, 3):
+        def cell(s):
+            return 'key %s run %d dir %s menu %s lnk %s' % (yes(s[e]['key']), s[e]['run'], yes(s[e]['folder']),
+                                                          yes(s[e]['menu']), yes(s[e]['shortcut']))
+        rows.append('%-8s %s | %s | %s' % (['1', '2.0', '3.0'][e - 1], cell(b), cell(a), cell(r)))
+    rows.append('%-8s %d | %d | %d' % ('libs', b['libs'], a['libs'], r['libs']))
+    rows.append('scheduled for restart: %d' % len(report['pending']))
+    rows += ['  ' + p for p in report['pending']]
+    return '\n'.join(rows)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--build-dir', required=True, help='the x86_64 build directory')
+    ap.add_argument('--only', nargs='*')
+    ap.add_argument('--demo', metavar='OUT_DIR')
+    ap.add_argument('--bench', action='store_true')
+    args = ap.parse_args()
+    if 'DISPLAY' not in os.environ:  # one X server for every Wine command of the run
+        os.execvp('xvfb-run', ['xvfb-run', '-a', '-s', '-screen 0 1024x768x24', sys.executable] + sys.argv)
+    build = os.path.abspath(args.build_dir)
+    bins = os.path.join(build, 'tests/e2e/helpers')
+    exe = os.path.join(build, 'app/Brannoch.exe')
+    work = os.path.join(build, 'e2e-work')
+    os.makedirs(work, exist_ok=True)
+    template = os.path.join(work, 'template')
+    make_template(template)
+    Scenario.bins_driver = os.path.join(bins, 'driver.exe')
+
+    if args.bench:
+        return bench(template, bins, exe, work)
+    chosen = [s for s in scenarios() if not args.only or s.name in args.only]
+    if args.demo:
+        os.makedirs(args.demo, exist_ok=True)
+        s = scenarios()[0]
+        shot = os.path.join(os.path.abspath(args.demo), 'dialog.png')
+        ok = s.run(template, bins, exe, work, screenshot=shot)
+        print(table(s.report))
+        print('boxes: ' + ', '.join(l for l in s.report.get('lines', []) if l.startswith('answer')))
+        print('screenshot of the dialog: %s' % shot)
+        print('demo %s%s' % ('PASSED' if ok else 'FAILED', '' if ok else ': ' + '; '.join(s.problems)))
+        return 0 if ok else 1
+    failed = 0
+    for s in chosen:
+        t0 = time.time()
+        ok = s.run(template, bins, exe, work)
+        print('%-40s %s (%.1f s)%s' % (s.name, 'PASS' if ok else 'FAIL', time.time() - t0,
+                                       '' if ok else '\n    ' + '\n    '.join(s.problems)), flush=True)
+        failed += not ok
+        if ok:
+            shutil.rmtree(s.prefix.root, ignore_errors=True)
+    print('e2e: %d scenarios, %d failed' % (len(chosen), failed))
+    return 1 if failed else 0
+
+
+def bench(template, bins, exe, work):
+    px = Prefix(template, 'zh-CN', work)
+    try:
+        times = {}
+        for name, path in (('Brannoch.exe', exe), ('bare dialog', os.path.join(bins, 'bare_dialog.exe'))):
+            samples = []
+            for _ in range(5):
+                log = os.path.join(px.e2e, 'startup.log')
+                px.wine(os.path.join(bins, 'driver.exe'), 'startup', winpath(path, px.prefix), winpath(log, px.prefix))
+                samples.append(float(open(log).read().split('=')[1]))
+            times[name] = sorted(samples)[len(samples) // 2]
+            print('time to dialog shown, %-12s median of 5: %7.1f ms' % (name, times[name]))
+        print('ratio Brannoch / bare dialog: %.2f' % (times['Brannoch.exe'] / times['bare dialog']))
+    finally:
+        px.close()
+    s = Scenario('bench', 'zh-CN', [1, 2, 3], ['ok'], ['success'])
+    s.run(template, bins, exe, work)
+    run_ms = [float(l.split('run_ms=')[1]) for l in s.report['lines'] if 'run_ms=' in l][0]
+    # Fixed waits of a full run: per edition 2 x 500 ms per terminated process
+    # (one tool process), 100 ms before the program group, plus the
+    # uninstallers' own 300 ms each (they sleep so), counted apart.
+    terminated = len([1 for e in (1, 2, 3)]) - 1 + 1  # Keyloft_User.exe, DWReg_kstv.exe (once)
+    fixed = terminated * 600 + 3 * 100
+    uninstallers = 6 * 300
+    print('full run of three editions: %.0f ms; fixed waits %d ms; uninstallers %d ms; overhead %.0f ms'
+          % (run_ms, fixed, uninstallers, run_ms - fixed - uninstallers))
+    for name, path in (('Brannoch.exe (x86_64)', exe), ('bare dialog (x86_64)', os.path.join(bins, 'bare_dialog.exe'))):
+        print('size %-24s %7d bytes' % (name, os.path.getsize(path)))
+    shutil.rmtree(s.prefix.root, ignore_errors=True)
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
