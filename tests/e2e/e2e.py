@@ -234,10 +234,10 @@ class Scenario:
                                                         for v in p['run']] + NEIGHBOUR_KEYS
         px.wine(os.path.join(bins, 'driver.exe'), 'regcheck', winpath(log, px.prefix), *args)
         present, pending = set(), []
-        for line in open(log, encoding='utf-8'):
+        for line in open(log, encoding='utf-8', errors='replace'):
             word, _, rest = line.rstrip('\n').partition(' ')
-            if word == 'present':
-                present.add(rest)
+            if word in ('present', 'process'):
+                present.add(rest if word == 'present' else 'process:' + rest.lower())
             elif word == 'pending':
                 pending.append(rest.split(' -> ')[0])
         return present, pending
@@ -286,7 +286,8 @@ class Scenario:
                         break
                     time.sleep(0.05)
                 time.sleep(0.5)
-                subprocess.run(['import', '-window', 'root', screenshot], env=px.env, stderr=subprocess.DEVNULL)
+                subprocess.run(['import', '-window', 'root', '-trim', '+repage', screenshot], env=px.env,
+                               stderr=subprocess.DEVNULL)
                 open(go, 'w').close()
             driver.wait(timeout=300)
             lines = open(log, encoding='utf-8').read().splitlines()
@@ -319,8 +320,11 @@ class Scenario:
                 run=sum(('%s|%s' % (RUN_KEY, v)) in present for v in p['run']),
                 folder=os.path.exists(os.path.join(px.pf, p['folder'])),
                 menu=os.path.exists(os.path.join(px.programs, group)),
-                shortcut=os.path.exists(os.path.join(px.desktop, shortcut)))
+                shortcut=os.path.exists(os.path.join(px.desktop, shortcut)),
+                proc=('process:' + p['exe'].lower()) in present)
         state['libs'] = sum(os.path.exists(os.path.join(px.system, lib)) for lib in LIBS)
+        temp = os.path.join(px.c, 'users', getpass.getuser(), 'Temp')
+        state['temp'] = len([f for f in os.listdir(temp) if f.startswith('_@')]) if os.path.isdir(temp) else 0
         return state
 
     def check_after_run(self, px, present, pending):
@@ -413,13 +417,17 @@ def make_template(path):
 def table(report):
     b, a, r = report['before'], report['after'], report['restarted']
     yes = lambda v: 'yes' if v else '-'
-    rows = ['%-8s %-22s %-22s %-22s' % ('edition', 'before', 'after run', 'after restart')]
+    cols = ('Uninstall key', 'Run values', 'program folder', 'Start-menu group', 'desktop shortcut',
+            'process running')
+    fields = ('key', 'run', 'folder', 'menu', 'shortcut', 'proc')
+    rows = ['%-8s %-18s %-8s %-10s %-14s' % ('edition', 'item', 'before', 'after run', 'after restart')]
     for e in (1, 2, 3):
-        def cell(s):
-            return 'key %s run %d dir %s menu %s lnk %s' % (yes(s[e]['key']), s[e]['run'], yes(s[e]['folder']),
-                                                          yes(s[e]['menu']), yes(s[e]['shortcut']))
-        rows.append('%-8s %s | %s | %s' % (['1', '2.0', '3.0'][e - 1], cell(b), cell(a), cell(r)))
-    rows.append('%-8s %d | %d | %d' % ('libs', b['libs'], a['libs'], r['libs']))
+        for col, f in zip(cols, fields):
+            v = lambda s: str(s[e][f]) if f == 'run' else yes(s[e][f])
+            rows.append('%-8s %-18s %-8s %-10s %-14s' % (['1', '2.0', '3.0'][e - 1] if f == 'key' else '', col,
+                                                        v(b), v(a), v(r)))
+    rows.append('%-8s %-18s %-8d %-10d %-14d' % ('all', 'vendor libraries', b['libs'], a['libs'], r['libs']))
+    rows.append('%-8s %-18s %-8d %-10d %-14d' % ('', '"_@" temp files', b['temp'], a['temp'], r['temp']))
     rows.append('scheduled for restart: %d' % len(report['pending']))
     rows += ['  ' + p for p in report['pending']]
     return '\n'.join(rows)
@@ -448,11 +456,15 @@ def main():
     chosen = [s for s in scenarios() if not args.only or s.name in args.only]
     if args.demo:
         os.makedirs(args.demo, exist_ok=True)
-        s = scenarios()[0]
+        s = Scenario('demo', 'zh-CN', [1, 2, 3], ['ok'], ['success'])
         shot = os.path.join(os.path.abspath(args.demo), 'dialog.png')
         ok = s.run(template, bins, exe, work, screenshot=shot)
         print(table(s.report))
-        print('boxes: ' + ', '.join(l for l in s.report.get('lines', []) if l.startswith('answer')))
+        for line in s.report.get('lines', []):
+            if line.startswith('box '):
+                f = dict(x.split('=', 1) for x in line.split(' ') if '=' in x)
+                print('message box: caption "%s", text "%s", owner %s' % (
+                    bytes.fromhex(f['caption']).decode('gbk'), bytes.fromhex(f['text']).decode('gbk'), f['owner']))
         print('screenshot of the dialog: %s' % shot)
         print('demo %s%s' % ('PASSED' if ok else 'FAILED', '' if ok else ': ' + '; '.join(s.problems)))
         return 0 if ok else 1

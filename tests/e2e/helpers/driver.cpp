@@ -3,7 +3,8 @@
 //   driver run <exe> <log> [--ready F --go F] answer...
 //   driver startup <exe> <log>                time until the dialog is shown
 //   driver regcheck <log> KEY[|VALUE]...      which HKLM keys and values exist,
-//                                             and the pending restart operations
+//                                             the processes and the pending
+//                                             restart operations
 //   driver deny <log> KEY                     leave HKLM\KEY readable only
 // Answers are taken by the message boxes in order: yes, no, ok, or
 // kill:NAME+yes (end the processes of that name first, then Yes).
@@ -260,6 +261,12 @@ int RegCheck(int argc, char** argv) {
     if (h) RegCloseKey(h);
     std::fprintf(g_log, "%s %s\n", exists ? "present" : "absent", arg.c_str());
   }
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 e;
+  e.dwSize = sizeof e;
+  for (BOOL ok = Process32First(snap, &e); ok; ok = Process32Next(snap, &e))
+    std::fprintf(g_log, "process %s\n", e.szExeFile);
+  CloseHandle(snap);
   HKEY sm = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
                     &sm) == ERROR_SUCCESS) {
