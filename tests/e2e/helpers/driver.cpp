@@ -189,8 +189,8 @@ int Run(const char* exe, const char* ready, const char* go, std::vector<std::str
     if (box) {
       quiet = 0;
       HWND owner = GetWindow(box, GW_OWNER);
-      std::fprintf(g_log, "box caption=%s text=%s owner=%s yes=%d no=%d okbtn=%d captionW=%s textW=%s\n",
-                   Hex(TextA(box)).c_str(), Hex(TextA(GetDlgItem(box, 0xFFFF))).c_str(),
+      std::fprintf(g_log, "box at_ms=%.1f caption=%s text=%s owner=%s yes=%d no=%d okbtn=%d captionW=%s textW=%s\n",
+                   Now() - tClick, Hex(TextA(box)).c_str(), Hex(TextA(GetDlgItem(box, 0xFFFF))).c_str(),
                    owner == dlg ? "main" : owner ? "other" : "none", GetDlgItem(box, IDYES) != nullptr,
                    GetDlgItem(box, IDNO) != nullptr, GetDlgItem(box, IDOK) != nullptr, TextW(box).c_str(),
                    TextW(GetDlgItem(box, 0xFFFF)).c_str());
