@@ -148,11 +148,12 @@ class Prefix:
 
 class Scenario:
     def __init__(self, name, lang, editions, answers, expect_boxes, seed_browser=False, no_at_two=False,
-                 deny=None, held_file=False, expect_removed=None):
+                 deny=None, held_file=False, expect_removed=None, win98=False):
         self.name, self.lang, self.editions, self.answers = name, lang, editions, answers
         self.expect_boxes = expect_boxes
         self.seed_browser, self.no_at_two, self.deny, self.held_file = seed_browser, no_at_two, deny, held_file
         self.expect_removed = editions if expect_removed is None else expect_removed
+        self.win98 = win98  # Wine reports Windows 98: shortcuts are looked for at the 9x place
         self.problems = []
         self.report = {}
 
@@ -202,6 +203,10 @@ class Scenario:
         if self.held_file:
             px.file(os.path.join(px.pf, PROFILES[self.editions[0]]['folder'], 'held-open.dat'))
             holds.append(('--hold', os.path.join(px.pf, PROFILES[self.editions[0]]['folder'], 'held-open.dat')))
+        if self.win98:
+            reg += ['[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\Brannoch.exe]', '"Version"="win98"']
+            for e in self.editions:
+                px.file(os.path.join(px.windows, 'ALL Users', 'Desktop', NAMES[e][px.ui][2]))
         px.regedit(reg)
         if self.deny:
             log = os.path.join(px.e2e, 'deny.log')
@@ -341,7 +346,12 @@ class Scenario:
                     continue  # shared with edition 2.0, which stays
                 self.check((('%s|%s' % (RUN_KEY, v)) in present) != removed, 'edition %d Run value %s' % (e, v))
             self.check(os.path.exists(os.path.join(px.programs, group)) != removed, 'edition %d menu' % e)
-            self.check(os.path.exists(os.path.join(px.desktop, shortcut)) != removed, 'edition %d shortcut' % e)
+            if self.win98:
+                self.check(not os.path.exists(os.path.join(px.windows, 'ALL Users', 'Desktop', shortcut)),
+                           'edition %d shortcut at the Windows 9x place' % e)
+                self.check(os.path.exists(os.path.join(px.desktop, shortcut)), 'edition %d: NT desktop touched' % e)
+            else:
+                self.check(os.path.exists(os.path.join(px.desktop, shortcut)) != removed, 'edition %d shortcut' % e)
             wlog = os.path.join(px.e2e, 'window%d.log' % e)
             got = open(wlog).read().split() if os.path.exists(wlog) else []
             self.check(got == ([str(p['cmd'])] if removed else []), 'edition %d window commands %s' % (e, got))
@@ -396,6 +406,7 @@ def scenarios():
         Scenario('no-during-edition-2', 'zh-CN', [1, 2, 3], ['no'], ['prompt'], no_at_two=True,
                  expect_removed=[1]),
         Scenario('key-without-all-access', 'zh-CN', [2], ['ok'], ['success'], deny=2, expect_removed=[]),
+        Scenario('windows-98-shortcut-place', 'en', [1], ['ok'], ['success'], win98=True),
     ]
 
 
