@@ -10,6 +10,13 @@
 #include "platform/system.h"
 #include "platform/window.h"
 
+#ifndef _WIN64
+// The 32-bit records the old tool's contemporaries pass around.
+static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32");
+static_assert(sizeof(SHELLEXECUTEINFOA) == 60, "SHELLEXECUTEINFOA");
+#endif
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA");
+
 namespace pf {
 
 LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM access, HKEY* result) {

@@ -401,7 +401,7 @@ def scenarios():
         Scenario('all-editions-en', 'en', **full),
         Scenario('all-editions-zh-TW', 'zh-TW', **full),
         Scenario('nothing-installed', 'zh-CN', [], ['ok'], ['success']),
-        Scenario('browser-closed-after-second-prompt', 'en', [3], ['yes', 'kill:firefox.exe+yes', 'ok'],
+        Scenario('browser-closed-after-second-prompt', 'en', [3], ['click+yes', 'kill:firefox.exe+yes', 'ok'],
                  ['prompt', 'prompt', 'success'], seed_browser=True),
         Scenario('no-during-edition-2', 'zh-CN', [1, 2, 3], ['no'], ['prompt'], no_at_two=True,
                  expect_removed=[1]),

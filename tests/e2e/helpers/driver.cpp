@@ -6,8 +6,9 @@
 //                                             the processes and the pending
 //                                             restart operations
 //   driver deny <log> KEY                     leave HKLM\KEY readable only
-// Answers are taken by the message boxes in order: yes, no, ok, or
-// kill:NAME+yes (end the processes of that name first, then Yes).
+// Answers are taken by the message boxes in order: yes, no, ok,
+// kill:NAME+yes (end the processes of that name first, then Yes), or
+// click+ANSWER (click the main button again first, which must do nothing).
 #include <windows.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -196,6 +197,16 @@ int Run(const char* exe, const char* ready, const char* go, std::vector<std::str
                    TextW(GetDlgItem(box, 0xFFFF)).c_str());
       std::string answer = next < answers.size() ? answers[next++] : "unexpected";
       int id = IDOK;
+      if (answer.rfind("click+", 0) == 0) {
+        // A second click on the main button while the box is open must not
+        // start a run inside the running one.
+        PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
+        Sleep(700);
+        HWND other = FindDialog(pid, dlg);
+        std::fprintf(g_log, "second click: %s\n", other == box ? "ignored" : "started something");
+        if (other != box) ok = false;
+        answer = answer.substr(6);
+      }
       if (answer.rfind("kill:", 0) == 0) {
         const size_t plus = answer.find('+');
         KillByName(answer.substr(5, plus - 5).c_str());
