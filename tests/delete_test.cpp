@@ -62,6 +62,31 @@ TEST(DeleteOrScheduleFile, TemporaryNameGoesToOwnDriveRootWhenFirstByteDiffers) 
   }
 }
 
+TEST(DeleteOrScheduleFile, PathWithoutDriveLetterUsesTheExecutablesDrive) {
+  {
+    // First byte differs from the temp folder's: the root of the exe's drive,
+    // where the cross-volume move fails and nothing is left behind.
+    sim::Machine m;
+    m.modulePath = "D:\\Tools\\Brannoch.exe";
+    m.AddFile(m.modulePath);
+    m.AddFile("C:\\Tools\\P\\x.dll");
+    m.Lock("C:\\Tools\\P\\x.dll", true);
+    EXPECT_EQ(DeleteOrScheduleFile("P\\x.dll"), 0);
+    EXPECT_TRUE(TempNamesIn(m, "D:\\").empty());
+    EXPECT_TRUE(m.restartQueue.empty());
+  }
+  {
+    // A path whose first byte is the temp folder's first byte uses the temp folder.
+    sim::Machine m;
+    m.modulePath = "D:\\Tools\\Brannoch.exe";
+    m.AddFile(m.modulePath);
+    m.AddFile("C:\\Tools\\Cx.dll");
+    m.Lock("C:\\Tools\\Cx.dll", true);
+    EXPECT_EQ(DeleteOrScheduleFile("Cx.dll"), 1);
+    EXPECT_EQ(TempNamesIn(m, "C:\\TEMP\\").size(), 1u);
+  }
+}
+
 TEST(DeleteOrScheduleFile, FailedMoveLeavesNoTemporaryLitter) {
   sim::Machine m;
   m.AddFile("C:\\P\\pinned.dll");

@@ -51,6 +51,16 @@ TEST(ProcessTable, UserNameSecondAttemptOrNothing) {
   EXPECT_EQ(m.OpenHandles(), 0u);
 }
 
+TEST(ProcessTable, UserNameTooLongForTheBufferIsNotCutShort) {
+  sim::Machine m;
+  m.userName = std::string(300, 'u');
+  m.AddProcess("a.exe", std::string(259, 'u'));  // what a cut name would match
+  char name[260];
+  EXPECT_EQ(GetCurrentUserName(name), 0);
+  EXPECT_STREQ(name, "");
+  EXPECT_TRUE(Snapshot(200).empty());
+}
+
 TEST(ProcessTable, SnapshotFailuresGiveAnEmptyTable) {
   for (const char* call : {"CreateToolhelp32Snapshot", "Process32First"}) {
     sim::Machine m;
