@@ -453,7 +453,8 @@ def main():
     ap.add_argument('--demo', metavar='OUT_DIR')
     ap.add_argument('--bench', action='store_true')
     args = ap.parse_args()
-    if 'DISPLAY' not in os.environ:  # one X server for every Wine command of the run
+    if not os.environ.get('BRANNOCH_E2E_XVFB'):  # one private X server for every Wine command of the run
+        os.environ['BRANNOCH_E2E_XVFB'] = '1'
         os.execvp('xvfb-run', ['xvfb-run', '-a', '-s', '-screen 0 1024x768x24', sys.executable] + sys.argv)
     build = os.path.abspath(args.build_dir)
     bins = os.path.join(build, 'tests/e2e/helpers')
