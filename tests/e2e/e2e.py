@@ -479,6 +479,8 @@ def main():
                 f = dict(x.split('=', 1) for x in line.split(' ') if '=' in x)
                 print('message box: caption "%s", text "%s", owner %s' % (
                     bytes.fromhex(f['caption']).decode('gbk'), bytes.fromhex(f['text']).decode('gbk'), f['owner']))
+        print('neighbours (another vendor\'s folders, other Run values, Uninstall keys and shortcuts): %s'
+              % ('intact' if not [p for p in s.problems if 'neighbour' in p] else 'DAMAGED'))
         print('screenshot of the dialog: %s' % shot)
         print('demo %s%s' % ('PASSED' if ok else 'FAILED', '' if ok else ': ' + '; '.join(s.problems)))
         return 0 if ok else 1
