@@ -15,6 +15,13 @@ std::vector<std::string> TempNamesIn(const sim::Machine& m, const std::string& f
     if (StartsWith(p, folder + "_@")) out.push_back(p);
   return out;
 }
+// The program runs from drive D:; path is a file held open but movable.
+void ExeOnDWithLockedFile(sim::Machine& m, const std::string& path) {
+  m.modulePath = "D:\\Tools\\Brannoch.exe";
+  m.AddFile(m.modulePath);
+  m.AddFile(path);
+  m.Lock(path, true);
+}
 }  // namespace
 
 TEST(DeleteOrScheduleFile, DeletableFileGoesAtOnceWithoutTemporaryName) {
@@ -67,10 +74,7 @@ TEST(DeleteOrScheduleFile, PathWithoutDriveLetterUsesTheExecutablesDrive) {
     // First byte differs from the temp folder's: the root of the exe's drive,
     // where the cross-volume move fails and nothing is left behind.
     sim::Machine m;
-    m.modulePath = "D:\\Tools\\Brannoch.exe";
-    m.AddFile(m.modulePath);
-    m.AddFile("C:\\Tools\\P\\x.dll");
-    m.Lock("C:\\Tools\\P\\x.dll", true);
+    ExeOnDWithLockedFile(m, "C:\\Tools\\P\\x.dll");
     EXPECT_EQ(DeleteOrScheduleFile("P\\x.dll"), 0);
     EXPECT_TRUE(TempNamesIn(m, "D:\\").empty());
     EXPECT_TRUE(m.restartQueue.empty());
@@ -78,10 +82,7 @@ TEST(DeleteOrScheduleFile, PathWithoutDriveLetterUsesTheExecutablesDrive) {
   {
     // A path whose first byte is the temp folder's first byte uses the temp folder.
     sim::Machine m;
-    m.modulePath = "D:\\Tools\\Brannoch.exe";
-    m.AddFile(m.modulePath);
-    m.AddFile("C:\\Tools\\Cx.dll");
-    m.Lock("C:\\Tools\\Cx.dll", true);
+    ExeOnDWithLockedFile(m, "C:\\Tools\\Cx.dll");
     EXPECT_EQ(DeleteOrScheduleFile("Cx.dll"), 1);
     EXPECT_EQ(TempNamesIn(m, "C:\\TEMP\\").size(), 1u);
   }

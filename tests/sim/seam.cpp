@@ -77,11 +77,14 @@ LONG RegDeleteValueA(HKEY key, const char* valueName) {
   return ERROR_SUCCESS;
 }
 
+// True when the folded key path lies strictly below the folded key `parent`.
+static bool IsBelowKey(const std::string& key, const std::string& parent) {
+  return key.size() > parent.size() && key.compare(0, parent.size(), parent) == 0 && key[parent.size()] == '\\';
+}
+
 static bool HasSubkeys(const std::string& folded) {
   for (const auto& kv : M().keys)
-    if (kv.first.size() > folded.size() && kv.first.compare(0, folded.size(), folded) == 0 &&
-        kv.first[folded.size()] == '\\')
-      return true;
+    if (IsBelowKey(kv.first, folded)) return true;
   return false;
 }
 
@@ -105,9 +108,7 @@ LONG SHDeleteKeyA(HKEY root, const char* subKey) {
   if (it == M().keys.end()) return ERROR_FILE_NOT_FOUND;
   M().Record("RegDeleteTree", it->second.path);
   for (auto k = M().keys.begin(); k != M().keys.end();) {
-    const bool inside = k->first == folded ||
-                        (k->first.size() > folded.size() &&
-                         k->first.compare(0, folded.size(), folded) == 0 && k->first[folded.size()] == '\\');
+    const bool inside = k->first == folded || IsBelowKey(k->first, folded);
     k = inside ? M().keys.erase(k) : std::next(k);
   }
   return ERROR_SUCCESS;
