@@ -143,6 +143,14 @@ BOOL RemoveDirectoryA(const char* path) {
   return TRUE;
 }
 
+// path is folder or lies below it; separators found code-page aware.
+static bool IsInside(const std::string& path, const std::string& folder) {
+  const std::string key = M().Fold(folder);
+  for (std::string p = path; !p.empty(); p = M().Parent(p))
+    if (M().Fold(p) == key) return true;
+  return false;
+}
+
 BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
   FAULT("MoveFileExA", FALSE);
   if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
@@ -160,19 +168,34 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
   if (src->locked && !src->lockMovable) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   Machine::Node* parent = M().FindNode(M().Parent(to));
   if (parent == nullptr || !parent->dir) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+  // A folder moves with everything in it, on its own volume only, never into itself.
+  if (src->dir && !SameDrive(src->path, to)) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
+  const std::string from = src->path;
+  const std::string fromKey = M().Fold(from);
+  const std::string toKey = M().Fold(to);
+  if (src->dir && toKey != fromKey && IsInside(to, from)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   Machine::Node* dst = M().FindNode(to);
-  if (dst != nullptr) {
+  if (dst != nullptr && M().Fold(dst->path) != fromKey) {
     if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS, FALSE);
-    if (dst->dir || src->dir) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    // An existing file is replaced by a file or a folder alike; an existing
+    // folder is never replaced.
+    if (dst->dir) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (dst->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (dst->locked) return Fail(ERROR_ACCESS_DENIED, FALSE);
     M().nodes.erase(M().Fold(dst->path));
-    src = M().FindNode(existing);
   }
-  if (src->dir && !M().Children(src->path).empty()) return Fail(ERROR_ACCESS_DENIED, FALSE);
-  Machine::Node moved = *src;
-  M().Record("MoveFile", src->path, to);
-  M().nodes.erase(M().Fold(src->path));
-  moved.path = to;
-  M().nodes[M().Fold(to)] = moved;
+  M().Record("MoveFile", from, to);
+  std::vector<Machine::Node> moved;
+  for (auto it = M().nodes.begin(); it != M().nodes.end();) {
+    if (!IsInside(it->second.path, from)) {
+      ++it;
+      continue;
+    }
+    moved.push_back(it->second);
+    moved.back().path = to + it->second.path.substr(from.size());
+    it = M().nodes.erase(it);
+  }
+  for (const Machine::Node& n : moved) M().nodes[M().Fold(n.path)] = n;
   return TRUE;
 }
 
@@ -257,6 +280,19 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
   M().AddFile(name);
   M().Record("CreateFile", name);
   return number;
+}
+
+DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart) {
+  FAULT("GetFullPathNameA", 0u);
+  const std::string full = M().FullPath(name);
+  if (full.empty()) return Fail(ERROR_INVALID_NAME, 0u);
+  if (full.size() + 1 > bufferLength) return static_cast<DWORD>(full.size() + 1);
+  std::memcpy(buffer, full.c_str(), full.size() + 1);
+  if (filePart != nullptr) {
+    const std::string leaf = M().Leaf(full);
+    *filePart = leaf.empty() ? nullptr : buffer + full.size() - leaf.size();
+  }
+  return static_cast<DWORD>(full.size());
 }
 
 // ---- processes ----------------------------------------------------------------
@@ -431,13 +467,14 @@ BOOL GetUserNameA(char* buffer, DWORD* size) {
 DWORD GetLastError() { return M().lastError; }
 
 // ---- windows and boxes ------------------------------------------------------------
+// Titles compared without regard to case.
 HWND FindWindowA(const char* className, const char* windowName) {
   FAULT("FindWindowA", static_cast<HWND>(nullptr));
   if (className != nullptr || windowName == nullptr) return nullptr;
   for (size_t i = 0; i < M().windows.size(); ++i) {
     const sim::Window& w = M().windows[i];
     if (w.pid != 0 && !M().IsAlive(w.pid)) continue;
-    if (w.title == windowName) return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5001 + i));
+    if (M().Fold(w.title) == M().Fold(windowName)) return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5001 + i));
   }
   return nullptr;
 }
@@ -575,16 +612,23 @@ DWORD GetModuleFileNameA(HMODULE, char* buffer, DWORD size) {
   return static_cast<DWORD>(p.size());
 }
 
+BOOL IsDBCSLeadByte(BYTE c) { return M().IsLead(c) ? TRUE : FALSE; }
+
 void Sleep(DWORD ms) {
   M().sleeps.push_back(ms);
   M().clockMs += ms;
 }
 
 // ---- multibyte strings in the machine's code page -----------------------------------
+// As the runtime does it: a lead byte followed by the terminator gives a
+// pointer to that terminator when nothing matched before it.
 const char* MbsRChr(const char* s, unsigned ch) {
   const char* found = nullptr;
   for (const char* p = s; *p != '\0'; ++p) {
-    if (M().IsLead(static_cast<unsigned char>(*p)) && p[1] != '\0') {
+    if (M().IsLead(static_cast<unsigned char>(*p))) {
+      if (p[1] == '\0') return found != nullptr ? found : p + 1;
+      if (ch == ((static_cast<unsigned>(static_cast<unsigned char>(*p)) << 8) | static_cast<unsigned char>(p[1])))
+        found = p;
       ++p;
       continue;
     }
