@@ -10,7 +10,8 @@ TEST(Simulator, PathsAndKeysCompareWithoutCaseButKeepTrailBytes) {
   sim::Machine m;
   m.AddFile("C:\\Data\\File.TXT");
   EXPECT_TRUE(m.Exists("c:\\data\\file.txt"));
-  EXPECT_TRUE(m.Exists("C:\\DATA\\FILE.txt\\"));
+  EXPECT_FALSE(m.Exists("C:\\DATA\\FILE.txt\\"));  // a trailing separator names a folder
+  EXPECT_TRUE(m.Exists("C:/data/./x/../FILE.txt. "));
   // 0x82 0x41 and 0x82 0x61 are two different double-byte characters.
   m.AddFile("C:\\Data\\\x82\x41.txt");
   EXPECT_FALSE(m.Exists("C:\\Data\\\x82\x61.txt"));

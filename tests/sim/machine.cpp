@@ -156,13 +156,17 @@ std::vector<std::string> Machine::Children(const std::string& n) const {
   return out;
 }
 
+// A name ending in a separator names a folder only ("a.txt\" is not found).
 Machine::Node* Machine::FindNode(const std::string& path) {
-  auto it = nodes.find(Fold(Normalize(path)));
-  return it == nodes.end() ? nullptr : &it->second;
+  return const_cast<Node*>(static_cast<const Machine*>(this)->FindNode(path));
 }
 const Machine::Node* Machine::FindNode(const std::string& path) const {
-  auto it = nodes.find(Fold(Normalize(path)));
-  return it == nodes.end() ? nullptr : &it->second;
+  const std::string full = FullPath(path);
+  auto it = nodes.find(Fold(Normalize(full)));
+  if (it == nodes.end()) return nullptr;
+  const auto seps = Separators(*this, full);
+  const bool trailing = full.size() > 3 && !seps.empty() && seps.back() == full.size() - 1;
+  return trailing && !it->second.dir ? nullptr : &it->second;
 }
 
 void Machine::AddDrive(char letter) {

@@ -38,6 +38,15 @@ bool SameDrive(const std::string& a, const std::string& b) {
   return !a.empty() && !b.empty() && (a[0] | 0x20) == (b[0] | 0x20);
 }
 
+// A missing name: ERROR_FILE_NOT_FOUND in an existing folder, else (or when the
+// name ends in a separator) ERROR_PATH_NOT_FOUND.
+DWORD MissingError(const char* path) {
+  const std::string full = M().FullPath(path);
+  if (!full.empty() && full.back() == '\\' && M().Normalize(full) != full) return ERROR_PATH_NOT_FOUND;
+  const Machine::Node* parent = M().FindNode(M().Parent(M().Normalize(path)));
+  return parent != nullptr && parent->dir ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
 struct SimSid {
   uint32_t magic;
   uint32_t account;
@@ -122,10 +131,11 @@ LONG RegCloseKey(HKEY key) {
 BOOL DeleteFileA(const char* path) {
   FAULT("DeleteFileA", FALSE);
   Machine::Node* n = M().FindNode(path);
-  if (n == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (n == nullptr) return Fail(MissingError(path), FALSE);
   if (n->dir || (n->attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (M().Fold(n->path) == M().Fold(M().Normalize(M().modulePath))) return Fail(ERROR_ACCESS_DENIED, FALSE);
-  if (n->locked) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+  // A mapped module (movable) is refused as access denied, an open file as shared.
+  if (n->locked) return Fail(n->lockMovable ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION, FALSE);
   M().Record("DeleteFile", n->path);
   M().nodes.erase(M().Fold(n->path));
   return TRUE;
@@ -134,7 +144,7 @@ BOOL DeleteFileA(const char* path) {
 BOOL RemoveDirectoryA(const char* path) {
   FAULT("RemoveDirectoryA", FALSE);
   Machine::Node* n = M().FindNode(path);
-  if (n == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (n == nullptr) return Fail(MissingError(path), FALSE);
   if (!n->dir || n->path.size() <= 3) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (n->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (!M().Children(n->path).empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
@@ -162,25 +172,24 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
   }
   if (newName == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   Machine::Node* src = M().FindNode(existing);
-  if (src == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (src == nullptr) return Fail(MissingError(existing), FALSE);
   const std::string to = M().Normalize(newName);
   if (!SameDrive(src->path, to) && !(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
   if (src->locked && !src->lockMovable) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   Machine::Node* parent = M().FindNode(M().Parent(to));
   if (parent == nullptr || !parent->dir) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
   // A folder moves with everything in it, on its own volume only, never into itself.
-  if (src->dir && !SameDrive(src->path, to)) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
+  if (src->dir && !SameDrive(src->path, to)) return Fail(ERROR_ACCESS_DENIED, FALSE);
   const std::string from = src->path;
   const std::string fromKey = M().Fold(from);
   const std::string toKey = M().Fold(to);
-  if (src->dir && toKey != fromKey && IsInside(to, from)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+  if (src->dir && toKey != fromKey && IsInside(to, from)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   Machine::Node* dst = M().FindNode(to);
   if (dst != nullptr && M().Fold(dst->path) != fromKey) {
     if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS, FALSE);
     // An existing file is replaced by a file or a folder alike; an existing
     // folder is never replaced.
     if (dst->dir) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (dst->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (dst->locked) return Fail(ERROR_ACCESS_DENIED, FALSE);
     M().nodes.erase(M().Fold(dst->path));
   }
@@ -202,7 +211,7 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
 BOOL SetFileAttributesA(const char* path, DWORD attributes) {
   FAULT("SetFileAttributesA", FALSE);
   Machine::Node* n = M().FindNode(path);
-  if (n == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (n == nullptr) return Fail(MissingError(path), FALSE);
   n->attributes = (attributes == FILE_ATTRIBUTE_NORMAL) ? 0 : (attributes & ~FILE_ATTRIBUTE_DIRECTORY);
   char detail[16];
   std::snprintf(detail, sizeof detail, "0x%X", attributes);
@@ -213,7 +222,7 @@ BOOL SetFileAttributesA(const char* path, DWORD attributes) {
 DWORD GetFileAttributesA(const char* path) {
   FAULT("GetFileAttributesA", INVALID_FILE_ATTRIBUTES);
   const DWORD a = M().Attributes(path);
-  if (a == INVALID_FILE_ATTRIBUTES) M().lastError = ERROR_FILE_NOT_FOUND;
+  if (a == INVALID_FILE_ATTRIBUTES) M().lastError = MissingError(path);
   return a;
 }
 
@@ -268,7 +277,7 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
   FAULT("GetTempFileNameA", 0u);
   if (unique != 0) return Fail(ERROR_INVALID_PARAMETER, 0u);
   Machine::Node* dir = M().FindNode(pathName);
-  if (dir == nullptr || !dir->dir) return Fail(ERROR_PATH_NOT_FOUND, 0u);
+  if (dir == nullptr || !dir->dir) return Fail(267u /* ERROR_DIRECTORY */, 0u);
   const UINT number = ++M().tempCounter & 0xFFFF;
   char leaf[32];
   std::snprintf(leaf, sizeof leaf, "%.3s%X.tmp", prefix, number);
@@ -314,7 +323,7 @@ HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD) {
 static BOOL NextEntry(HANDLE snapshot, PROCESSENTRY32* entry, bool first) {
   HO* h = M().GetHandle(H(snapshot), HO::kSnapshot);
   if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-  if (entry->dwSize != sizeof(PROCESSENTRY32)) return Fail(24u /* ERROR_BAD_LENGTH */, FALSE);
+  if (entry->dwSize != sizeof(PROCESSENTRY32)) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
   if (first) h->pos = 0;
   if (h->pos >= h->snapshot.size()) return Fail(ERROR_NO_MORE_FILES, FALSE);
   const DWORD size = entry->dwSize;
