@@ -70,11 +70,18 @@ bool IsFolderBelow(const char* special, const char* rel, char* dst, size_t cap) 
   if (rel[0] != '\\' || EndsInLoneLeadByte(rel)) return false;
   char base[kCanonicalCap];
   char joined[kCanonicalCap];
+  char again[kCanonicalCap];
   if (!FullPath(special, base, sizeof base)) return false;
   if (!ComposePath(joined, sizeof joined, special, rel)) return false;
-  if (!FullPath(joined, dst, cap)) return false;
-  size_t len = std::strlen(dst);
-  if (len > 3 && EndsInSeparator(dst)) dst[--len] = '\0';
+  // The canonical form must be a name, and resolve to itself when the file
+  // calls resolve it again: "\ ..\" gives "\ .\", which without its
+  // separator would name the folder above.
+  if (!FullPath(joined, dst, cap) || EndsInSeparator(dst) || !FullPath(dst, again, sizeof again) ||
+      std::strcmp(dst, again) != 0) {
+    dst[0] = '\0';
+    return false;
+  }
+  const size_t len = std::strlen(dst);
   size_t prefix = std::strlen(base);
   if (!EndsInSeparator(base)) {
     if (prefix + 1 >= sizeof base) return false;

@@ -18,8 +18,8 @@ constexpr size_t kCanonicalCap = 500;
 
 // True when special + rel names something strictly below special: rel begins
 // with a backslash, does not end in a lead byte without its trail byte, and
-// the canonical form of special + rel (GetFullPathNameA) begins with the
-// canonical form of special, byte for byte, followed by a backslash and at
-// least one more byte. dst receives that canonical form (without a trailing
-// backslash), or "" when false.
+// the canonical form of special + rel (GetFullPathNameA) is a name (no
+// trailing backslash) that resolves to itself and begins with the canonical
+// form of special, byte for byte, followed by a backslash and at least one
+// more byte. dst receives that canonical form, or "" when false.
 bool IsFolderBelow(const char* special, const char* rel, char* dst, size_t cap);

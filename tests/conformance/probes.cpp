@@ -234,7 +234,8 @@ std::vector<Probe> MakeProbes() {
   add("path.delete-forward-slashes", 936, tree,
       [](Dir d) { return Join({R(pf::DeleteFileA((d + "/sub/b.txt").c_str())), List(d)}); });
   add("full.dots-and-spaces", 936, none, [](Dir d) {
-    return Join({Full(d + "\\a.\\b..\\c"), Full(d + "\\x\\..."), Full(d + "\\x\\.. "), Full(d + "\\ \\y"), Full(d + "\\x\\. ")});
+    return Join({Full(d + "\\a.\\b..\\c"), Full(d + "\\x\\..."), Full(d + "\\x\\.. "), Full(d + "\\ \\y"),
+                 Full(d + "\\x\\. "), Full(d + "\\ ..\\"), Full(d + "\\ .\\z")});
   });
   add("full.three-dots-inside", 936, none, [](Dir d) { return Full(d + "\\...\\y"); });
   add("full.separators", 936, none, [](Dir d) {
