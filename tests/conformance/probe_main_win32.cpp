@@ -2,8 +2,8 @@
 //   conformance_probes <out> [restart]
 // writes one line per probe for the process's ANSI code page; with
 // "restart", the lines of the probes that look at what a restart did.
-#include <windows.h>
 #include <mbctype.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
@@ -96,7 +96,8 @@ class WinFixture : public conformance::Fixture {
   }
   void DenyAllAccess(const std::string& key) override {
     HKEY h = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, READ_CONTROL | WRITE_DAC, &h) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, READ_CONTROL | WRITE_DAC, &h) != ERROR_SUCCESS)
+      return;
     SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
     PSID everyone = nullptr;
     AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
@@ -126,7 +127,8 @@ class WinFixture : public conformance::Fixture {
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     std::string cmd = "\"" + path + "\" child";
-    if (!CreateProcessA(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0;
+    if (!CreateProcessA(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+      return 0;
     CloseHandle(pi.hThread);
     children_.push_back(pi.hProcess);
     WaitForInputIdle(pi.hProcess, 2000);

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -142,79 +142,126 @@ const Known kKnown[] = {
 
 std::vector<Probe> MakeProbes() {
   std::vector<Probe> t;
-  auto add = [&t](const char* name, UINT acp, void (*arrange)(Fixture&, Dir),
-                  std::string (*act)(Dir), std::string (*after)(Dir) = nullptr) {
+  auto add = [&t](const char* name, UINT acp, void (*arrange)(Fixture&, Dir), std::string (*act)(Dir),
+                  std::string (*after)(Dir) = nullptr) {
     t.push_back(Probe{name, acp, arrange, act, after, nullptr, nullptr, nullptr});
   };
   auto none = [](Fixture&, Dir) {};
 
   // ---- MoveFileExA ------------------------------------------------------------
-  add("move.folder-onto-file", 936,
+  add(
+      "move.folder-onto-file", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"), f.File(d + "\\_@1.tmp"); },
-      [](Dir d) { return Join({Move(d + "\\src", d + "\\_@1.tmp", MOVEFILE_REPLACE_EXISTING), List(d)}); });
-  add("move.folder-onto-folder", 936,
+      [](Dir d) {
+        return Join({Move(d + "\\src", d + "\\_@1.tmp", MOVEFILE_REPLACE_EXISTING), List(d)});
+      });
+  add(
+      "move.folder-onto-folder", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"), f.Dir(d + "\\dst"); },
-      [](Dir d) { return Join({Move(d + "\\src", d + "\\dst", MOVEFILE_REPLACE_EXISTING), List(d)}); });
-  add("move.file-onto-folder", 936,
-      [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.Dir(d + "\\dst"); },
-      [](Dir d) { return Join({Move(d + "\\a.txt", d + "\\dst", MOVEFILE_REPLACE_EXISTING), List(d)}); });
-  add("move.file-onto-file-no-replace", 936,
+      [](Dir d) {
+        return Join({Move(d + "\\src", d + "\\dst", MOVEFILE_REPLACE_EXISTING), List(d)});
+      });
+  add(
+      "move.file-onto-folder", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.Dir(d + "\\dst"); },
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\dst", MOVEFILE_REPLACE_EXISTING), List(d)});
+      });
+  add(
+      "move.file-onto-file-no-replace", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.File(d + "\\b.txt"); },
-      [](Dir d) { return Join({Move(d + "\\a.txt", d + "\\b.txt", 0), List(d)}); });
-  add("move.file-onto-file", 936,
-      [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.File(d + "\\b.txt"); },
-      [](Dir d) { return Join({Move(d + "\\a.txt", d + "\\b.txt", MOVEFILE_REPLACE_EXISTING), List(d)}); });
-  add("move.file-onto-read-only-file", 936,
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\b.txt", 0), List(d)});
+      });
+  add(
+      "move.file-onto-file", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.File(d + "\\b.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\b.txt", MOVEFILE_REPLACE_EXISTING), List(d)});
+      });
+  add(
+      "move.file-onto-read-only-file", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.File(d + "\\b.txt", true); },
-      [](Dir d) { return Join({Move(d + "\\a.txt", d + "\\b.txt", MOVEFILE_REPLACE_EXISTING), List(d)}); });
-  add("move.non-empty-folder", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\x\\inner.txt"); },
-      [](Dir d) { return Join({Move(d + "\\src", d + "\\moved", 0), List(d)}); });
-  add("move.folder-into-itself", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"); },
-      [](Dir d) { return Join({Move(d + "\\src", d + "\\src\\in", 0), List(d)}); });
-  add("move.held-no-share", 936,
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\b.txt", MOVEFILE_REPLACE_EXISTING), List(d)});
+      });
+  add(
+      "move.non-empty-folder", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\x\\inner.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\src", d + "\\moved", 0), List(d)});
+      });
+  add(
+      "move.folder-into-itself", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\src", d + "\\src\\in", 0), List(d)});
+      });
+  add(
+      "move.held-no-share", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.Hold(d + "\\a.txt", false); },
-      [](Dir d) { return Join({Move(d + "\\a.txt", d + "\\b.txt", 0), List(d)}); });
-  add("move.held-delete-share", 936,
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\b.txt", 0), List(d)});
+      });
+  add(
+      "move.held-delete-share", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.Hold(d + "\\a.txt", true); },
-      [](Dir d) { return Join({Move(d + "\\a.txt", d + "\\b.txt", 0), List(d)}); });
-  add("move.mapped-module", 936, [](Fixture& f, Dir d) { f.MapImage(d + "\\m.dll"); },
-      [](Dir d) { return Join({Move(d + "\\m.dll", d + "\\n.dll", 0), List(d)}); });
-  add("move.missing-source", 936, none,
-      [](Dir d) { return Join({Move(d + "\\gone.txt", d + "\\b.txt", MOVEFILE_REPLACE_EXISTING), List(d)}); });
-  add("move.into-missing-folder", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"); },
-      [](Dir d) { return Join({Move(d + "\\a.txt", d + "\\no\\b.txt", 0), List(d)}); });
-  add("move.file-across-drives", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\b.txt", 0), List(d)});
+      });
+  add(
+      "move.mapped-module", 936, [](Fixture& f, Dir d) { f.MapImage(d + "\\m.dll"); },
+      [](Dir d) {
+        return Join({Move(d + "\\m.dll", d + "\\n.dll", 0), List(d)});
+      });
+  add("move.missing-source", 936, none, [](Dir d) {
+    return Join({Move(d + "\\gone.txt", d + "\\b.txt", MOVEFILE_REPLACE_EXISTING), List(d)});
+  });
+  add(
+      "move.into-missing-folder", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\no\\b.txt", 0), List(d)});
+      });
+  add(
+      "move.file-across-drives", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"); },
       [](Dir d) {
         return Join({Move(d + "\\a.txt", std::string(kOtherDrive) + "\\a.txt", 0), List(d)});
       });
-  add("move.file-across-drives-copy", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"); },
+  add(
+      "move.file-across-drives-copy", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"); },
       [](Dir d) {
         const std::string to = std::string(kOtherDrive) + "\\b.txt";
         return Join({Move(d + "\\a.txt", to, MOVEFILE_COPY_ALLOWED), List(d), Attr(to)});
       });
-  add("move.folder-across-drives", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"); },
-      [](Dir d) { return Join({Move(d + "\\src", std::string(kOtherDrive) + "\\src", 0), List(d)}); });
-  add("move.folder-across-drives-copy", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"); },
+  add(
+      "move.folder-across-drives", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\src", std::string(kOtherDrive) + "\\src", 0), List(d)});
+      });
+  add(
+      "move.folder-across-drives-copy", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"); },
       [](Dir d) {
         const std::string to = std::string(kOtherDrive) + "\\src";
         return Join({Move(d + "\\src", to, MOVEFILE_COPY_ALLOWED), List(d), Attr(to)});
       });
   // Restart-time deletion, applied by the next start of the system.
-  add("reboot.missing-source", 936, none,
+  add(
+      "reboot.missing-source", 936, none,
       [](Dir d) { return Move(d + "\\gone.txt", "", MOVEFILE_DELAY_UNTIL_REBOOT); },
       [](Dir d) { return List(d); });
-  add("reboot.file", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"); },
+  add(
+      "reboot.file", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"); },
       [](Dir d) { return Move(d + "\\a.txt", "", MOVEFILE_DELAY_UNTIL_REBOOT); },
       [](Dir d) { return List(d); });
-  add("reboot.read-only-file", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt", true); },
+  add(
+      "reboot.read-only-file", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt", true); },
       [](Dir d) { return Move(d + "\\a.txt", "", MOVEFILE_DELAY_UNTIL_REBOOT); },
       [](Dir d) { return List(d); });
-  add("reboot.non-empty-folder", 936, [](Fixture& f, Dir d) { f.File(d + "\\sub\\inner.txt"); },
+  add(
+      "reboot.non-empty-folder", 936, [](Fixture& f, Dir d) { f.File(d + "\\sub\\inner.txt"); },
       [](Dir d) { return Move(d + "\\sub", "", MOVEFILE_DELAY_UNTIL_REBOOT); },
       [](Dir d) { return List(d); });
-  add("reboot.folder-emptied-first", 936, [](Fixture& f, Dir d) { f.File(d + "\\sub\\inner.txt"); },
+  add(
+      "reboot.folder-emptied-first", 936, [](Fixture& f, Dir d) { f.File(d + "\\sub\\inner.txt"); },
       [](Dir d) {
-        return Join({Move(d + "\\sub\\inner.txt", "", MOVEFILE_DELAY_UNTIL_REBOOT), Move(d + "\\sub", "", MOVEFILE_DELAY_UNTIL_REBOOT)});
+        return Join({Move(d + "\\sub\\inner.txt", "", MOVEFILE_DELAY_UNTIL_REBOOT),
+                     Move(d + "\\sub", "", MOVEFILE_DELAY_UNTIL_REBOOT)});
       },
       [](Dir d) { return List(d); });
 
@@ -227,12 +274,15 @@ std::vector<Probe> MakeProbes() {
   });
   add("path.backslash-runs", 936, tree, [](Dir d) { return Attr(d + "\\\\\\sub\\\\b.txt"); });
   add("path.dot-components", 936, tree, [](Dir d) { return Attr(d + "\\.\\x\\..\\sub\\.\\b.txt"); });
-  add("path.trailing-dots-spaces", 936, tree,
-      [](Dir d) { return Join({Attr(d + "\\a.txt."), Attr(d + "\\a.txt . ."), Attr(d + "\\sub.\\b.txt")}); });
-  add("path.trailing-backslash", 936, tree,
-      [](Dir d) { return Join({Attr(d + "\\sub\\"), Attr(d + "\\a.txt\\")}); });
-  add("path.delete-forward-slashes", 936, tree,
-      [](Dir d) { return Join({R(pf::DeleteFileA((d + "/sub/b.txt").c_str())), List(d)}); });
+  add("path.trailing-dots-spaces", 936, tree, [](Dir d) {
+    return Join({Attr(d + "\\a.txt."), Attr(d + "\\a.txt . ."), Attr(d + "\\sub.\\b.txt")});
+  });
+  add("path.trailing-backslash", 936, tree, [](Dir d) {
+    return Join({Attr(d + "\\sub\\"), Attr(d + "\\a.txt\\")});
+  });
+  add("path.delete-forward-slashes", 936, tree, [](Dir d) {
+    return Join({R(pf::DeleteFileA((d + "/sub/b.txt").c_str())), List(d)});
+  });
   add("full.dots-and-spaces", 936, none, [](Dir d) {
     return Join({Full(d + "\\a.\\b..\\c"), Full(d + "\\x\\..."), Full(d + "\\x\\.. "), Full(d + "\\ \\y"),
                  Full(d + "\\x\\. "), Full(d + "\\ ..\\"), Full(d + "\\ .\\z")});
@@ -246,55 +296,83 @@ std::vector<Probe> MakeProbes() {
     return "n=" + Num(pf::GetFullPathNameA((d + "\\abc").c_str(), sizeof small, small, nullptr)) +
            " need=" + Num(d.size() + 5);
   });
-  add("full.lone-lead-byte-936", 936, none,
-      [](Dir d) { return Join({Full(d + "\\a\\\xB0"), Full(d + "\\\xB0\x5C"), Full(d + "\\\xB0\\x")}); });
-  add("full.lone-lead-byte-950", 950, none, [](Dir d) {
-    return Join({Full(d + "\\a\\\xA5"), Full(d + "\\\xA5\x5C"), Full(d + "\\\xA5\x5C\\x"), Full(d + "\\\xA5\x5C.lnk")});
+  add("full.lone-lead-byte-936", 936, none, [](Dir d) {
+    return Join({Full(d + "\\a\\\xB0"), Full(d + "\\\xB0\x5C"), Full(d + "\\\xB0\\x")});
   });
-  add("file.lone-lead-byte-950", 950, [](Fixture& f, Dir d) { f.Dir(d + "\\x"); },
-      [](Dir d) { return Join({Attr(d + "\\x\\\xA5"), Attr(d + "\\x\\\xA5\\")}); });
+  add("full.lone-lead-byte-950", 950, none, [](Dir d) {
+    return Join({Full(d + "\\a\\\xA5"), Full(d + "\\\xA5\x5C"), Full(d + "\\\xA5\x5C\\x"),
+                 Full(d + "\\\xA5\x5C.lnk")});
+  });
+  add(
+      "file.lone-lead-byte-950", 950, [](Fixture& f, Dir d) { f.Dir(d + "\\x"); },
+      [](Dir d) {
+        return Join({Attr(d + "\\x\\\xA5"), Attr(d + "\\x\\\xA5\\")});
+      });
 
   // ---- deletion, listing, temporary names ---------------------------------------------
-  add("delete.read-only", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt", true); },
-      [](Dir d) { return Join({R(pf::DeleteFileA((d + "\\a.txt").c_str())), List(d)}); });
-  add("delete.held-no-share", 936,
+  add(
+      "delete.read-only", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt", true); },
+      [](Dir d) {
+        return Join({R(pf::DeleteFileA((d + "\\a.txt").c_str())), List(d)});
+      });
+  add(
+      "delete.held-no-share", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.Hold(d + "\\a.txt", false); },
       [](Dir d) { return R(pf::DeleteFileA((d + "\\a.txt").c_str())); });
-  add("delete.held-delete-share", 936,
+  add(
+      "delete.held-delete-share", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.Hold(d + "\\a.txt", true); },
       [](Dir d) { return R(pf::DeleteFileA((d + "\\a.txt").c_str())); });
-  add("delete.mapped-module", 936, [](Fixture& f, Dir d) { f.MapImage(d + "\\m.dll"); },
-      [](Dir d) { return Join({R(pf::DeleteFileA((d + "\\m.dll").c_str())), List(d)}); });
-  add("delete.folder-as-file", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\sub"); },
-      [](Dir d) { return Join({R(pf::DeleteFileA((d + "\\sub").c_str())), List(d)}); });
-  add("delete.missing", 936, none, [](Dir d) {
-    return Join({R(pf::DeleteFileA((d + "\\gone.txt").c_str())), R(pf::DeleteFileA((d + "\\no\\gone.txt").c_str()))});
-  });
-  add("rmdir.non-empty", 936, [](Fixture& f, Dir d) { f.File(d + "\\sub\\a.txt"); },
-      [](Dir d) { return Join({R(pf::RemoveDirectoryA((d + "\\sub").c_str())), List(d)}); });
-  add("rmdir.empty-and-missing", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\sub"); },
+  add(
+      "delete.mapped-module", 936, [](Fixture& f, Dir d) { f.MapImage(d + "\\m.dll"); },
       [](Dir d) {
-        return Join({R(pf::RemoveDirectoryA((d + "\\sub").c_str())), R(pf::RemoveDirectoryA((d + "\\sub").c_str())), List(d)});
+        return Join({R(pf::DeleteFileA((d + "\\m.dll").c_str())), List(d)});
       });
-  add("attributes.set-and-clear", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt", true); },
+  add(
+      "delete.folder-as-file", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\sub"); },
+      [](Dir d) {
+        return Join({R(pf::DeleteFileA((d + "\\sub").c_str())), List(d)});
+      });
+  add("delete.missing", 936, none, [](Dir d) {
+    return Join(
+        {R(pf::DeleteFileA((d + "\\gone.txt").c_str())), R(pf::DeleteFileA((d + "\\no\\gone.txt").c_str()))});
+  });
+  add(
+      "rmdir.non-empty", 936, [](Fixture& f, Dir d) { f.File(d + "\\sub\\a.txt"); },
+      [](Dir d) {
+        return Join({R(pf::RemoveDirectoryA((d + "\\sub").c_str())), List(d)});
+      });
+  add(
+      "rmdir.empty-and-missing", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\sub"); },
+      [](Dir d) {
+        return Join({R(pf::RemoveDirectoryA((d + "\\sub").c_str())),
+                     R(pf::RemoveDirectoryA((d + "\\sub").c_str())), List(d)});
+      });
+  add(
+      "attributes.set-and-clear", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt", true); },
       [](Dir d) {
         const std::string p = d + "\\a.txt";
         const BOOL ok = pf::SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
         return Join({R(ok), List(d), R(pf::SetFileAttributesA((d + "\\gone").c_str(), 0x80))});
       });
-  add("tempname.creates-file", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\t"); }, [](Dir d) {
-    char name[MAX_PATH] = {};
-    const UINT n = pf::GetTempFileNameA((d + "\\t").c_str(), "_@", 0, name);
-    const std::string s = name;
-    const std::string leaf = s.substr(s.rfind('\\') + 1);
-    const bool same = n != 0 && std::strtoul(leaf.c_str() + 2, nullptr, 16) == n;
-    return Join({std::string(n != 0 ? "1" : "0") + " number-in-name=" + (same ? "1" : "0"), MaskTempNumber(s.substr(0, s.rfind('\\') + 1) == d + "\\t\\" ? leaf : s), List(d)});
-  });
-  add("tempname.trailing-backslash", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\t"); }, [](Dir d) {
-    char name[MAX_PATH] = {};
-    const UINT n = pf::GetTempFileNameA((d + "\\t\\").c_str(), "_@", 0, name);
-    return std::string(n != 0 ? "1 " : "0 ") + MaskTempNumber(Esc(name).substr(d.size()));
-  });
+  add(
+      "tempname.creates-file", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\t"); },
+      [](Dir d) {
+        char name[MAX_PATH] = {};
+        const UINT n = pf::GetTempFileNameA((d + "\\t").c_str(), "_@", 0, name);
+        const std::string s = name;
+        const std::string leaf = s.substr(s.rfind('\\') + 1);
+        const bool same = n != 0 && std::strtoul(leaf.c_str() + 2, nullptr, 16) == n;
+        return Join({std::string(n != 0 ? "1" : "0") + " number-in-name=" + (same ? "1" : "0"),
+                     MaskTempNumber(s.substr(0, s.rfind('\\') + 1) == d + "\\t\\" ? leaf : s), List(d)});
+      });
+  add(
+      "tempname.trailing-backslash", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\t"); },
+      [](Dir d) {
+        char name[MAX_PATH] = {};
+        const UINT n = pf::GetTempFileNameA((d + "\\t\\").c_str(), "_@", 0, name);
+        return std::string(n != 0 ? "1 " : "0 ") + MaskTempNumber(Esc(name).substr(d.size()));
+      });
   add("tempname.missing-folder", 936, none, [](Dir d) {
     char name[MAX_PATH] = {};
     const UINT n = pf::GetTempFileNameA((d + "\\no").c_str(), "_@", 0, name);
@@ -307,22 +385,26 @@ std::vector<Probe> MakeProbes() {
     if (h != INVALID_HANDLE_VALUE) pf::FindClose(h);
     return r;
   });
-  add("find.empty-folder", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\e"); }, [](Dir d) {
-    WIN32_FIND_DATAA data;
-    pf::ScopedFindHandle h(pf::FindFirstFileA((d + "\\e\\*").c_str(), &data));
-    std::string r = h.IsValid() ? std::string("first=") + data.cFileName : "invalid";
-    while (h.IsValid() && pf::FindNextFileA(h.Get(), &data)) r += std::string(" next=") + data.cFileName;
-    return r + " e=" + Num(pf::GetLastError());
-  });
+  add(
+      "find.empty-folder", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\e"); },
+      [](Dir d) {
+        WIN32_FIND_DATAA data;
+        pf::ScopedFindHandle h(pf::FindFirstFileA((d + "\\e\\*").c_str(), &data));
+        std::string r = h.IsValid() ? std::string("first=") + data.cFileName : "invalid";
+        while (h.IsValid() && pf::FindNextFileA(h.Get(), &data)) r += std::string(" next=") + data.cFileName;
+        return r + " e=" + Num(pf::GetLastError());
+      });
 
   // ---- windows ----------------------------------------------------------------------
-  add("window.find-title-case", 936, [](Fixture& f, Dir) { f.Window("Brannoch Probe Window", false); },
+  add(
+      "window.find-title-case", 936, [](Fixture& f, Dir) { f.Window("Brannoch Probe Window", false); },
       [](Dir) {
         auto found = [](const char* t) { return pf::FindWindowA(nullptr, t) != nullptr ? "1" : "0"; };
-        return std::string("exact=") + found("Brannoch Probe Window") + " other-case=" +
-               found("BRANNOCH probe WINDOW") + " prefix=" + found("Brannoch Probe");
+        return std::string("exact=") + found("Brannoch Probe Window") +
+               " other-case=" + found("BRANNOCH probe WINDOW") + " prefix=" + found("Brannoch Probe");
       });
-  add("window.send-to-hung", 936, [](Fixture& f, Dir) { f.Window("Brannoch Hung Window", true); },
+  add(
+      "window.send-to-hung", 936, [](Fixture& f, Dir) { f.Window("Brannoch Hung Window", true); },
       [](Dir) {
         HWND w = pf::FindWindowA(nullptr, "Brannoch Hung Window");
         if (w == nullptr) return std::string("no window");
@@ -333,8 +415,8 @@ std::vector<Probe> MakeProbes() {
       });
 
   // ---- registry -------------------------------------------------------------------------
-  add("reg.deny-all-access", 936,
-      [](Fixture& f, Dir d) { f.Key(Key(d)), f.DenyAllAccess(Key(d)); },
+  add(
+      "reg.deny-all-access", 936, [](Fixture& f, Dir d) { f.Key(Key(d)), f.DenyAllAccess(Key(d)); },
       [](Dir d) {
         HKEY k = nullptr;
         const LONG all = pf::RegOpenKeyExA(HKEY_LOCAL_MACHINE, Key(d).c_str(), 0, KEY_ALL_ACCESS, &k);
@@ -347,18 +429,21 @@ std::vector<Probe> MakeProbes() {
     if (k != nullptr) pf::RegCloseKey(k);
     return Reg(r);
   });
-  add("reg.delete-key-with-subkeys", 936, [](Fixture& f, Dir d) { f.Key(Key(d) + "\\Sub\\Deeper"); },
+  add(
+      "reg.delete-key-with-subkeys", 936, [](Fixture& f, Dir d) { f.Key(Key(d) + "\\Sub\\Deeper"); },
       [](Dir d) {
         const LONG r = pf::RegDeleteKeyA(HKEY_LOCAL_MACHINE, Key(d).c_str());
         return Reg(r) + " left=" + (KeyOpens(Key(d) + "\\Sub\\Deeper", KEY_READ) ? "1" : "0");
       });
-  add("reg.delete-key-leaf-other-case", 936, [](Fixture& f, Dir d) { f.Key(Key(d) + "\\Leaf"); },
+  add(
+      "reg.delete-key-leaf-other-case", 936, [](Fixture& f, Dir d) { f.Key(Key(d) + "\\Leaf"); },
       [](Dir d) {
         std::string k = Key(d) + "\\LEAF";
         const LONG r = pf::RegDeleteKeyA(HKEY_LOCAL_MACHINE, k.c_str());
         return Reg(r) + " left=" + (KeyOpens(Key(d) + "\\Leaf", KEY_READ) ? "1" : "0");
       });
-  add("reg.shdelete-key-with-subkeys", 936,
+  add(
+      "reg.shdelete-key-with-subkeys", 936,
       [](Fixture& f, Dir d) { f.Key(Key(d) + "\\Sub\\Deeper"), f.Value(Key(d) + "\\Sub", "V"); },
       [](Dir d) {
         const LONG r = pf::SHDeleteKeyA(HKEY_LOCAL_MACHINE, Key(d).c_str());
@@ -366,7 +451,8 @@ std::vector<Probe> MakeProbes() {
         const LONG again = pf::SHDeleteKeyA(HKEY_LOCAL_MACHINE, Key(d).c_str());
         return Reg(r) + " left=" + (left ? "1" : "0") + " again=" + Num(again);
       });
-  add("reg.value-name-case", 936, [](Fixture& f, Dir d) { f.Value(Key(d), "DisplayName"); },
+  add(
+      "reg.value-name-case", 936, [](Fixture& f, Dir d) { f.Value(Key(d), "DisplayName"); },
       [](Dir d) {
         pf::ScopedRegKey k;
         if (!k.Open(HKEY_LOCAL_MACHINE, Key(d).c_str(), KEY_ALL_ACCESS)) return std::string("no key");
@@ -374,7 +460,8 @@ std::vector<Probe> MakeProbes() {
         const LONG second = pf::RegDeleteValueA(k.Get(), "displayname");
         return "first=" + Num(first) + " second=" + Num(second);
       });
-  add("reg.delete-value-read-only-handle", 936, [](Fixture& f, Dir d) { f.Value(Key(d), "V"); },
+  add(
+      "reg.delete-value-read-only-handle", 936, [](Fixture& f, Dir d) { f.Value(Key(d), "V"); },
       [](Dir d) {
         pf::ScopedRegKey k;
         if (!k.Open(HKEY_LOCAL_MACHINE, Key(d).c_str(), KEY_READ)) return std::string("no key");
@@ -382,7 +469,8 @@ std::vector<Probe> MakeProbes() {
       });
 
   // ---- processes --------------------------------------------------------------------------
-  add("toolhelp.exe-name", 936, [](Fixture& f, Dir d) { f.StartProcess(d + "\\Probe Child.exe"); },
+  add(
+      "toolhelp.exe-name", 936, [](Fixture& f, Dir d) { f.StartProcess(d + "\\Probe Child.exe"); },
       [](Dir) {
         pf::ScopedHandle snap(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         PROCESSENTRY32 e;
@@ -407,12 +495,15 @@ std::vector<Probe> MakeProbes() {
 
   // ---- multibyte strings in the runtime -----------------------------------------------------
   add("mbsrchr.936", 936, none, [](Dir) {
-    return Join({RChr("abc\x81", '\\'), RChr("a\\b\x81", '\\'), RChr("a\\b", '\\'), RChr("\x81\x5C", '\\'), RChr("a\\\x81\x5C", '\\'), RChr("", '\\')});
+    return Join({RChr("abc\x81", '\\'), RChr("a\\b\x81", '\\'), RChr("a\\b", '\\'), RChr("\x81\x5C", '\\'),
+                 RChr("a\\\x81\x5C", '\\'), RChr("", '\\')});
   });
-  add("mbsrchr.950", 950, none,
-      [](Dir) { return Join({RChr("ab\xA5", '\\'), RChr("\\\xA5\x5C", '\\'), RChr("\\\xA5", '\\')}); });
+  add("mbsrchr.950", 950, none, [](Dir) {
+    return Join({RChr("ab\xA5", '\\'), RChr("\\\xA5\x5C", '\\'), RChr("\\\xA5", '\\')});
+  });
   add("mbsicmp.936", 936, none, [](Dir) {
-    return Join({Num(static_cast<unsigned long>(pf::MbsICmp("Probe.EXE", "probe.exe") == 0)), Num(static_cast<unsigned long>(pf::MbsICmp("\x82\x41", "\x82\x61") == 0))});
+    return Join({Num(static_cast<unsigned long>(pf::MbsICmp("Probe.EXE", "probe.exe") == 0)),
+                 Num(static_cast<unsigned long>(pf::MbsICmp("\x82\x41", "\x82\x61") == 0))});
   });
   add("leadbyte.950", 950, none, [](Dir) {
     return Num(pf::IsDBCSLeadByte(0xA5) != 0) + Num(pf::IsDBCSLeadByte(0x5C) != 0) +

@@ -19,7 +19,7 @@ class Fixture {
   virtual void Hold(const std::string& path, bool shareDelete) = 0;
   // A copy of a program mapped as a loaded module (created here).
   virtual void MapImage(const std::string& path) = 0;
-  virtual void Release() = 0;  // ends every hold and mapping
+  virtual void Release() = 0;                     // ends every hold and mapping
   virtual void Key(const std::string& path) = 0;  // below HKEY_LOCAL_MACHINE
   virtual void Value(const std::string& key, const std::string& name) = 0;
   virtual void DenyAllAccess(const std::string& key) = 0;  // readable only
