@@ -90,13 +90,12 @@ def main():
     ap.add_argument('--work', required=True)
     args = ap.parse_args()
     if args.arch == 'i686':
-        try:
-            ok = subprocess.run([WINE['i686'], '--version'], stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL).returncode == 0
-        except OSError:
-            ok = False
-        if not ok:
-            print('SKIPPED: this kernel cannot run 32-bit code (or wine32 is missing): %s' % WINE['i686'])
+        runs32 = os.path.join(os.path.dirname(os.path.abspath(__file__)), '../../scripts/runs32.sh')
+        if subprocess.run([runs32]).returncode != 0:
+            print('SKIPPED: this kernel runs no 32-bit code, so the i686 probes cannot run')
+            return 77
+        if not os.path.exists(WINE['i686']):
+            print('SKIPPED: wine32 is not installed (%s missing), so the i686 probes cannot run' % WINE['i686'])
             return 77
     if not os.environ.get('BRANNOCH_CONFORMANCE_XVFB'):  # windows need an X server
         os.environ['BRANNOCH_CONFORMANCE_XVFB'] = '1'
@@ -111,6 +110,8 @@ def main():
         else:
             sim.append(line)
     wine = wine_lines(args)
+    with open(os.path.join(args.work, 'wine-lines.txt'), 'w', encoding='latin-1') as f:
+        f.write('\n'.join(wine) + '\n')
     s, w = split(sim), split(wine)
     agree = 0
     for name in s:
