@@ -261,6 +261,26 @@ bool Machine::ShouldFail(const char* call) {
   return it != failNth_.end() && it->second.count(n) != 0;
 }
 
+void Machine::Enter(const char* call, bool mayEnd) {
+  ++seamCalls;
+  if (beforeCall) beforeCall(call);
+  if (endBefore != 0 && seamCalls == endBefore) endPending_ = true;
+  if (endPending_ && mayEnd) {
+    endPending_ = false;
+    endBefore = 0;
+    throw ProgramEnded();
+  }
+}
+
+// As Windows does for an ended process: its handles close (and with them its
+// file locks, its listings and its job handles; jobs without limits keep
+// their processes running).
+void Machine::EndProgram() {
+  handles_.clear();
+  endPending_ = false;
+  endBefore = 0;
+}
+
 std::vector<std::string> Machine::LogLines() const {
   std::vector<std::string> out;
   for (const auto& a : log) out.push_back(a.ToString());
