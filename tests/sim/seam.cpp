@@ -441,7 +441,6 @@ DWORD GetCurrentProcessId() {
 }
 
 BOOL CloseHandle(HANDLE handle) {
-  SEAM("GetCurrentProcessId");
   SEAM("CloseHandle", false);
   auto* m = &M();
   const uintptr_t v = H(handle);
@@ -530,7 +529,6 @@ DWORD GetLastError() {
 
 // ---- windows and boxes ------------------------------------------------------------
 HWND FindWindowA(const char* className, const char* windowName) {
-  SEAM("GetLastError");
   SEAM("FindWindowA");
   FAULT("FindWindowA", static_cast<HWND>(nullptr));
   if (className != nullptr || windowName == nullptr) return nullptr;
@@ -661,7 +659,6 @@ LANGID GetSystemDefaultLangID() {
 }
 
 BOOL GetVersionExA(OSVERSIONINFOA* info) {
-  SEAM("GetSystemDefaultLangID");
   SEAM("GetVersionExA");
   FAULT("GetVersionExA", FALSE);
   if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
