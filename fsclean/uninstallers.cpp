@@ -17,7 +17,7 @@ void ReadDirectory(UINT (*get)(char*, UINT), char* buffer) {
 }
 
 // Between two looks at an uninstaller's job.
-constexpr DWORD kJobPollMs = 50;
+constexpr DWORD kJobPollMs = 20;
 
 // Waits for the uninstaller and for everything it started: an NSIS
 // uninstaller copies itself to the temporary folder, starts the copy and ends

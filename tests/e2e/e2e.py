@@ -422,6 +422,8 @@ class Scenario:
                 self.check(os.path.exists(os.path.join(px.desktop, shortcut)), 'edition %d: NT desktop touched' % e)
             else:
                 self.check(os.path.exists(os.path.join(px.desktop, shortcut)) != removed, 'edition %d shortcut' % e)
+            if removed:  # stopped, after the checks on the open handle (owner, image name)
+                self.check(('process:' + p['exe'].lower()) not in present, 'edition %d: %s still runs' % (e, p['exe']))
             wlog = os.path.join(px.e2e, 'window%d.log' % e)
             got = open(wlog).read().split() if os.path.exists(wlog) else []
             want = [str(p['cmd'])] if removed else []

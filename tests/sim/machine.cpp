@@ -92,9 +92,12 @@ std::string Machine::Leaf(const std::string& n) const {
 std::vector<std::string> Machine::Children(const std::string& n) const {
   std::vector<std::string> out;
   const std::string key = Fold(n);
-  for (const auto& kv : nodes) {
-    if (kv.first == key) continue;
-    if (Fold(Parent(kv.second.path)) == key) out.push_back(kv.first);
+  // Only keys that begin with the folder's key and a backslash can be its
+  // children (folding keeps every byte in place).
+  const std::string from = key.back() == '\\' ? key : key + "\\";
+  for (auto it = nodes.lower_bound(from); it != nodes.end() && it->first.compare(0, from.size(), from) == 0; ++it) {
+    if (it->first == key) continue;
+    if (Fold(Parent(it->second.path)) == key) out.push_back(it->first);
   }
   return out;
 }

@@ -123,6 +123,8 @@ class Machine {
   // removed only when empty then), ends every process, releases every lock.
   // A read-only entry stays, as with Wine's restart-time deletion.
   void Restart();
+  // A name is accepted whether or not anything lies there: Wine 8 writes the
+  // entry for a missing file and even a missing folder; the restart skips it.
   std::vector<std::string> restartQueue;
 
   DWORD AddProcess(const std::string& exeFile, const std::string& owner);

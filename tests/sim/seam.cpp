@@ -628,7 +628,9 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
   if (prog != M().programs.end() && prog->second.copyRunsForMs != 0) {
     const bool early = prog->second.copyStartsAtOnce;
     const uint32_t copyFor = prog->second.copyRunsForMs;
-    const DWORD copyPid = M().AddProcess(M().tempPath + "~nsu.tmp\\Un_A.exe", M().userName);
+    // As NSIS 3.08 does on Wine 8: "%TEMP%\\~nsu1.tmp\\Un.exe", started by
+    // the uninstaller just before it ends.
+    const DWORD copyPid = M().AddProcess(M().tempPath + "~nsu1.tmp\\Un.exe", M().userName);
     sim::Process* copy = M().FindProcess(copyPid);
     copy->parentPid = pid;
     copy->joinsParentJobs = !early;
