@@ -82,13 +82,14 @@ int RemoveEdition(const EditionProfile& profile) {
   RemoveStartMenuFolders(menuFolder, menuSubfolder);
   RemoveShortcutAndFolders(desktopShortcut, CSIDL_COMMON_DESKTOPDIRECTORY);
 
-  // With its subkeys: a key left behind would report an edition removed that
-  // is still registered.
-  uninstallKey.Close();
-  pf::SHDeleteKeyA(HKEY_LOCAL_MACHINE, profile.uninstallKey);
-
   RunLeftoverUninstallers();
   DeleteResourceLibraries();
+
+  // Last, with its subkeys: the key is the only sign that the edition is
+  // installed, so a run cut short before this point is redone in full by the
+  // next one (every step above is harmless to repeat).
+  uninstallKey.Close();
+  pf::SHDeleteKeyA(HKEY_LOCAL_MACHINE, profile.uninstallKey);
   return 1;
 }
 

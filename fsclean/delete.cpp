@@ -13,6 +13,10 @@ unsigned IsDirectory(const char* path) {
   return attributes & FILE_ATTRIBUTE_DIRECTORY;
 }
 
+// Temporary names tried per file: "_@1.tmp" upwards, past those still
+// waiting for a restart.
+constexpr UINT kTempNameTries = 256;
+
 static bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 int DeleteOrScheduleFile(const char* path) {
@@ -41,16 +45,22 @@ int DeleteOrScheduleFile(const char* path) {
     return 0;  // no drive to put the temporary name on
   }
 
-  char tempName[MAX_PATH] = {};
-  if (pf::GetTempFileNameA(folder, "_@", 0, tempName) == 0) return 0;
-  if (!pf::MoveFileExA(path, tempName, MOVEFILE_REPLACE_EXISTING)) {
-    pf::DeleteFileA(tempName);  // the empty file GetTempFileNameA created
-    return 0;
+  // The file is never without an owner: the temporary name is formed without
+  // creating it, scheduled for deletion at restart while nothing lies there,
+  // and only then does the file move onto it. A run ended at any point leaves
+  // the file in place or under a scheduled name, never an unscheduled "_@"
+  // file. The move does not replace: a name taken meanwhile stays untouched.
+  for (UINT unique = 1; unique <= kTempNameTries; ++unique) {
+    char tempName[MAX_PATH] = {};
+    if (pf::GetTempFileNameA(folder, "_@", unique, tempName) == 0) return 0;
+    if (pf::GetFileAttributesA(tempName) != INVALID_FILE_ATTRIBUTES) continue;  // taken
+    if (pf::GetLastError() != ERROR_FILE_NOT_FOUND) return 0;  // folder unusable
+    if (!pf::MoveFileExA(tempName, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return 0;
+    // Read-only would survive a restart-time deletion that honours it.
+    pf::SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    return pf::MoveFileExA(path, tempName, 0) ? 1 : 0;
   }
-  // The file now lies under our own temporary name. A read-only one would
-  // survive a restart-time deletion that honours the attribute.
-  pf::SetFileAttributesA(tempName, FILE_ATTRIBUTE_NORMAL);
-  return pf::MoveFileExA(tempName, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 1 : 0;
+  return 0;
 }
 
 static bool IsDotEntry(const char* name) {

@@ -4,9 +4,9 @@
 // FILE_ATTRIBUTE_DIRECTORY (16) when path is a folder, else 0.
 unsigned IsDirectory(const char* path);
 
-// Deletes the file now; otherwise moves it to a "_@" temporary name on its
-// own drive and schedules that name for deletion at restart. 1 on either.
-// A folder is never moved: 0.
+// Deletes the file now; otherwise schedules a free "_@" temporary name on its
+// own drive for deletion at restart and then moves the file onto it (never
+// onto a name that is taken). 1 on either. A folder is never moved: 0.
 int DeleteOrScheduleFile(const char* path);
 
 // Deletes the files lying directly in folder (subfolders are skipped and stay

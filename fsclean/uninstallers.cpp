@@ -16,7 +16,16 @@ void ReadDirectory(UINT (*get)(char*, UINT), char* buffer) {
   if (n == 0 || n >= MAX_PATH) buffer[0] = '\0';
 }
 
+// Between two looks at an uninstaller's job.
+constexpr DWORD kJobPollMs = 20;
+
+// Waits for the uninstaller and for everything it started: an NSIS
+// uninstaller copies itself to the temporary folder, starts the copy and ends
+// at once, and the copy does the work. The job has no limits, so the
+// uninstaller goes on if this program is ended. Where there is no job (older
+// systems, a process that cannot join one), the wait is for the process alone.
 void RunAndWait(const char* path) {
+  pf::ScopedHandle job(pf::CreateJobObjectA(nullptr, nullptr));
   SHELLEXECUTEINFOA info;
   std::memset(&info, 0, sizeof info);
   info.cbSize = sizeof info;
@@ -26,7 +35,12 @@ void RunAndWait(const char* path) {
   info.nShow = SW_SHOW;
   pf::ShellExecuteExA(&info);
   pf::ScopedHandle process(info.hProcess);
-  if (process.IsValid()) pf::WaitForSingleObject(process.Get(), INFINITE);
+  if (!process.IsValid()) return;
+  const bool inJob = job.IsValid() && pf::AssignProcessToJobObject(job.Get(), process.Get());
+  pf::WaitForSingleObject(process.Get(), INFINITE);
+  if (!inJob) return;
+  DWORD active = 0;
+  while (pf::QueryJobActiveProcesses(job.Get(), &active) && active != 0) pf::Sleep(kJobPollMs);
 }
 }  // namespace
 

@@ -55,8 +55,14 @@ int GetProcessOwnerName(DWORD processId, char* name, DWORD capacity) {
   name[0] = '\0';
   pf::ScopedHandle process(pf::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId));
   if (!process.IsValid()) return 0;
+  return GetOwnerNameOfProcess(process.Get(), name, capacity);
+}
+
+int GetOwnerNameOfProcess(HANDLE process, char* name, DWORD capacity) {
+  if (capacity == 0) return 0;
+  name[0] = '\0';
   pf::ScopedHandle token;
-  if (!pf::OpenProcessToken(process.Get(), TOKEN_QUERY, token.Receive()) || !token.IsValid())
+  if (!pf::OpenProcessToken(process, TOKEN_QUERY, token.Receive()) || !token.IsValid())
     return 0;
   DWORD needed = 0;
   pf::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &needed);
@@ -98,7 +104,13 @@ void SnapshotUserProcesses(DWORD* count, PROCESSENTRY32* entries) {
   while (filled < capacity) {
     char owner[MAX_PATH];
     GetProcessOwnerName(entry.th32ProcessID, owner, MAX_PATH);
-    if (std::strcmp(owner, user) == 0) entries[filled++] = entry;
+    if (std::strcmp(owner, user) == 0) {
+      entries[filled] = entry;
+      // Readers take the name as a string: it ends within its field, whatever
+      // Toolhelp delivered.
+      entries[filled].szExeFile[MAX_PATH - 1] = '\0';
+      ++filled;
+    }
     if (filled >= capacity || !pf::Process32Next(snapshot.Get(), &entry)) break;
   }
   *count = filled;

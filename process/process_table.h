@@ -17,9 +17,14 @@ int GetCurrentUserName(char* name);
 // Account that owns the process; nonzero on success, else "" and 0.
 int GetProcessOwnerName(DWORD processId, char* name, DWORD capacity);
 
+// The same for a process already open with PROCESS_QUERY_INFORMATION: the
+// answer is about that very process, whatever its id has become since.
+int GetOwnerNameOfProcess(HANDLE process, char* name, DWORD capacity);
+
 // count: capacity in, entries filled out. Keeps the processes whose owner
 // equals the current user name exactly, in snapshot order. When the user name
-// cannot be obtained no process is kept.
+// cannot be obtained no process is kept. Every szExeFile kept ends in a zero
+// within its 260 bytes.
 void SnapshotUserProcesses(DWORD* count, PROCESSENTRY32* entries);
 
 // 1 when a process of that file name (case ignored, code-page aware) runs

@@ -38,24 +38,47 @@ bool PrefixMatches(const char* fileName, const char* prefix) {
   return AsciiStrNICmp(fileName, prefix, lf < lp ? lf : lp) == 0;
 }
 
+namespace {
+// The process behind the handle is still the one the snapshot showed: it runs
+// under the user's own account and its image still matches the prefix. An
+// id from the snapshot may have been reused meanwhile; the handle cannot be.
+bool StillOurs(HANDLE process, const char* user, const char* prefix) {
+  char owner[MAX_PATH];
+  if (!GetOwnerNameOfProcess(process, owner, MAX_PATH) || std::strcmp(owner, user) != 0)
+    return false;
+  char image[MAX_PATH] = {};
+  DWORD size = MAX_PATH;
+  if (!pf::QueryFullProcessImageNameA(process, 0, image, &size))
+    return pf::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;  // older systems: owner alone
+  if (size >= MAX_PATH) return false;
+  image[size] = '\0';
+  return PrefixMatches(ByteFileNamePart(image), prefix);
+}
+}  // namespace
+
 void TerminateByPrefix(const char* prefix1, const char* prefix2, const char* prefix3,
                        const char* prefix4) {
   PROCESSENTRY32 table[kTerminateTableCapacity];
   DWORD count = kTerminateTableCapacity;
   SnapshotUserProcesses(&count, table);
+  if (count == 0) return;
+  char user[MAX_PATH];
+  if (!GetCurrentUserName(user) || user[0] == '\0') return;
+  const DWORD self = pf::GetCurrentProcessId();
   const char* prefixes[4] = {prefix1, prefix2, prefix3, prefix4};
   for (DWORD i = 0; i < count; ++i) {
+    if (table[i].th32ProcessID == self) continue;  // never the program itself
     const char* part = ByteFileNamePart(table[i].szExeFile);
-    bool match = false;
+    const char* matched = nullptr;
     for (const char* prefix : prefixes) {
       if (PrefixMatches(part, prefix)) {
-        match = true;
+        matched = prefix;
         break;
       }
     }
-    if (!match) continue;
+    if (matched == nullptr) continue;
     pf::ScopedHandle process(pf::OpenProcess(kProcessAllAccessNt4, FALSE, table[i].th32ProcessID));
-    if (!process.IsValid()) continue;
+    if (!process.IsValid() || !StillOurs(process.Get(), user, matched)) continue;
     pf::TerminateProcess(process.Get(), 0);
     pf::WaitForSingleObject(process.Get(), 100);
     pf::Sleep(500);

@@ -67,3 +67,53 @@ TEST(BrowserGuard, LanguageIsChosenAgainBeforeEachPrompt) {
   EXPECT_EQ(m.boxes[0].text, BrowserPromptTexts[1]);
   EXPECT_EQ(m.boxes[1].text, BrowserPromptTexts[2]);
 }
+
+// Which processes count as a running browser: the eleven names (case
+// ignored), the first 800 processes of the user only, and the owner compared
+// with the program's own owner, case ignored, a failed lookup giving "".
+TEST(BrowserGuard, NamesCapacityAndOwnerComparison) {
+  const char* const names[] = {"iexplore.EXE", "SogouExplorer.exe", "360SE.exe", "maxthon.exe",
+                               "FIREFOX.exe",  "qqbrowser.exe",     "ttraveler.exe", "safari.EXE",
+                               "avant.exe",    "RUIYING.exe",       "theworld.exe"};
+  struct Case {
+    std::string exe;
+    int fillers;        // user processes before it (the program itself is one more)
+    std::string selfOwner;
+    int failLookup;     // 0 none, 1 the browser's, 2 the program's, 3 both
+    bool seen;
+  };
+  std::vector<Case> cases;
+  for (const char* n : names) cases.push_back({std::string("C:\\x\\") + n, 0, "alice", 0, true});
+  cases.push_back({"chrome.exe", 0, "alice", 0, false});
+  cases.push_back({"firefox.exe", 798, "alice", 0, true});   // entry 800
+  cases.push_back({"firefox.exe", 799, "alice", 0, false});  // entry 801: not seen
+  cases.push_back({"firefox.exe", 0, "ALICE", 0, true});
+  cases.push_back({"firefox.exe", 0, "alice", 1, false});
+  cases.push_back({"firefox.exe", 0, "alice", 2, false});
+  cases.push_back({"firefox.exe", 0, "alice", 3, true});  // "" equals ""
+  for (const Case& c : cases) {
+    sim::Machine m;
+    m.FindProcess(m.currentPid)->owner = c.selfOwner;
+    for (int i = 0; i < c.fillers; ++i) m.AddProcess("filler.exe", "alice");
+    m.AddProcess(c.exe, "alice");
+    // The snapshot looks every owner up once; the two lookups of the match follow.
+    const int snapshotLookups = c.fillers + 2;
+    if (c.failLookup & 1) m.FailNth("LookupAccountSidA", snapshotLookups + 1);
+    if (c.failLookup & 2) m.FailNth("LookupAccountSidA", snapshotLookups + 2);
+    m.ScriptBox(IDNO);
+    EXPECT_EQ(ConfirmBrowsersClosed(), c.seen ? 0 : 1)
+        << c.exe << " after " << c.fillers << ", own owner " << c.selfOwner << ", failed " << c.failLookup;
+    EXPECT_EQ(m.boxes.size(), c.seen ? 1u : 0u);
+  }
+}
+
+// A name Toolhelp delivers without its zero is read as its first 259 bytes.
+TEST(BrowserGuard, ExeNameWithoutItsZeroEndsWithinItsField) {
+  sim::Machine m;
+  const std::string name = "C:\\" + std::string(244, 'd') + "\\firefox.exe";  // 259 bytes
+  ASSERT_EQ(name.size(), 259u);
+  m.AddProcess(name + "X", "alice");  // 260 bytes: the field holds no zero
+  m.AddProcess("notepad.exe", "alice");
+  m.ScriptBox(IDNO);
+  EXPECT_EQ(ConfirmBrowsersClosed(), 0);
+}

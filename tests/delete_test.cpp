@@ -77,7 +77,7 @@ TEST(DeleteOrScheduleFile, PathWithoutDriveLetterUsesTheExecutablesDrive) {
     ExeOnDWithLockedFile(m, "C:\\Tools\\P\\x.dll");
     EXPECT_EQ(DeleteOrScheduleFile("P\\x.dll"), 0);
     EXPECT_TRUE(TempNamesIn(m, "D:\\").empty());
-    EXPECT_TRUE(m.restartQueue.empty());
+    for (const auto& q : m.restartQueue) EXPECT_FALSE(m.Exists(q)) << q;
   }
   {
     // A path whose first byte is the temp folder's first byte uses the temp folder.
@@ -95,7 +95,31 @@ TEST(DeleteOrScheduleFile, FailedMoveLeavesNoTemporaryLitter) {
   EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\pinned.dll"), 0);
   EXPECT_TRUE(m.Exists("C:\\P\\pinned.dll"));
   EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
-  EXPECT_TRUE(m.restartQueue.empty());
+  // Its name was scheduled before the move was tried; nothing lies under it.
+  EXPECT_EQ(m.restartQueue, std::vector<std::string>{"C:\\TEMP\\_@1.tmp"});
+}
+
+// The name is scheduled while still free and the file moves onto it only
+// then, writable, without replacing anything; a name already taken (an
+// earlier run's, waiting for the restart) is passed over.
+TEST(DeleteOrScheduleFile, ScheduledBeforeTheMoveAndNeverOntoATakenName) {
+  sim::Machine m;
+  m.AddFile("C:\\TEMP\\_@1.tmp", FILE_ATTRIBUTE_READONLY);
+  m.AddFile("C:\\P\\key.dll", FILE_ATTRIBUTE_READONLY);
+  m.Lock("C:\\P\\key.dll", true);
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\key.dll"), 1);
+  EXPECT_EQ(m.LogLines(), (std::vector<std::string>{"ScheduleDelete C:\\TEMP\\_@2.tmp",
+                                                    "SetFileAttributes C:\\P\\key.dll 0x80",
+                                                    "MoveFile C:\\P\\key.dll C:\\TEMP\\_@2.tmp"}));
+  EXPECT_EQ(m.Attributes("C:\\TEMP\\_@1.tmp"), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+
+  // Scheduling refused: the file is not moved at all.
+  m.AddFile("C:\\P\\b.dll");
+  m.Lock("C:\\P\\b.dll", true);
+  m.FailAlways("MoveFileExA");
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\b.dll"), 0);
+  EXPECT_TRUE(m.Exists("C:\\P\\b.dll"));
+  EXPECT_EQ(m.callCounts["MoveFileExA"], 3);  // the move above, and one refused scheduling
 }
 
 TEST(DeleteOrScheduleFile, MissingFileOrNoTemporaryNameGivesZero) {

@@ -122,6 +122,7 @@ bool Allowlist::Allows(const sim::Machine& m, const sim::Action& a) const {
     return std::find(createdTempNames.begin(), createdTempNames.end(), p) != createdTempNames.end();
   };
   if (a.op == "CreateFile") return IsTempName(t);
+  if (a.op == "ScheduleDelete" && IsTempName(t)) return true;
   if (a.op == "DeleteFile" || a.op == "SetFileAttributes" || a.op == "RemoveDirectory" ||
       a.op == "ScheduleDelete")
     return ownPath(t);

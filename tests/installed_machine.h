@@ -33,7 +33,7 @@ std::vector<std::string> NeighbourKeys();
 // What a run in this language may touch; everything else is outside it.
 struct Allowlist {
   UiLanguage language;
-  std::vector<std::string> createdTempNames;  // filled from the log
+  std::vector<std::string> createdTempNames;  // filled from the log: created or scheduled
   bool Allows(const sim::Machine& m, const sim::Action& a) const;
 };
 

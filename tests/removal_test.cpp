@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <string>
 
 #include "engine/removal.h"
 #include "i18n/texts.h"
@@ -26,7 +27,8 @@ void SetLanguage(sim::Machine& m, UiLanguage l) {
 fixture::Allowlist AllowlistFor(const sim::Machine& m, UiLanguage l) {
   fixture::Allowlist allow{l, {}};
   for (const auto& a : m.log)
-    if (a.op == "CreateFile") allow.createdTempNames.push_back(a.target);
+    if (a.op == "CreateFile" || (a.op == "ScheduleDelete" && a.target.find("\\_@") != std::string::npos))
+      allow.createdTempNames.push_back(a.target);
   return allow;
 }
 
@@ -49,6 +51,65 @@ void ExpectNeighboursIntact(sim::Machine& m, const std::vector<DWORD>& neighbour
 }
 
 bool Installed(const sim::Machine& m, const EditionProfile& p) { return m.KeyExists(p.uninstallKey); }
+
+// The boxes from index `from` on are browser prompts and, when the run got
+// that far, one success box as the last; true when the success box is there.
+bool OnlyPromptsThenSuccess(const sim::Machine& m, size_t from, UiLanguage l) {
+  bool success = false;
+  for (size_t i = from; i < m.boxes.size(); ++i) {
+    const sim::BoxRecord& b = m.boxes[i];
+    const bool prompt = b.owner == nullptr && b.text == BrowserPromptTexts[l] &&
+                        b.caption == BrowserPromptCaption &&
+                        b.style == static_cast<UINT>(MB_YESNO | MB_ICONINFORMATION);
+    const bool last = b.owner == kOwner && b.text == SuccessText && b.caption == SuccessCaption &&
+                      b.style == static_cast<UINT>(MB_OK) && i + 1 == m.boxes.size();
+    EXPECT_TRUE(prompt || last) << "box " << i << ": " << b.caption;
+    success = success || last;
+  }
+  return success;
+}
+
+// Three editions in the names of every language, neighbours, a browser that
+// is closed at the second prompt, and Yes for every prompt.
+std::vector<DWORD> PrepareFullRun(sim::Machine& m, UiLanguage l) {
+  SetLanguage(m, l);
+  auto pids = fixture::Install(m, {{1, 2, 3}, {0, 1, 2}});
+  const DWORD ff = m.AddProcess("firefox.exe", "alice");
+  m.ScriptBox(IDYES);
+  m.ScriptBox(IDYES, [&m, ff] { m.FindProcess(ff)->exited = true; });
+  for (int i = 0; i < 8; ++i) m.ScriptBox(IDYES);
+  return pids;
+}
+
+// What a restart leaves of a run: every file with its attributes, every key
+// with its values.
+std::vector<std::string> Persistent(const sim::Machine& m) {
+  std::vector<std::string> out;
+  char attributes[16];
+  for (const auto& n : m.nodes) {
+    std::snprintf(attributes, sizeof attributes, " 0x%X", m.Attributes(n.second.path));
+    out.push_back(n.second.path + attributes);
+  }
+  for (const auto& k : m.keys) {
+    out.push_back("key " + k.second.path);
+    for (const auto& v : k.second.values) out.push_back("value " + k.second.path + "|" + v.second.first + "=" + v.second.second);
+  }
+  return out;
+}
+
+std::multiset<std::string> Running(const sim::Machine& m) {
+  std::multiset<std::string> out;
+  for (const auto& p : m.processes)
+    if (m.IsAlive(p.pid)) out.insert(p.exeFile + " of " + p.owner);
+  return out;
+}
+
+std::set<std::string> Terminated(const sim::Machine& m) {
+  std::set<std::string> out;
+  for (const auto& a : m.log)
+    if (a.op == "TerminateProcess") out.insert(a.target);
+  return out;
+}
 }  // namespace
 
 TEST(RemovalRun, NoEditionInstalledShowsOnlyTheSuccessBox) {
@@ -81,10 +142,9 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
       "SendMessage USBKey MANAGE OF KESTOVA msg=0x111 wparam=32867",
       "RegDeleteValue SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\Keyloft_User.exe",
       "SetFileAttributes " + pf + "\\inuse.dll 0x80",
-      "CreateFile C:\\TEMP\\_@1A2C.tmp",
-      "MoveFile " + pf + "\\inuse.dll C:\\TEMP\\_@1A2C.tmp",
-      "SetFileAttributes C:\\TEMP\\_@1A2C.tmp 0x80",
-      "ScheduleDelete C:\\TEMP\\_@1A2C.tmp",
+      "ScheduleDelete C:\\TEMP\\_@1.tmp",
+      "SetFileAttributes " + pf + "\\inuse.dll 0x80",
+      "MoveFile " + pf + "\\inuse.dll C:\\TEMP\\_@1.tmp",
       "SetFileAttributes " + pf + "\\Keyloft_User.exe 0x80",
       "DeleteFile " + pf + "\\Keyloft_User.exe",
       "SetFileAttributes " + pf + "\\readme.txt 0x80",
@@ -103,19 +163,18 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
       "SetFileAttributes " + std::string(kDesktop) + "\\USBKey MANAGE OF KESTOVA.lnk 0x80",
       "DeleteFile " + std::string(kDesktop) + "\\USBKey MANAGE OF KESTOVA.lnk",
       "SHChangeNotify " + std::string(kDesktop) + " event=0x1000 flags=0x1001 item2=null",
-      "RegDeleteTree SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5D21A7E0-3B9C-4F62-A18D-7C04E9B2F615}",
       "ShellExecute C:\\WINDOWS\\unins000.exe  /S",
       "ShellExecute C:\\WINDOWS\\system32\\uninst.exe  /S",
       "DeleteFile C:\\WINDOWS\\system32\\capicom.dll",
       "DeleteFile C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll",
-      "CreateFile C:\\TEMP\\_@1A2D.tmp",
-      "MoveFile C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll C:\\TEMP\\_@1A2D.tmp",
-      "SetFileAttributes C:\\TEMP\\_@1A2D.tmp 0x80",
-      "ScheduleDelete C:\\TEMP\\_@1A2D.tmp",
-      "CreateFile C:\\TEMP\\_@1A2E.tmp",
-      "MoveFile C:\\WINDOWS\\system32\\ZenfoResv3T_kstv.dll C:\\TEMP\\_@1A2E.tmp",
-      "SetFileAttributes C:\\TEMP\\_@1A2E.tmp 0x80",
-      "ScheduleDelete C:\\TEMP\\_@1A2E.tmp",
+      "ScheduleDelete C:\\TEMP\\_@2.tmp",
+      "SetFileAttributes C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll 0x80",
+      "MoveFile C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll C:\\TEMP\\_@2.tmp",
+      "ScheduleDelete C:\\TEMP\\_@3.tmp",
+      "SetFileAttributes C:\\WINDOWS\\system32\\ZenfoResv3T_kstv.dll 0x80",
+      "MoveFile C:\\WINDOWS\\system32\\ZenfoResv3T_kstv.dll C:\\TEMP\\_@3.tmp",
+      // Last: until the key is gone, the next run redoes the edition.
+      "RegDeleteTree SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5D21A7E0-3B9C-4F62-A18D-7C04E9B2F615}",
   };
   ASSERT_GE(log.size(), edition1Head.size()) << joined;
   EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + edition1Head.size()), edition1Head) << joined;
@@ -322,6 +381,13 @@ TEST(RemovalRun, FaultSweepNeverActsOutsideTheAllowlist) {
       RemoveAllEditions(kOwner);
       ++scenarios;
       SCOPED_TRACE(call + " mode " + std::to_string(mode));
+      // A prompt that cannot be shown counts as No; no other failure decides
+      // whether the run reaches its success box.
+      bool promptRefused = false;
+      if (call == "MessageBoxA")
+        for (size_t i = 0; i < m.boxes.size(); ++i)
+          if (m.boxes[i].owner == nullptr && (mode == 2 || static_cast<int>(i) == mode)) promptRefused = true;
+      EXPECT_EQ(OnlyPromptsThenSuccess(m, 0, 0), !promptRefused);
       const auto out = Outside(m, 0);
       outside += static_cast<int>(out.size());
       EXPECT_TRUE(out.empty()) << out[0];
@@ -332,4 +398,70 @@ TEST(RemovalRun, FaultSweepNeverActsOutsideTheAllowlist) {
     }
   }
   std::printf("fault sweep: %d scenarios, %d actions outside the allowlist\n", scenarios, outside);
+}
+
+// The program ended before each seam call of a full run in turn; then, with
+// and without a restart in between, run again to the success box and
+// restarted: the machine ends as after one whole run and a restart.
+TEST(RemovalRun, RunEndedAtAnyCallIsFinishedByTheNextRun) {
+  int cutPoints = 0, differences = 0, outside = 0;
+  uint64_t calls = 0;
+  for (UiLanguage l : {UiLanguage{1}, UiLanguage{0}}) {
+    std::vector<std::string> reference;
+    std::multiset<std::string> referenceRunning;
+    std::set<std::string> referenceTerminated;
+    uint64_t full = 0;
+    {
+      sim::Machine m;
+      PrepareFullRun(m, l);
+      RemoveAllEditions(kOwner);
+      full = m.seamCalls;
+      referenceRunning = Running(m);
+      referenceTerminated = Terminated(m);
+      m.Restart();
+      reference = Persistent(m);
+    }
+    calls += full;
+    for (uint64_t cut = 1; cut <= full; ++cut) {
+      for (bool restartBetween : {false, true}) {
+        SCOPED_TRACE("language " + std::to_string(l) + ", ended before seam call " + std::to_string(cut) +
+                     (restartBetween ? ", restart between" : ""));
+        sim::Machine m;
+        const auto neighbours = PrepareFullRun(m, l);
+        m.endBefore = cut;
+        bool ended = false;
+        try {
+          RemoveAllEditions(kOwner);
+        } catch (const sim::ProgramEnded&) {
+          ended = true;
+        }
+        m.EndProgram();
+        ASSERT_TRUE(ended);
+        ++cutPoints;
+        const size_t firstRunBoxes = m.boxes.size();
+        EXPECT_FALSE(OnlyPromptsThenSuccess(m, 0, l));
+        if (restartBetween) m.Restart();
+        RemoveAllEditions(kOwner);
+        EXPECT_TRUE(OnlyPromptsThenSuccess(m, firstRunBoxes, l));
+        EXPECT_EQ(m.OpenHandles(), 0u);
+        EXPECT_EQ(m.hangs, 0);
+        bool same = true;
+        if (!restartBetween) same = Running(m) == referenceRunning;
+        for (const auto& t : Terminated(m)) same = same && referenceTerminated.count(t) != 0;
+        if (!restartBetween) ExpectNeighboursIntact(m, neighbours);
+        const auto out = Outside(m, l);
+        outside += static_cast<int>(out.size());
+        EXPECT_TRUE(out.empty()) << out[0];
+        m.Restart();
+        same = same && Persistent(m) == reference;
+        EXPECT_TRUE(same);
+        differences += !same;
+      }
+    }
+  }
+  std::printf("interrupted runs: %d cut points (every one of the %llu seam calls of a full run, with and "
+              "without a restart between), %d differences, %d actions outside the allowlist\n",
+              cutPoints, static_cast<unsigned long long>(calls), differences, outside);
+  EXPECT_EQ(differences, 0);
+  EXPECT_EQ(outside, 0);
 }

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
+#include "engine/catalogue.h"
+#include "engine/removal.h"
 #include "process/stop_tool.h"
 #include "tests/sim/machine.h"
 
@@ -101,4 +106,68 @@ TEST(CloseToolWindow, HungWindowCostsAtMostTheBound) {
   m.AddWindow("Kestovanet Key Manager Tool 3.0", true);
   EXPECT_EQ(CloseToolWindow("Kestovanet Key Manager Tool 3.0", 32772), 0);
   EXPECT_EQ(m.clockMs, 5000u);
+}
+
+// Between the snapshot and the opening, the id may have come to name another
+// process: what is terminated is decided on the open handle itself.
+TEST(TerminateByPrefix, DecidedOnTheOpenHandle) {
+  const struct Case {
+    const char* what;
+    std::string exe;
+    const char* prefix;
+    std::function<void(sim::Machine&, DWORD)> meanwhile;  // just before it is opened
+    bool terminated;
+  } cases[] = {
+      {"unchanged", "C:\\K\\DWReg_kstv.exe", "DWReg_kstv.exe", nullptr, true},
+      {"id now another account's", "DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD pid) { m.FindProcess(pid)->owner = "bob"; }, false},
+      {"id now another program", "DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD pid) { m.FindProcess(pid)->exeFile = "C:\\x\\notepad.exe"; }, false},
+      {"another program, no image-name call: owner alone", "DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD pid) {
+         m.FindProcess(pid)->exeFile = "C:\\x\\notepad.exe";
+         m.imageNameCallMissing = true;
+       },
+       true},
+      {"image name unreadable", "DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD) { m.FailAlways("QueryFullProcessImageNameA"); }, false},
+      {"owner unreadable", "DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD) { m.FailAlways("OpenProcessToken"); }, false},
+      {"the program itself", "Brannoch.exe", "Brannoch.exe", nullptr, false},
+      // Byte-wise split: the trail byte 0x5C of a double-byte character counts
+      // as a backslash, so the part after it is taken as the file name.
+      {"split after a trail byte", "\x95\x5C" "DWReg_kstv.exe", "DWReg_kstv.exe", nullptr, true},
+      {"nothing after a trail byte", "DWReg_kstv.exe\x95\x5C", "DWReg_kstv.exe", nullptr, false},
+  };
+  for (const Case& c : cases) {
+    sim::Machine m;
+    const DWORD pid = c.exe == "Brannoch.exe" ? m.currentPid : m.AddProcess(c.exe, "alice");
+    int opens = 0;
+    m.beforeCall = [&](const std::string& call) {
+      // The snapshot opens each of the two processes once; the next open is the one.
+      if (call == "OpenProcess" && ++opens == 3 && c.meanwhile) c.meanwhile(m, pid);
+    };
+    TerminateByPrefix(c.prefix, nullptr, nullptr, nullptr);
+    EXPECT_EQ(!m.log.empty(), c.terminated) << c.what;
+    EXPECT_EQ(m.hangs, 0) << c.what;
+    EXPECT_EQ(m.OpenHandles(), 0u) << c.what;
+  }
+}
+
+// The edition's second call takes a new snapshot: a process of the tool that
+// started after the first one is stopped too.
+TEST(TerminateByPrefix, SecondCallStopsWhatStartedAfterTheFirstSnapshot) {
+  sim::Machine m;
+  m.AddKey(kEdition1Profile.uninstallKey);
+  m.AddProcess("Keyloft_User.exe", "alice");
+  int snapshots = 0;
+  DWORD late = 0;
+  m.beforeCall = [&](const std::string& call) {
+    // The browser sweep's snapshot, then one per call of TerminateByPrefix.
+    if (call == "CreateToolhelp32Snapshot" && ++snapshots == 3) late = m.AddProcess("keyloft_user.EXE", "alice");
+  };
+  EXPECT_EQ(RemoveEdition1(), 1);
+  ASSERT_NE(late, 0u);
+  EXPECT_TRUE(m.FindProcess(late)->terminated);
+  EXPECT_EQ(std::count_if(m.log.begin(), m.log.end(), [](const sim::Action& a) { return a.op == "TerminateProcess"; }), 2);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "fsclean/uninstallers.h"
 #include "tests/sim/machine.h"
 
@@ -85,4 +87,73 @@ TEST(LeftoverUninstallers, DirectoryLookupFailureSkipsItsPaths) {
   ASSERT_EQ(m.launches.size(), 1u);
   EXPECT_EQ(m.launches[0].file, kUnins000);
   EXPECT_TRUE(m.Exists(kCapicom));
+}
+
+// An uninstaller that hands its work to a copy of itself (as NSIS does) is
+// waited for until the copy has ended too, where the system has jobs; else,
+// as before, until the uninstaller itself ends.
+TEST(LeftoverUninstallers, WaitCoversWhatTheUninstallerStarted) {
+  const struct Case {
+    const char* what;
+    std::function<void(sim::Machine&)> setup;
+    bool copyAwaited;
+  } cases[] = {
+      {"jobs", nullptr, true},
+      {"no jobs on this system", [](sim::Machine& m) { m.jobsMissing = true; }, false},
+      {"job refused (a job already, before Windows 8)",
+       [](sim::Machine& m) { m.FailAlways("AssignProcessToJobObject"); }, false},
+      {"job not created", [](sim::Machine& m) { m.FailAlways("CreateJobObjectA"); }, false},
+      {"job count unreadable", [](sim::Machine& m) { m.FailAlways("QueryJobActiveProcesses"); }, false},
+  };
+  for (const Case& c : cases) {
+    sim::Machine m;
+    m.AddFile(kCapicom);
+    m.InstallProgram(kUninstall, {nullptr, 100, 3000});
+    m.InstallProgram(kUninst, {nullptr, 100, 2000});
+    if (c.setup) c.setup(m);
+    bool copyRunningAtCapicom = false;
+    m.beforeCall = [&](const std::string& call) {
+      if (call != "DeleteFileA") return;
+      for (const auto& p : m.processes)
+        if (p.parentPid != 0 && m.IsAlive(p.pid)) copyRunningAtCapicom = true;
+    };
+    RunLeftoverUninstallers();
+    ASSERT_EQ(m.launches.size(), 2u) << c.what;
+    EXPECT_EQ(m.launches[1].atMs >= m.launches[0].endMs, c.copyAwaited) << c.what;
+    EXPECT_EQ(!copyRunningAtCapicom, c.copyAwaited) << c.what;
+    EXPECT_FALSE(m.Exists(kCapicom)) << c.what;
+    EXPECT_EQ(m.OpenHandles(), 0u) << c.what;
+    EXPECT_EQ(m.hangs, 0) << c.what;
+    if (c.copyAwaited) {
+      EXPECT_LE(m.clockMs - m.launches[1].endMs, 20u) << "noticed within one look";
+    }
+  }
+}
+
+// The job has no limits: the program ended while it waits leaves the copy at
+// work; and a copy started before the job was made is not waited for.
+TEST(LeftoverUninstallers, JobNeitherEndsNorCatchesWhatItDoesNotOwn) {
+  {
+    sim::Machine m;
+    m.InstallProgram(kUninst, {nullptr, 100, 3000});
+    int polls = 0;
+    m.beforeCall = [&](const std::string& call) {
+      if (call == "QueryJobActiveProcesses" && ++polls == 3) m.endBefore = m.seamCalls + 1;
+    };
+    EXPECT_THROW(RunLeftoverUninstallers(), sim::ProgramEnded);
+    m.EndProgram();
+    const sim::Process& copy = m.processes.back();
+    ASSERT_NE(copy.parentPid, 0u);
+    EXPECT_TRUE(m.IsAlive(copy.pid));
+    m.clockMs = copy.endAt;
+    EXPECT_FALSE(m.IsAlive(copy.pid));  // it ends when its own work is done
+  }
+  {
+    sim::Machine m;
+    sim::Program early{nullptr, 100, 3000};
+    early.copyStartsAtOnce = true;
+    m.InstallProgram(kUninst, early);
+    RunLeftoverUninstallers();
+    EXPECT_LT(m.clockMs, m.launches[0].endMs);
+  }
 }

@@ -80,6 +80,49 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   return ::WaitForSingleObject(handle, milliseconds);
 }
 DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
+namespace {
+// Calls newer than the oldest system the program runs on are looked up when
+// first used, so that the program still loads where they are missing.
+template <typename Fn>
+Fn Kernel32(const char* name) {
+  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  FARPROC proc = kernel != nullptr ? ::GetProcAddress(kernel, name) : nullptr;
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
+}
+template <typename T>
+T Missing(T result) {
+  ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return result;
+}
+}  // namespace
+
+BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* size) {
+  typedef BOOL(WINAPI * Fn)(HANDLE, DWORD, LPSTR, PDWORD);
+  static const Fn fn = Kernel32<Fn>("QueryFullProcessImageNameA");
+  return fn != nullptr ? fn(process, flags, name, size) : Missing(FALSE);
+}
+HANDLE CreateJobObjectA(void* attributes, const char* name) {
+  typedef HANDLE(WINAPI * Fn)(LPSECURITY_ATTRIBUTES, LPCSTR);
+  static const Fn fn = Kernel32<Fn>("CreateJobObjectA");
+  return fn != nullptr ? fn(static_cast<LPSECURITY_ATTRIBUTES>(attributes), name)
+                       : Missing<HANDLE>(nullptr);
+}
+BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
+  typedef BOOL(WINAPI * Fn)(HANDLE, HANDLE);
+  static const Fn fn = Kernel32<Fn>("AssignProcessToJobObject");
+  return fn != nullptr ? fn(job, process) : Missing(FALSE);
+}
+BOOL QueryJobActiveProcesses(HANDLE job, DWORD* active) {
+  typedef BOOL(WINAPI * Fn)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD);
+  static const Fn fn = Kernel32<Fn>("QueryInformationJobObject");
+  if (fn == nullptr) return Missing(FALSE);
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info;
+  ZeroMemory(&info, sizeof info);
+  if (!fn(job, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr)) return FALSE;
+  *active = info.ActiveProcesses;
+  return TRUE;
+}
 BOOL CloseHandle(HANDLE handle) { return ::CloseHandle(handle); }
 BOOL GetUserNameA(char* buffer, DWORD* size) { return ::GetUserNameA(buffer, size); }
 DWORD GetLastError() { return ::GetLastError(); }

@@ -149,9 +149,12 @@ std::string Machine::Leaf(const std::string& n) const {
 std::vector<std::string> Machine::Children(const std::string& n) const {
   std::vector<std::string> out;
   const std::string key = Fold(n);
-  for (const auto& kv : nodes) {
-    if (kv.first == key) continue;
-    if (Fold(Parent(kv.second.path)) == key) out.push_back(kv.first);
+  // Only keys that begin with the folder's key and a backslash can be its
+  // children (folding keeps every byte in place).
+  const std::string from = key.back() == '\\' ? key : key + "\\";
+  for (auto it = nodes.lower_bound(from); it != nodes.end() && it->first.compare(0, from.size(), from) == 0; ++it) {
+    if (it->first == key) continue;
+    if (Fold(Parent(it->second.path)) == key) out.push_back(it->first);
   }
   return out;
 }
@@ -320,6 +323,26 @@ bool Machine::ShouldFail(const char* call) {
   if (failAlways_.count(call)) return true;
   auto it = failNth_.find(call);
   return it != failNth_.end() && it->second.count(n) != 0;
+}
+
+void Machine::Enter(const char* call, bool mayEnd) {
+  ++seamCalls;
+  if (beforeCall) beforeCall(call);
+  if (endBefore != 0 && seamCalls == endBefore) endPending_ = true;
+  if (endPending_ && mayEnd) {
+    endPending_ = false;
+    endBefore = 0;
+    throw ProgramEnded();
+  }
+}
+
+// As Windows does for an ended process: its handles close (and with them its
+// file locks, its listings and its job handles; jobs without limits keep
+// their processes running).
+void Machine::EndProgram() {
+  handles_.clear();
+  endPending_ = false;
+  endBefore = 0;
 }
 
 std::vector<std::string> Machine::LogLines() const {

@@ -37,6 +37,9 @@ struct Process {
   bool terminated = false;
   bool exited = false;
   uint64_t endAt = 0;
+  DWORD parentPid = 0;
+  bool joinsParentJobs = true;  // started after its parent joined a job
+  std::vector<int> jobs;        // nested jobs, as on Windows 8 and Wine 8
 };
 
 struct Window {
@@ -71,7 +74,15 @@ struct Launch {
 struct Program {  // what a started program does
   std::function<void()> run;
   uint32_t runsForMs = 0;
+  // Like an NSIS uninstaller: starts a copy of itself from the temporary
+  // folder that runs this long after the program itself has ended.
+  uint32_t copyRunsForMs = 0;
+  bool copyStartsAtOnce = false;  // before the starter can put it in a job
 };
+
+// Thrown at the seam call a test chose: the program's process ends there, as
+// when it is ended from Task Manager or the machine loses power.
+struct ProgramEnded {};
 
 class Machine {
  public:
@@ -113,6 +124,8 @@ class Machine {
   // removed only when empty then), ends every process, releases every lock.
   // A read-only entry stays, as with Wine's restart-time deletion.
   void Restart();
+  // A name is accepted whether or not anything lies there: Wine 8 writes the
+  // entry for a missing file and even a missing folder; the restart skips it.
   std::vector<std::string> restartQueue;
 
   DWORD AddProcess(const std::string& exeFile, const std::string& owner);
@@ -140,6 +153,18 @@ class Machine {
   }
   bool ShouldFail(const char* call);  // counts the call
   std::map<std::string, int> callCounts;
+  bool imageNameCallMissing = false;  // QueryFullProcessImageNameA, before Vista
+  bool jobsMissing = false;           // job objects, before Windows 2000
+
+  // --- ending the program ------------------------------------------------
+  // Every seam call counts; endBefore = N throws ProgramEnded just before the
+  // Nth (a handle close is not a point to end at: the end then comes at the
+  // next call). EndProgram() then closes what the process held.
+  uint64_t seamCalls = 0;
+  uint64_t endBefore = 0;
+  std::function<void(const std::string&)> beforeCall;  // runs before each seam call
+  void Enter(const char* call, bool mayEnd = true);
+  void EndProgram();
 
   // --- observation -------------------------------------------------------
   std::vector<Action> log;
@@ -167,7 +192,7 @@ class Machine {
     std::map<std::string, std::pair<std::string, std::string>> values;  // folded -> (name, data)
   };
   struct HandleObj {
-    enum Kind { kProcess, kToken, kSnapshot, kFind, kKey } kind;
+    enum Kind { kProcess, kToken, kSnapshot, kFind, kKey, kJob } kind;
     explicit HandleObj(Kind k) : kind(k) {}
     DWORD pid = 0;
     DWORD access = 0;
@@ -175,6 +200,7 @@ class Machine {
     std::vector<std::pair<std::string, DWORD>> entries;  // find: name, attributes
     size_t pos = 0;
     std::string keyPath;
+    int job = 0;
   };
   std::string Fold(const std::string& s) const;
   bool IsLead(unsigned char c) const { return (acp == 936 || acp == 950) && c >= 0x81 && c <= 0xFE; }
@@ -207,6 +233,10 @@ class Machine {
   std::map<uintptr_t, HandleObj> handles_;
   uintptr_t nextHandle_ = 0x1000;
   DWORD nextPid_ = 1000;
+  bool endPending_ = false;
+
+ public:
+  int nextJob = 1;
 };
 
 }  // namespace sim

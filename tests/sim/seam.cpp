@@ -1,4 +1,5 @@
 // The platform seam answered by the simulated machine.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -22,6 +23,8 @@ T Fail(DWORD error, T result) {
   M().lastError = error;
   return result;
 }
+// Every call counts and may be where the program is ended.
+#define SEAM(...) M().Enter(__VA_ARGS__)
 #define FAULT(name, result) \
   if (M().ShouldFail(name)) return Fail(ERROR_GEN_FAILURE, result)
 
@@ -58,6 +61,7 @@ namespace pf {
 
 // ---- registry ---------------------------------------------------------------
 LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD, REGSAM access, HKEY* result) {
+  SEAM("RegOpenKeyExA");
   FAULT("RegOpenKeyExA", ERROR_ACCESS_DENIED);
   *result = nullptr;
   if (root != HKEY_LOCAL_MACHINE || subKey == nullptr) return ERROR_INVALID_HANDLE;
@@ -73,6 +77,7 @@ LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD, REGSAM access, HKEY* re
 }
 
 LONG RegDeleteValueA(HKEY key, const char* valueName) {
+  SEAM("RegDeleteValueA");
   FAULT("RegDeleteValueA", ERROR_ACCESS_DENIED);
   HO* h = M().GetHandle(reinterpret_cast<uintptr_t>(key), HO::kKey);
   if (h == nullptr) return ERROR_INVALID_HANDLE;
@@ -98,6 +103,7 @@ static bool HasSubkeys(const std::string& folded) {
 }
 
 LONG RegDeleteKeyA(HKEY root, const char* subKey) {
+  SEAM("RegDeleteKeyA");
   FAULT("RegDeleteKeyA", ERROR_ACCESS_DENIED);
   if (root != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
   const std::string folded = M().Fold(subKey);
@@ -110,6 +116,7 @@ LONG RegDeleteKeyA(HKEY root, const char* subKey) {
 }
 
 LONG SHDeleteKeyA(HKEY root, const char* subKey) {
+  SEAM("SHDeleteKeyA");
   FAULT("SHDeleteKeyA", ERROR_ACCESS_DENIED);
   if (root != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
   const std::string folded = M().Fold(subKey);
@@ -124,11 +131,13 @@ LONG SHDeleteKeyA(HKEY root, const char* subKey) {
 }
 
 LONG RegCloseKey(HKEY key) {
+  SEAM("RegCloseKey", false);
   return M().CloseHandleValue(reinterpret_cast<uintptr_t>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 // ---- files ------------------------------------------------------------------
 BOOL DeleteFileA(const char* path) {
+  SEAM("DeleteFileA");
   FAULT("DeleteFileA", FALSE);
   Machine::Node* n = M().FindNode(path);
   if (n == nullptr) return Fail(MissingError(path), FALSE);
@@ -142,6 +151,7 @@ BOOL DeleteFileA(const char* path) {
 }
 
 BOOL RemoveDirectoryA(const char* path) {
+  SEAM("RemoveDirectoryA");
   FAULT("RemoveDirectoryA", FALSE);
   Machine::Node* n = M().FindNode(path);
   if (n == nullptr) return Fail(MissingError(path), FALSE);
@@ -162,6 +172,7 @@ static bool IsInside(const std::string& path, const std::string& folder) {
 }
 
 BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
+  SEAM("MoveFileExA");
   FAULT("MoveFileExA", FALSE);
   if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
     if (newName != nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);  // not used here
@@ -209,6 +220,7 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
 }
 
 BOOL SetFileAttributesA(const char* path, DWORD attributes) {
+  SEAM("SetFileAttributesA");
   FAULT("SetFileAttributesA", FALSE);
   Machine::Node* n = M().FindNode(path);
   if (n == nullptr) return Fail(MissingError(path), FALSE);
@@ -220,6 +232,7 @@ BOOL SetFileAttributesA(const char* path, DWORD attributes) {
 }
 
 DWORD GetFileAttributesA(const char* path) {
+  SEAM("GetFileAttributesA");
   FAULT("GetFileAttributesA", INVALID_FILE_ATTRIBUTES);
   const DWORD a = M().Attributes(path);
   if (a == INVALID_FILE_ATTRIBUTES) M().lastError = MissingError(path);
@@ -233,6 +246,7 @@ static void FillFind(const std::pair<std::string, DWORD>& e, WIN32_FIND_DATAA* d
 }
 
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
+  SEAM("FindFirstFileA");
   FAULT("FindFirstFileA", INVALID_HANDLE_VALUE);
   std::string p = pattern;
   if (p.size() < 2 || p.compare(p.size() - 2, 2, "\\*") != 0) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
@@ -255,6 +269,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
 }
 
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
+  SEAM("FindNextFileA");
   FAULT("FindNextFileA", FALSE);
   HO* h = M().GetHandle(H(find), HO::kFind);
   if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -264,21 +279,25 @@ BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
 }
 
 BOOL FindClose(HANDLE find) {
+  SEAM("FindClose", false);
   if (M().GetHandle(H(find), HO::kFind) == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
   return M().CloseHandleValue(H(find));
 }
 
 DWORD GetTempPathA(DWORD bufferLength, char* buffer) {
+  SEAM("GetTempPathA");
   FAULT("GetTempPathA", 0u);
   return CopyOut(M().tempPath, buffer, bufferLength);
 }
 
 UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, char* tempFileName) {
+  SEAM("GetTempFileNameA");
   FAULT("GetTempFileNameA", 0u);
-  if (unique != 0) return Fail(ERROR_INVALID_PARAMETER, 0u);
+  // A unique number given: the name is only formed, the folder not even looked
+  // at, and nothing is created (Wine 8: "_@1234.tmp" for 0x1234, no file).
   Machine::Node* dir = M().FindNode(pathName);
-  if (dir == nullptr || !dir->dir) return Fail(267u /* ERROR_DIRECTORY */, 0u);
-  const UINT number = ++M().tempCounter & 0xFFFF;
+  if (unique == 0 && (dir == nullptr || !dir->dir)) return Fail(267u /* ERROR_DIRECTORY */, 0u);
+  const UINT number = unique != 0 ? (unique & 0xFFFF) : (++M().tempCounter & 0xFFFF);
   char leaf[32];
   std::snprintf(leaf, sizeof leaf, "%.3s%X.tmp", prefix, number);
   std::string name = M().Normalize(pathName);  // as given, case kept
@@ -286,6 +305,7 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
   name += leaf;
   if (name.size() >= MAX_PATH) return Fail(111u /* ERROR_BUFFER_OVERFLOW */, 0u);
   std::memcpy(tempFileName, name.c_str(), name.size() + 1);
+  if (unique != 0) return number;
   M().AddFile(name);
   M().Record("CreateFile", name);
   return number;
@@ -306,6 +326,7 @@ DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char*
 
 // ---- processes ----------------------------------------------------------------
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD) {
+  SEAM("CreateToolhelp32Snapshot");
   FAULT("CreateToolhelp32Snapshot", INVALID_HANDLE_VALUE);
   if (flags != TH32CS_SNAPPROCESS) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   HO obj(HO::kSnapshot);
@@ -314,7 +335,8 @@ HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD) {
     PROCESSENTRY32 e;
     std::memset(&e, 0, sizeof e);
     e.th32ProcessID = p.pid;
-    std::snprintf(e.szExeFile, sizeof e.szExeFile, "%s", p.exeFile.c_str());
+    // A name of 260 bytes or more arrives cut and without its zero.
+    std::memcpy(e.szExeFile, p.exeFile.c_str(), std::min(p.exeFile.size() + 1, sizeof e.szExeFile));
     obj.snapshot.push_back(e);
   }
   return ToHandle(M().NewHandle(obj));
@@ -333,16 +355,19 @@ static BOOL NextEntry(HANDLE snapshot, PROCESSENTRY32* entry, bool first) {
 }
 
 BOOL Process32First(HANDLE snapshot, PROCESSENTRY32* entry) {
+  SEAM("Process32First");
   FAULT("Process32First", FALSE);
   return NextEntry(snapshot, entry, true);
 }
 
 BOOL Process32Next(HANDLE snapshot, PROCESSENTRY32* entry) {
+  SEAM("Process32Next");
   FAULT("Process32Next", FALSE);
   return NextEntry(snapshot, entry, false);
 }
 
 HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
+  SEAM("OpenProcess");
   FAULT("OpenProcess", static_cast<HANDLE>(nullptr));
   sim::Process* p = M().FindProcess(processId);
   if (p == nullptr || !M().IsAlive(processId)) return Fail(ERROR_INVALID_PARAMETER, static_cast<HANDLE>(nullptr));
@@ -357,6 +382,7 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
 }
 
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+  SEAM("OpenProcessToken");
   FAULT("OpenProcessToken", FALSE);
   HO* h = M().GetHandle(H(process), HO::kProcess);
   if (h == nullptr || !(h->access & PROCESS_QUERY_INFORMATION)) return Fail(ERROR_ACCESS_DENIED, FALSE);
@@ -369,6 +395,7 @@ BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
 
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, void* info, DWORD length,
                          DWORD* returnLength) {
+  SEAM("GetTokenInformation");
   FAULT("GetTokenInformation", FALSE);
   HO* h = M().GetHandle(H(token), HO::kToken);
   if (h == nullptr || cls != TokenUser) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -391,6 +418,7 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, void* info, 
 
 BOOL LookupAccountSidA(const char* systemName, PSID sid, char* name, DWORD* nameSize, char* domain,
                        DWORD* domainSize, int* use) {
+  SEAM("LookupAccountSidA");
   FAULT("LookupAccountSidA", FALSE);
   if (systemName != nullptr || sid == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   SimSid s;
@@ -412,6 +440,7 @@ BOOL LookupAccountSidA(const char* systemName, PSID sid, char* name, DWORD* name
 }
 
 BOOL TerminateProcess(HANDLE process, UINT exitCode) {
+  SEAM("TerminateProcess");
   FAULT("TerminateProcess", FALSE);
   HO* h = M().GetHandle(H(process), HO::kProcess);
   if (h == nullptr || !(h->access & 0x1)) return Fail(ERROR_ACCESS_DENIED, FALSE);  // PROCESS_TERMINATE
@@ -426,6 +455,7 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode) {
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD ms) {
+  SEAM("WaitForSingleObject");
   FAULT("WaitForSingleObject", WAIT_FAILED);
   HO* h = M().GetHandle(H(handle), HO::kProcess);
   if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
@@ -447,18 +477,79 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD ms) {
   return WAIT_TIMEOUT;
 }
 
-DWORD GetCurrentProcessId() { return M().currentPid; }
+DWORD GetCurrentProcessId() {
+  SEAM("GetCurrentProcessId");
+  return M().currentPid;
+}
 
 BOOL CloseHandle(HANDLE handle) {
+  SEAM("CloseHandle", false);
   auto* m = &M();
   const uintptr_t v = H(handle);
   if (m->GetHandle(v, HO::kProcess) == nullptr && m->GetHandle(v, HO::kToken) == nullptr &&
-      m->GetHandle(v, HO::kSnapshot) == nullptr)
+      m->GetHandle(v, HO::kSnapshot) == nullptr && m->GetHandle(v, HO::kJob) == nullptr)
     return Fail(ERROR_INVALID_HANDLE, FALSE);
   return m->CloseHandleValue(v);
 }
 
+BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* size) {
+  SEAM("QueryFullProcessImageNameA");
+  if (M().imageNameCallMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+  FAULT("QueryFullProcessImageNameA", FALSE);
+  HO* h = M().GetHandle(H(process), HO::kProcess);
+  if (h == nullptr || flags != 0 || !(h->access & PROCESS_QUERY_INFORMATION)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  const sim::Process* p = M().FindProcess(h->pid);
+  if (p == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  // The simulated image path is what Toolhelp shows, when that is a path.
+  const std::string& image = p->exeFile;
+  if (image.size() + 1 > *size) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  std::memcpy(name, image.c_str(), image.size() + 1);
+  *size = static_cast<DWORD>(image.size());
+  return TRUE;
+}
+
+// Jobs as Wine 8 keeps them: processes started by a member join the job,
+// nesting is allowed (Windows 8 and later; Windows 7 refuses a process that is
+// already in a job, which a FailAlways stands for), closing the job's handle
+// ends nothing, and the count of active processes is read at any time.
+HANDLE CreateJobObjectA(void*, const char*) {
+  SEAM("CreateJobObjectA");
+  if (M().jobsMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, static_cast<HANDLE>(nullptr));
+  FAULT("CreateJobObjectA", static_cast<HANDLE>(nullptr));
+  HO obj(HO::kJob);
+  obj.job = M().nextJob++;
+  return ToHandle(M().NewHandle(obj));
+}
+
+BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
+  SEAM("AssignProcessToJobObject");
+  if (M().jobsMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+  FAULT("AssignProcessToJobObject", FALSE);
+  HO* j = M().GetHandle(H(job), HO::kJob);
+  HO* h = M().GetHandle(H(process), HO::kProcess);
+  if (j == nullptr || h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if ((h->access & 0x101) != 0x101 || !M().IsAlive(h->pid)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  M().FindProcess(h->pid)->jobs.push_back(j->job);
+  for (auto& p : M().processes)  // what it starts from now on joins too
+    if (p.parentPid == h->pid && p.joinsParentJobs) p.jobs.push_back(j->job);
+  return TRUE;
+}
+
+BOOL QueryJobActiveProcesses(HANDLE job, DWORD* active) {
+  SEAM("QueryJobActiveProcesses");
+  if (M().jobsMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+  FAULT("QueryJobActiveProcesses", FALSE);
+  HO* j = M().GetHandle(H(job), HO::kJob);
+  if (j == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  DWORD n = 0;
+  for (const auto& p : M().processes)
+    if (M().IsAlive(p.pid) && std::find(p.jobs.begin(), p.jobs.end(), j->job) != p.jobs.end()) ++n;
+  *active = n;
+  return TRUE;
+}
+
 BOOL GetUserNameA(char* buffer, DWORD* size) {
+  SEAM("GetUserNameA");
   const std::string& user = M().userName;
   if (M().ShouldFail("GetUserNameA")) {
     *size = static_cast<DWORD>(user.size() + 1);
@@ -473,11 +564,15 @@ BOOL GetUserNameA(char* buffer, DWORD* size) {
   return TRUE;
 }
 
-DWORD GetLastError() { return M().lastError; }
+DWORD GetLastError() {
+  SEAM("GetLastError");
+  return M().lastError;
+}
 
 // ---- windows and boxes ------------------------------------------------------------
 // Titles compared without regard to case.
 HWND FindWindowA(const char* className, const char* windowName) {
+  SEAM("FindWindowA");
   FAULT("FindWindowA", static_cast<HWND>(nullptr));
   if (className != nullptr || windowName == nullptr) return nullptr;
   for (size_t i = 0; i < M().windows.size(); ++i) {
@@ -490,6 +585,7 @@ HWND FindWindowA(const char* className, const char* windowName) {
 
 LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM, UINT flags, UINT timeoutMs,
                             DWORD_PTR* result) {
+  SEAM("SendMessageTimeoutA");
   FAULT("SendMessageTimeoutA", static_cast<LRESULT>(0));
   const uintptr_t index = reinterpret_cast<uintptr_t>(hwnd) - 0x5001;
   if (index >= M().windows.size()) return Fail(1400u /* ERROR_INVALID_WINDOW_HANDLE */, static_cast<LRESULT>(0));
@@ -509,6 +605,7 @@ LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM, UINT fla
 }
 
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+  SEAM("MessageBoxA");
   M().boxes.push_back({owner, text ? text : "", caption ? caption : "", type, M().clockMs});
   M().Record("MessageBox", caption ? caption : "");
   FAULT("MessageBoxA", 0);
@@ -524,6 +621,7 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
 
 // ---- shell ------------------------------------------------------------------------
 BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int csidl, BOOL create) {
+  SEAM("SHGetSpecialFolderPathA");
   if (create) ++M().specialFolderCreateRequests;
   if (owner != nullptr) ++M().specialFolderOwnerWindows;
   FAULT("SHGetSpecialFolderPathA", FALSE);
@@ -534,6 +632,7 @@ BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int csidl, BOOL create) {
 }
 
 void SHChangeNotify(LONG eventId, UINT flags, const void* item1, const void* item2) {
+  SEAM("SHChangeNotify");
   char detail[64];
   std::snprintf(detail, sizeof detail, "event=0x%X flags=0x%X item2=%s", static_cast<unsigned>(eventId),
                 flags, item2 ? "set" : "null");
@@ -541,6 +640,7 @@ void SHChangeNotify(LONG eventId, UINT flags, const void* item1, const void* ite
 }
 
 BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
+  SEAM("ShellExecuteExA");
   FAULT("ShellExecuteExA", FALSE);
   info->hProcess = nullptr;
   const std::string file = info->lpFile ? info->lpFile : "";
@@ -567,7 +667,20 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
   sim::Process* p = M().FindProcess(pid);
   p->terminated = true;  // ends on its own after runsFor
   p->endAt = M().clockMs + runsFor;
-  launch.endMs = p->endAt;
+  launch.endMs = p->endAt;  // its work done: the copy's end, when it makes one
+  if (prog != M().programs.end() && prog->second.copyRunsForMs != 0) {
+    const bool early = prog->second.copyStartsAtOnce;
+    const uint32_t copyFor = prog->second.copyRunsForMs;
+    // As NSIS 3.08 does on Wine 8: "%TEMP%\\~nsu1.tmp\\Un.exe", started by
+    // the uninstaller just before it ends.
+    const DWORD copyPid = M().AddProcess(M().tempPath + "~nsu1.tmp\\Un.exe", M().userName);
+    sim::Process* copy = M().FindProcess(copyPid);
+    copy->parentPid = pid;
+    copy->joinsParentJobs = !early;
+    copy->terminated = true;
+    copy->endAt = M().clockMs + runsFor + copyFor;
+    launch.endMs = copy->endAt;
+  }
   M().launches.push_back(launch);
   if ((info->fMask & SEE_MASK_NOCLOSEPROCESS) && !M().launchWithoutProcessHandle) {
     HO obj(HO::kProcess);
@@ -579,14 +692,19 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
 }
 
 BOOL PathFileExistsA(const char* path) {
+  SEAM("PathFileExistsA");
   FAULT("PathFileExistsA", FALSE);
   return M().Exists(path) ? TRUE : FALSE;
 }
 
 // ---- system -------------------------------------------------------------------------
-LANGID GetSystemDefaultLangID() { return M().langId; }
+LANGID GetSystemDefaultLangID() {
+  SEAM("GetSystemDefaultLangID");
+  return M().langId;
+}
 
 BOOL GetVersionExA(OSVERSIONINFOA* info) {
+  SEAM("GetVersionExA");
   FAULT("GetVersionExA", FALSE);
   if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
   info->dwMajorVersion = M().platformId == VER_PLATFORM_WIN32_WINDOWS ? 4 : 5;
@@ -598,16 +716,19 @@ BOOL GetVersionExA(OSVERSIONINFOA* info) {
 }
 
 UINT GetSystemDirectoryA(char* buffer, UINT size) {
+  SEAM("GetSystemDirectoryA");
   FAULT("GetSystemDirectoryA", 0u);
   return CopyOut(M().systemDir, buffer, size);
 }
 
 UINT GetWindowsDirectoryA(char* buffer, UINT size) {
+  SEAM("GetWindowsDirectoryA");
   FAULT("GetWindowsDirectoryA", 0u);
   return CopyOut(M().windowsDir, buffer, size);
 }
 
 DWORD GetModuleFileNameA(HMODULE, char* buffer, DWORD size) {
+  SEAM("GetModuleFileNameA");
   FAULT("GetModuleFileNameA", 0u);
   if (size == 0) return 0;
   const std::string& p = M().modulePath;
@@ -624,6 +745,7 @@ DWORD GetModuleFileNameA(HMODULE, char* buffer, DWORD size) {
 BOOL IsDBCSLeadByte(BYTE c) { return M().IsLead(c) ? TRUE : FALSE; }
 
 void Sleep(DWORD ms) {
+  SEAM("Sleep");
   M().sleeps.push_back(ms);
   M().clockMs += ms;
 }

@@ -6,6 +6,10 @@
 //                                             the processes and the pending
 //                                             restart operations
 //   driver deny <log> KEY                     leave HKLM\KEY readable only
+//   driver cut <exe> <log> FILE TEXT          click the main button, wait until
+//                                             FILE holds TEXT, probe the dialog
+//                                             with WM_NULL, then end the program
+//                                             as Task Manager does
 // Answers are taken by the message boxes in order: yes, no, ok,
 // kill:NAME+yes (end the processes of that name first, then Yes), or
 // click+ANSWER (click the main button again first, which must do nothing).
@@ -251,6 +255,46 @@ int Run(const char* exe, const char* ready, const char* go, std::vector<std::str
   CloseHandle(p);
   return ok ? 0 : 1;
 }
+bool FileHolds(const char* path, const char* text) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  std::string data;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) data.append(buf, n);
+  std::fclose(f);
+  return data.find(text) != std::string::npos;
+}
+
+int Cut(const char* exe, const char* watch, const char* text) {
+  DWORD pid = 0;
+  HANDLE p = Start(exe, &pid);
+  HWND dlg = p ? WaitForDialog(pid, p, 30000) : nullptr;
+  if (!dlg) {
+    std::fprintf(g_log, "error no dialog\n");
+    return 3;
+  }
+  PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
+  const double t0 = Now();
+  while (!FileHolds(watch, text) && Now() - t0 < 120000) Sleep(50);
+  if (!FileHolds(watch, text)) {
+    std::fprintf(g_log, "error %s never appeared\n", text);
+    TerminateProcess(p, 1);
+    return 4;
+  }
+  Sleep(500);
+  // Another program asking the window: answered within 100 ms while the
+  // uninstaller runs, or not.
+  const double t1 = Now();
+  DWORD_PTR r = 0;
+  const LRESULT answered = SendMessageTimeoutA(dlg, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &r);
+  std::fprintf(g_log, "probe answered=%d ms=%.1f\n", answered != 0, Now() - t1);
+  TerminateProcess(p, 1);
+  const bool ended = WaitForSingleObject(p, 10000) == WAIT_OBJECT_0;
+  std::fprintf(g_log, "ended=%d at_ms=%.1f\n", ended, Now() - t0);
+  CloseHandle(p);
+  return ended ? 0 : 1;
+}
+
 std::wstring Wide(const std::string& s) {
   wchar_t buf[1024] = {};
   MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, buf, 1024);
@@ -333,7 +377,7 @@ int Deny(const char* key) {
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
   const std::string mode = argv[1];
-  const bool withExe = mode == "run" || mode == "startup";
+  const bool withExe = mode == "run" || mode == "startup" || mode == "cut";
   if (withExe && argc < 4) return 2;
   g_log = std::fopen(argv[withExe ? 3 : 2], "w");
   if (!g_log) return 2;
@@ -344,6 +388,8 @@ int main(int argc, char** argv) {
     rc = RegCheck(argc, argv);
   } else if (mode == "deny" && argc >= 4) {
     rc = Deny(argv[3]);
+  } else if (mode == "cut" && argc >= 6) {
+    rc = Cut(argv[2], argv[4], argv[5]);
   } else if (mode == "startup") {
     rc = Startup(argv[2]);
   } else if (mode == "run") {
