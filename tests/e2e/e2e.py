@@ -148,12 +148,13 @@ class Prefix:
 
 class Scenario:
     def __init__(self, name, lang, editions, answers, expect_boxes, seed_browser=False, no_at_two=False,
-                 deny=None, held_file=False, expect_removed=None, win98=False):
+                 deny=None, held_file=False, expect_removed=None, win98=False, planted=False):
         self.name, self.lang, self.editions, self.answers = name, lang, editions, answers
         self.expect_boxes = expect_boxes
         self.seed_browser, self.no_at_two, self.deny, self.held_file = seed_browser, no_at_two, deny, held_file
         self.expect_removed = editions if expect_removed is None else expect_removed
         self.win98 = win98  # Wine reports Windows 98: shortcuts are looked for at the 9x place
+        self.planted = planted  # run from a Downloads folder that holds a planted DLL
         self.problems = []
         self.report = {}
 
@@ -277,6 +278,8 @@ class Scenario:
         self.prefix = px
         try:
             self.seed(px, bins)
+            if self.planted:
+                exe = self.plant(px, exe, os.path.join(px.c, 'users/Public/Downloads'))
             before = self.edition_state(px)
             log = os.path.join(px.e2e, 'driver.log')
             ready, go = os.path.join(px.e2e, 'dialog-ready'), os.path.join(px.e2e, 'go')
@@ -301,6 +304,8 @@ class Scenario:
             present, pending = self.regcheck(px, bins)
             after = self.edition_state(px)
             self.check_after_run(px, present, pending)
+            if self.planted:
+                self.check_planted(px, bins, os.path.dirname(exe))
             px.close()
             px.wine('wineboot', '-r')
             subprocess.run([WINESERVER, '-w'], env=px.env)
@@ -312,6 +317,39 @@ class Scenario:
         finally:
             px.close()
         return not self.problems
+
+    # --- a DLL planted next to the exe -------------------------------------
+    # Under Wine, comctl32 delay-loads uxtheme.dll by name at the first themed
+    # control, with the standard search that starts in the program's folder.
+    # Wine's own comctl32 start-up also loads and frees it once before any
+    # program code runs; only a load that stays counts.
+    PLANTED = 'uxtheme.dll'
+
+    def plant(self, px, exe, folder):
+        px.copy(exe, os.path.join(folder, 'Brannoch.exe'))
+        px.copy(os.path.join(self.bins_planted, 'planted.dll'), os.path.join(folder, self.PLANTED))
+        # Native first, as Windows takes a DLL found in the search path.
+        px.env['WINEDLLOVERRIDES'] += ';%s=n,b' % self.PLANTED[:-4]
+        return os.path.join(folder, 'Brannoch.exe')
+
+    def planted_loads_kept(self, folder):
+        marker = os.path.join(folder, self.PLANTED + '.loaded')
+        events = [l.split(' ')[0] for l in open(marker).read().splitlines()] if os.path.exists(marker) else []
+        return events.count('attach') - events.count('release'), events
+
+    def check_planted(self, px, bins, folder):
+        kept, events = self.planted_loads_kept(folder)
+        self.check(kept == 0, 'Brannoch.exe loaded the planted %s: %s' % (self.PLANTED, events))
+        # The same program without the narrowed search, in the same folder
+        # set-up, must load it, or this scenario could not fail.
+        control = self.plant(px, os.path.join(bins, 'brannoch_unhardened.exe'), os.path.join(folder, 'control'))
+        log = os.path.join(px.e2e, 'control.log')
+        px.wine(os.path.join(bins, 'driver.exe'), 'run', winpath(control, px.prefix), winpath(log, px.prefix), 'ok',
+                timeout=300)
+        ran = os.path.exists(log) and any(l.startswith('box ') for l in open(log, encoding='utf-8'))
+        kept, events = self.planted_loads_kept(os.path.dirname(control))
+        self.check(ran and kept > 0, 'the program without the narrowed search did not load the planted %s '
+                   '(ran=%s, %s): the scenario proves nothing' % (self.PLANTED, ran, events))
 
     def edition_state(self, px):
         """Per edition: registry key, Run values, folders, shortcut; and the libraries."""
@@ -407,6 +445,7 @@ def scenarios():
                  expect_removed=[1]),
         Scenario('key-without-all-access', 'zh-CN', [2], ['ok'], ['success'], deny=2, expect_removed=[]),
         Scenario('windows-98-shortcut-place', 'en', [1], ['ok'], ['success'], win98=True),
+        Scenario('planted-dll-in-downloads', 'en', planted=True, **full),
     ]
 
 
@@ -464,6 +503,7 @@ def main():
     template = os.path.join(work, 'template')
     make_template(template)
     Scenario.bins_driver = os.path.join(bins, 'driver.exe')
+    Scenario.bins_planted = bins
 
     if args.bench:
         return bench(template, bins, exe, work)
