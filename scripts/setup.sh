@@ -7,6 +7,7 @@ packages=(
   cmake make g++ pkg-config libgtest-dev googletest python3
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 fonts-wine xvfb xauth locales-all fonts-wqy-microhei imagemagick
+  git openssl osslsigncode
 )
 
 missing=()
