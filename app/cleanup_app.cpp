@@ -11,9 +11,21 @@ static const int g_mbcpSet = _setmbcp(_MB_CP_ANSI);
 
 CCleanupApp theApp;
 
-BOOL CCleanupApp::InitInstance() {
+// The common controls are loaded here, after the DLL search was narrowed, not
+// imported: at process start their own on-demand loads (uxtheme.dll) would
+// still look in the program's folder first. The manifest's activation context
+// redirects the name to version 6.
+static void InitCommonControlsNow() {
+  HMODULE comctl = LoadLibraryA("comctl32.dll");
+  if (comctl == nullptr) return;
+  typedef BOOL(WINAPI * InitFn)(const INITCOMMONCONTROLSEX*);
+  auto init = reinterpret_cast<InitFn>(reinterpret_cast<void (*)()>(GetProcAddress(comctl, "InitCommonControlsEx")));
   INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
-  InitCommonControlsEx(&icc);
+  if (init != nullptr) init(&icc);
+}
+
+BOOL CCleanupApp::InitInstance() {
+  InitCommonControlsNow();
   CCleanupDlg dlg;
   m_pMainWnd = &dlg;
   dlg.DoModal();

@@ -1,11 +1,8 @@
 #include <windows.h>
 
 #include "app/cleanup_app.h"
+#include "app/startup.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  STARTUPINFOA startup;
-  startup.cb = sizeof startup;
-  GetStartupInfoA(&startup);
-  const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
-  return theApp.Run(instance, show);
-}
+static int RunApplication(HINSTANCE instance, int showCommand) { return theApp.Run(instance, showCommand); }
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return StartProgram(instance, RunApplication); }

@@ -177,6 +177,31 @@ typedef struct _OSVERSIONINFOA {
   char szCSDVersion[128];
 } OSVERSIONINFOA;
 
+typedef struct _STARTUPINFOA {
+  DWORD cb;
+  char* lpReserved;
+  char* lpDesktop;
+  char* lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  BYTE* lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+} STARTUPINFOA;
+
+#define STARTF_USESHOWWINDOW 0x1u
+#define SW_SHOWDEFAULT 10
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800u
+
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)(((WORD)(l)) | (((DWORD)(WORD)(h)) << 16)))
 #endif  // _WIN32
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks a built Brannoch.exe: PE type, imports (Windows system DLLs only)
+"""Checks a built Brannoch.exe: PE type, imports (Known DLLs only)
 and its resources read back from the executable with windres: dialogs,
 string table, icon group, version block and manifest, all language 0x0804.
 
@@ -9,8 +9,9 @@ import re
 import subprocess
 import sys
 
-SYSTEM_DLLS = {'advapi32.dll', 'comctl32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'shell32.dll',
-               'shlwapi.dll', 'user32.dll'}
+# Imported only what Windows takes from the system directory whatever lies
+# next to the exe (KnownDLLs). comctl32 is not one: it is loaded at run time.
+SYSTEM_DLLS = {'advapi32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'shell32.dll', 'shlwapi.dll', 'user32.dll'}
 
 EXPECTED_LINES = [  # in this order in the dump
     '100 DIALOG 0, 0, 235, 55',

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "platform/files.h"
+#include "platform/loader.h"
 #include "platform/mbstring.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -17,7 +18,29 @@ static_assert(sizeof(SHELLEXECUTEINFOA) == 60, "SHELLEXECUTEINFOA");
 #endif
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA");
 
+namespace {
+// kernel32 is in every process, so looking up one of its exports loads nothing.
+FARPROC Kernel32Export(const char* name) {
+  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  return kernel != nullptr ? ::GetProcAddress(kernel, name) : nullptr;
+}
+template <typename Fn>
+Fn As(FARPROC proc) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
+}
+}  // namespace
+
 namespace pf {
+
+int SetDefaultDllDirectories(DWORD directoryFlags) {
+  auto fn = As<BOOL(WINAPI*)(DWORD)>(Kernel32Export("SetDefaultDllDirectories"));
+  return fn != nullptr ? fn(directoryFlags) : kMissing;
+}
+int SetDllDirectoryA(const char* path) {
+  auto fn = As<BOOL(WINAPI*)(const char*)>(Kernel32Export("SetDllDirectoryA"));
+  return fn != nullptr ? fn(path) : kMissing;
+}
+void GetStartupInfoA(STARTUPINFOA* info) { ::GetStartupInfoA(info); }
 
 LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM access, HKEY* result) {
   return ::RegOpenKeyExA(root, subKey, options, access, result);

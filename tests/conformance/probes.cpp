@@ -9,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/handles.h"
+#include "platform/loader.h"
 #include "platform/mbstring.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -512,6 +513,11 @@ std::vector<Probe> MakeProbes() {
   add("leadbyte.936", 936, none, [](Dir) {
     return Num(pf::IsDBCSLeadByte(0x81) != 0) + Num(pf::IsDBCSLeadByte(0xFE) != 0) +
            Num(pf::IsDBCSLeadByte(0x80) != 0) + Num(pf::IsDBCSLeadByte(0xFF) != 0);
+  });
+  // ---- DLL search, narrowed at start-up; last, as it stays for the process ----------------
+  add("dll-search.narrow", 936, none, [](Dir) {
+    return Join({Num(static_cast<unsigned long>(pf::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))),
+                 Num(static_cast<unsigned long>(pf::SetDllDirectoryA("")))});
   });
   for (const Known& k : kKnown) {
     for (Probe& p : t) {

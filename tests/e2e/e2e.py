@@ -185,7 +185,7 @@ class Prefix:
 class Scenario:
     def __init__(self, name, lang, editions, answers, expect_boxes, seed_browser=False, no_at_two=False,
                  deny=None, held_file=False, expect_removed=None, win98=False, subfolder=False, nsis=None,
-                 cut=None):
+                 cut=None, planted=False, arches=None):
         self.name, self.lang, self.editions, self.answers = name, lang, editions, answers
         self.expect_boxes = expect_boxes
         self.seed_browser, self.no_at_two, self.deny, self.held_file = seed_browser, no_at_two, deny, held_file
@@ -196,6 +196,8 @@ class Scenario:
         # file name -> milliseconds their copy works.
         self.nsis = nsis or {}
         self.cut = cut  # end the program once nsis.log holds this text, then run again
+        self.planted = planted  # run from a Downloads folder that holds a planted DLL
+        self.arches = arches or sorted(ARCHES)  # the settings it runs in
         self.problems = []
         self.report = {}
 
@@ -337,6 +339,8 @@ class Scenario:
         self.exe = exe
         try:
             self.seed(px, bins)
+            if self.planted:
+                exe = self.plant(px, exe, os.path.join(px.c, 'users/Public/Downloads'), bins)
             before = self.edition_state(px)
             if self.cut:
                 self.end_mid_run(px, bins, exe)
@@ -363,6 +367,8 @@ class Scenario:
             present, pending = self.regcheck(px, bins)
             after = self.edition_state(px)
             self.check_after_run(px, present, pending)
+            if self.planted:
+                self.check_planted(px, bins, os.path.dirname(exe))
             px.close()
             px.wine('wineboot', '-r')
             subprocess.run([WINESERVER, '-w'], env=px.env)
@@ -410,6 +416,43 @@ class Scenario:
         self.check(ends and ends[-1].endswith('capicom=1 libs=3'), 'NSIS %s ended with %s' % (last, ends))
         for n in names:
             self.check(not os.path.exists(os.path.join(px.system, n)), n + ' still there')
+
+    # --- a DLL planted next to the exe -------------------------------------
+    # Under Wine, loading comctl32 loads uxtheme.dll by name, and comctl32
+    # delay-loads it again at the first themed control: both with the standard
+    # search that starts in the program's folder unless the search was
+    # narrowed first. Only a load that stays counts: Wine's comctl32 frees a
+    # uxtheme.dll that lacks its functions at once. Not usable here: delay
+    # loads of Wine's built-in DLLs (msimg32.dll from uxtheme) keep the
+    # process's initial search path whatever the program set (ntdll's
+    # LdrResolveDelayLoadedAPI passes no path to LdrLoadDll).
+    PLANTED = 'uxtheme.dll'
+
+    def plant(self, px, exe, folder, bins):
+        px.copy(exe, os.path.join(folder, 'Brannoch.exe'))
+        px.copy(os.path.join(bins, 'planted.dll'), os.path.join(folder, self.PLANTED))
+        # Native first, as Windows takes a DLL found in the search path.
+        px.env['WINEDLLOVERRIDES'] += ';%s=n,b' % self.PLANTED[:-4]
+        return os.path.join(folder, 'Brannoch.exe')
+
+    def planted_loads_kept(self, folder):
+        marker = os.path.join(folder, self.PLANTED + '.loaded')
+        events = [l.split(' ')[0] for l in open(marker).read().splitlines()] if os.path.exists(marker) else []
+        return events.count('attach') - events.count('release'), events
+
+    def check_planted(self, px, bins, folder):
+        kept, events = self.planted_loads_kept(folder)
+        self.check(kept == 0, 'Brannoch.exe loaded the planted %s: %s' % (self.PLANTED, events))
+        # The same program without the narrowed search, in the same folder
+        # set-up, must load it, or this scenario could not fail.
+        control = self.plant(px, os.path.join(bins, 'brannoch_unhardened.exe'), os.path.join(folder, 'control'), bins)
+        log = os.path.join(px.e2e, 'control.log')
+        px.wine(os.path.join(bins, 'driver.exe'), 'run', winpath(control, px.prefix), winpath(log, px.prefix), 'ok',
+                timeout=300)
+        ran = os.path.exists(log) and any(l.startswith('box ') for l in open(log, encoding='utf-8'))
+        kept, events = self.planted_loads_kept(os.path.dirname(control))
+        self.check(ran and kept > 0, 'the program without the narrowed search did not load the planted %s '
+                   '(ran=%s, %s): the scenario proves nothing' % (self.PLANTED, ran, events))
 
     def edition_state(self, px):
         """Per edition: registry key, Run values, folders, shortcut; and the libraries."""
@@ -540,6 +583,8 @@ def scenarios():
                  nsis={'Uninstall.exe': 2000, 'uninst.exe': 1000}),
         Scenario('run-ended-during-uninstaller', 'zh-CN', [1, 2, 3], ['ok'], ['success'],
                  nsis={'Uninstall.exe': 6000, 'uninst.exe': 1000}, cut='Uninstall.exe start'),
+        # The x86_64 setting only: it passes in the i686 settings too, kept out of their matrix for time.
+        Scenario('planted-dll-in-downloads', 'en', planted=True, arches=['win64'], **full),
     ]
 
 
@@ -590,7 +635,7 @@ def main():
     ap.add_argument('--bench', action='store_true')
     args = ap.parse_args()
     if args.list:
-        print('\n'.join(s.name for s in scenarios()))
+        print('\n'.join(s.name for s in scenarios() if args.arch in s.arches))
         return 0
     if not args.build_dir:
         ap.error('--build-dir is required')
@@ -618,7 +663,7 @@ def main():
 
     if args.bench:
         return bench(template, bins, exe, work)
-    chosen = [s for s in scenarios() if not args.only or s.name in args.only]
+    chosen = [s for s in scenarios() if (not args.only or s.name in args.only) and args.arch in s.arches]
     if args.demo:
         os.makedirs(args.demo, exist_ok=True)
         s = Scenario('demo', 'zh-CN', [1, 2, 3], ['ok'], ['success'])

@@ -20,7 +20,8 @@ struct Action {
   std::string op;      // "DeleteFile", "RemoveDirectory", "MoveFile", "ScheduleDelete",
                        // "CreateFile", "SetFileAttributes", "RegDeleteValue",
                        // "RegDeleteKey", "RegDeleteTree", "TerminateProcess",
-                       // "SendMessage", "ShellExecute", "MessageBox", "SHChangeNotify"
+                       // "SendMessage", "ShellExecute", "MessageBox", "SHChangeNotify",
+                       // "SetDefaultDllDirectories", "SetDllDirectory", "GetStartupInfo"
   std::string target;  // path, key path, exe name, window title or caption
   std::string detail;  // new name, value, command id, parameters...
   std::string ToString() const { return op + " " + target + (detail.empty() ? "" : " " + detail); }
@@ -103,6 +104,13 @@ class Machine {
   std::string userName = "alice";
   std::string currentDir = "C:\\Tools";
   std::map<int, std::string> specialFolders;
+  // The DLL search calls the system has: Windows 8 and later, and 7 or Vista
+  // with update KB2533623, both; XP SP1 to an unpatched 7 only
+  // SetDllDirectoryA; older systems neither.
+  bool hasSetDefaultDllDirectories = true;
+  bool hasSetDllDirectory = true;
+  DWORD startupFlags = 0;  // as the parent passed them in STARTUPINFO
+  WORD startupShow = 0;
   DWORD currentPid = 4;
 
   void AddKey(const std::string& path);

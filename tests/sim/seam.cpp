@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/loader.h"
 #include "platform/mbstring.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -698,6 +699,31 @@ BOOL PathFileExistsA(const char* path) {
 }
 
 // ---- system -------------------------------------------------------------------------
+int SetDefaultDllDirectories(DWORD directoryFlags) {
+  if (!M().hasSetDefaultDllDirectories) return kMissing;
+  FAULT("SetDefaultDllDirectories", FALSE);
+  char detail[16];
+  std::snprintf(detail, sizeof detail, "0x%X", static_cast<unsigned>(directoryFlags));
+  M().Record("SetDefaultDllDirectories", detail);
+  return TRUE;
+}
+
+int SetDllDirectoryA(const char* path) {
+  if (!M().hasSetDllDirectory) return kMissing;
+  FAULT("SetDllDirectoryA", FALSE);
+  M().Record("SetDllDirectory", path == nullptr ? "(null)" : "\"" + std::string(path) + "\"");
+  return TRUE;
+}
+
+void GetStartupInfoA(STARTUPINFOA* info) {
+  const DWORD cb = info->cb;
+  std::memset(info, 0, sizeof *info);
+  info->cb = cb;
+  info->dwFlags = M().startupFlags;
+  info->wShowWindow = M().startupShow;
+  M().Record("GetStartupInfo", "self");
+}
+
 LANGID GetSystemDefaultLangID() {
   SEAM("GetSystemDefaultLangID");
   return M().langId;
