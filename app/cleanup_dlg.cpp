@@ -116,12 +116,13 @@ bool CCleanupDlg::OnPaint() {
 }
 
 void CCleanupDlg::RemoveAllEditions() {
-  // The browser prompt has no owner, so the dialog stays enabled under it: a
-  // second click must not start a run inside the running one.
+  // The dialog stays enabled during a run: a second click must not start
+  // another run beside the running one.
   if (!m_run.Start()) return;
   RefreshCursor(m_hWnd);
-  m_runThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CCleanupDlg::RunThread, this, 0, nullptr));
-  if (m_runThread == nullptr) {  // no thread to be had: the run holds the dialog, as it always could
+  *m_runThread.Receive() =
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CCleanupDlg::RunThread, this, 0, nullptr));
+  if (!m_runThread.IsValid()) {  // no thread to be had: the run holds the dialog, as it always could
     ::RemoveAllEditions(m_hWnd);
     OnRunEnded();
   }
@@ -136,11 +137,8 @@ unsigned __stdcall CCleanupDlg::RunThread(void* dialog) {
 }
 
 void CCleanupDlg::OnRunEnded() {
-  if (m_runThread != nullptr) {
-    WaitForSingleObject(m_runThread, INFINITE);  // it has posted its last act
-    CloseHandle(m_runThread);
-    m_runThread = nullptr;
-  }
+  if (m_runThread.IsValid()) WaitForSingleObject(m_runThread.Get(), INFINITE);  // it has posted its last act
+  m_runThread.Close();
   const bool close = m_run.Finish();
   RefreshCursor(m_hWnd);
   if (close) CDialog::OnCancel();

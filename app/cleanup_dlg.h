@@ -1,6 +1,7 @@
 #pragma once
 #include "app/dialog.h"
 #include "app/ui_logic.h"
+#include "platform/handles.h"
 
 // The main dialog: its first button runs the removal, "取消" ends the program.
 // The run goes on a thread of its own so that the dialog keeps answering; the
@@ -25,5 +26,5 @@ class CCleanupDlg : public CDialog {
 
   HICON m_hMainIcon;
   RunGate m_run;
-  HANDLE m_runThread = nullptr;
+  pf::ScopedHandle m_runThread;
 };

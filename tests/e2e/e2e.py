@@ -286,6 +286,9 @@ class Scenario:
         closing = bool(self.during and set(self.during.split(',')) & {'esc', 'close', 'altf4', 'cancel'})
         closed = 'dialog closed by itself after the run' in lines
         self.check(closed == closing, 'dialog closed by itself: %s' % closed)
+        self.check(closed or 'dialog enabled=1' in lines, 'dialog disabled after the run')
+        # Windows 9x offers most W calls as stubs: there the dialog is made with the A calls.
+        self.check(('dialog unicode=%d' % (not self.win98)) in lines, 'dialog made with the wrong calls')
         if self.probe:
             # A blocked dialog leaves every probe of an uninstaller's seconds
             # unanswered; one probe a little late is the host's scheduling (seen

@@ -260,6 +260,7 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, const st
   std::fprintf(g_log, "dialog title=%s titleW=%s\n", Hex(TextA(dlg)).c_str(), TextW(dlg).c_str());
   std::fprintf(g_log, "dialog ok=%s cancel=%s\n", TextW(GetDlgItem(dlg, IDOK)).c_str(),
                TextW(GetDlgItem(dlg, IDCANCEL)).c_str());
+  std::fprintf(g_log, "dialog unicode=%d\n", IsWindowUnicode(dlg) ? 1 : 0);
   std::fflush(g_log);
   if (ready && go) {
     FILE* r = std::fopen(ready, "w");
@@ -361,6 +362,7 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, const st
     std::fprintf(g_log, "cursor before=%p during=%p after=%p\n", static_cast<void*>(cursorBefore),
                  static_cast<void*>(cursorDuring), static_cast<void*>(after));
   }
+  if (!closed) std::fprintf(g_log, "dialog enabled=%d\n", IsWindowEnabled(dlg) ? 1 : 0);
   if (closed) std::fprintf(g_log, "dialog closed by itself after the run\n");
   else PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   if (WaitForSingleObject(p, 15000) != WAIT_OBJECT_0) {
