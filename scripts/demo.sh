@@ -2,9 +2,17 @@
 # The demo: installs what is missing, builds, seeds a throwaway Wine prefix
 # with all three old editions (a locked library, a running tool), runs the
 # real Brannoch.exe, presses the button, answers the box, and prints the
-# machine before the run, after it and after a restart.
+# machine before the run, after it and after a restart. Where this kernel runs
+# 32-bit code it is the i686 product itself, under WoW64 in a 64-bit prefix as
+# on 64-bit Windows; elsewhere its x86_64 twin.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh >/dev/null
-python3 tests/e2e/e2e.py --build-dir build/win64 --demo docs
+if scripts/runs32.sh && [ -x /usr/lib/wine/wine ]; then
+  echo "demo: the i686 product build/win32/app/Brannoch.exe under WoW64"
+  python3 tests/e2e/e2e.py --build-dir build/win32 --arch wow64 --demo docs
+else
+  echo "demo: this machine runs no 32-bit code; the x86_64 twin build/win64/app/Brannoch.exe"
+  python3 tests/e2e/e2e.py --build-dir build/win64 --demo docs
+fi

@@ -1,11 +1,18 @@
 #!/usr/bin/env python3
-"""End-to-end scenarios: the real Brannoch.exe (the x86_64 build, since this
-kernel cannot run 32-bit code) under Wine, headless, against old editions
-seeded into a throwaway prefix. Each scenario drives the dialog and its
-message boxes like a user, then checks the registry, the files and the
+"""End-to-end scenarios: the real Brannoch.exe under Wine, headless, against
+old editions seeded into a throwaway prefix. Each scenario drives the dialog
+and its message boxes like a user, then checks the registry, the files and the
 pending restart operations, restarts the prefix and checks again.
 
-  e2e.py --build-dir DIR [--only NAME...]      run the scenarios (exit 1 on failure)
+Three settings (--arch): win64, the x86_64 build in a 64-bit prefix; wow64,
+the i686 product in a 64-bit prefix, as on 64-bit Windows (its Program Files
+is "Program Files (x86)", its system32 is SysWOW64, its registry view
+Wow6432Node; seeded by 32-bit helpers as the old 32-bit installers wrote);
+win32, the i686 product in a 32-bit prefix. The i686 settings need a kernel
+that runs 32-bit code and wine32; without them they exit with SKIP (77).
+
+  e2e.py --build-dir DIR [--arch A] [--only NAME...]   run the scenarios (exit 1 on failure)
+  e2e.py --list                                 the scenario names
   e2e.py --build-dir DIR --demo OUT_DIR        the demo: one run with a screenshot and a table
   e2e.py --build-dir DIR --bench               figures: start-up and run overhead
 """
@@ -19,8 +26,18 @@ import sys
 import tempfile
 import time
 
-WINE = '/usr/lib/wine/wine64'
 WINESERVER = '/usr/lib/wine/wineserver'
+SKIP = 77
+ARCHES = {  # setting: Wine loader, prefix kind, where the product's Program Files and system32 are
+    'win64': dict(loader='/usr/lib/wine/wine64', winearch='win64', pf='Program Files', sys='windows/system32',
+                  regedit='regedit'),
+    'wow64': dict(loader='/usr/lib/wine/wine', winearch='win64', pf='Program Files (x86)', sys='windows/syswow64',
+                  regedit='C:\\windows\\syswow64\\regedit.exe'),
+    'win32': dict(loader='/usr/lib/wine/wine', winearch='win32', pf='Program Files', sys='windows/system32',
+                  regedit='regedit'),
+}
+ARCH = ARCHES['win64']
+WINE = ARCH['loader']
 
 LANGS = {  # scenario language: (LC_ALL, code page codec, UI language index)
     'zh-CN': ('zh_CN.UTF-8', 'gbk', 0),
@@ -62,10 +79,17 @@ SUCCESS_TEXT = '卸载成功'.encode('gbk')
 SUCCESS_CAPTION = '提示'.encode('gbk')
 TITLE = '凯瓦银行Tokara旧版卸载工具'.encode('gbk')
 
-NEIGHBOUR_FILES = ['Program Files/OtherVendor/app.exe', 'Program Files/Kestovanet2.0 backup/keep.dll',
+NEIGHBOUR_FILES = ['{pf}/OtherVendor/app.exe', '{pf}/Kestovanet2.0 backup/keep.dll',
                    'ProgramData/Microsoft/Windows/Start Menu/Programs/OtherVendor/Other.lnk',
-                   'users/Public/Desktop/Other.lnk', 'windows/system32/ZenfoResv3X_kstv.dll',
-                   'windows/system32/unins000.exe']
+                   'users/Public/Desktop/Other.lnk', '{sys}/ZenfoResv3X_kstv.dll', '{sys}/unins000.exe']
+# Under WoW64 the 64-bit side is a neighbour too: a 32-bit program never sees it.
+NEIGHBOUR_FILES_WOW64 = ['Program Files/Kestovanet/keep64.dll', 'windows/system32/ZenfoResv3_kstv.dll',
+                         'windows/system32/capicom.dll']
+
+
+def neighbour_files():
+    extra = NEIGHBOUR_FILES_WOW64 if ARCH is ARCHES['wow64'] else []
+    return [f.format(pf=ARCH['pf'], sys=ARCH['sys']) for f in NEIGHBOUR_FILES] + extra
 NEIGHBOUR_KEYS = [UNINSTALL + 'Uninstall\\OtherProduct', UNINSTALL + 'UnInstall\\DorwynforKSTV_V4',
                   RUN_KEY + '|OtherTool.exe']
 
@@ -93,10 +117,10 @@ class Prefix:
         self.env = dict(os.environ, WINEPREFIX=self.prefix, HOME=self.home, LC_ALL=self.lc_all,
                         WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=')
         self.c = os.path.join(self.prefix, 'drive_c')
-        self.pf = os.path.join(self.c, 'Program Files')
+        self.pf = os.path.join(self.c, ARCH['pf'])
         self.programs = os.path.join(self.c, 'ProgramData/Microsoft/Windows/Start Menu/Programs')
         self.desktop = os.path.join(self.c, 'users/Public/Desktop')
-        self.system = os.path.join(self.c, 'windows/system32')
+        self.system = os.path.join(self.c, ARCH['sys'])
         self.windows = os.path.join(self.c, 'windows')
         self.e2e = os.path.join(self.c, 'e2e')
         os.makedirs(self.e2e)
@@ -133,7 +157,7 @@ class Prefix:
         reg = os.path.join(self.e2e, 'seed.reg')
         with open(reg, 'w', encoding='ascii', newline='\r\n') as f:
             f.write('REGEDIT4\n\n' + '\n'.join(lines) + '\n')
-        self.wine('regedit', '/S', winpath(reg, self.prefix))
+        self.wine(ARCH['regedit'], '/S', winpath(reg, self.prefix))
 
     def close(self):
         subprocess.run([WINESERVER, '-k'], env=self.env, stderr=subprocess.DEVNULL)
@@ -176,7 +200,7 @@ class Scenario:
             reg.append('[HKEY_LOCAL_MACHINE\\%s]' % key)
             if value:
                 reg.append('"%s"="C:\\\\other.exe"' % value)
-        for path in NEIGHBOUR_FILES:
+        for path in neighbour_files():
             px.file(os.path.join(px.c, path))
         px.copy(tool, os.path.join(px.e2e, 'holder.exe'))
         holds = []
@@ -401,7 +425,7 @@ class Scenario:
                            'edition %d program folder holds %s' % (e, left))
         for n in NEIGHBOUR_KEYS:
             self.check(n in present, 'neighbour key %s' % n)
-        for f in NEIGHBOUR_FILES:
+        for f in neighbour_files():
             self.check(os.path.exists(os.path.join(px.c, f)), 'neighbour file %s' % f)
         if self.expect_removed:
             self.check(not os.path.exists(os.path.join(px.system, 'capicom.dll')), 'capicom.dll still there')
@@ -427,7 +451,7 @@ class Scenario:
             linux = os.path.join(px.c, p.split(':\\', 1)[1].replace('\\', '/'))
             if os.path.basename(linux).startswith('_@'):
                 self.check(not os.path.exists(linux), 'scheduled %s survived the restart' % p)
-        for f in NEIGHBOUR_FILES:
+        for f in neighbour_files():
             self.check(os.path.exists(os.path.join(px.c, f)), 'neighbour file %s after restart' % f)
         for n in NEIGHBOUR_KEYS:
             self.check(n in present2, 'neighbour key %s after restart' % n)
@@ -462,7 +486,8 @@ def make_template(path):
     shutil.rmtree(path, ignore_errors=True)
     home = path + '-home'
     os.makedirs(home, exist_ok=True)
-    env = dict(os.environ, WINEPREFIX=path, HOME=home, WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=')
+    env = dict(os.environ, WINEPREFIX=path, WINEARCH=ARCH['winearch'], HOME=home, WINEDEBUG='-all',
+               WINEDLLOVERRIDES='mscoree,mshtml=')
     subprocess.run([WINE, 'wineboot', '-i'], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run([WINE, 'reg', 'add', 'HKCU\\Software\\Wine\\X11 Driver', '/v', 'Managed', '/d', 'N', '/f'],
                    env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -494,11 +519,28 @@ def table(report):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument('--build-dir', required=True, help='the x86_64 build directory')
+    ap.add_argument('--list', action='store_true', help='print the scenario names, one a line')
+    ap.add_argument('--build-dir', help='the build directory of the exe under test')
+    ap.add_argument('--arch', choices=sorted(ARCHES), default='win64')
     ap.add_argument('--only', nargs='*')
     ap.add_argument('--demo', metavar='OUT_DIR')
     ap.add_argument('--bench', action='store_true')
     args = ap.parse_args()
+    if args.list:
+        print('\n'.join(s.name for s in scenarios()))
+        return 0
+    if not args.build_dir:
+        ap.error('--build-dir is required')
+    global ARCH, WINE
+    ARCH, WINE = ARCHES[args.arch], ARCHES[args.arch]['loader']
+    if args.arch != 'win64':
+        runs32 = os.path.join(os.path.dirname(os.path.abspath(__file__)), '../../scripts/runs32.sh')
+        if subprocess.run([runs32]).returncode != 0:
+            print('SKIPPED: this kernel runs no 32-bit code, so the i686 product cannot run (%s)' % args.arch)
+            return SKIP
+        if not os.access(WINE, os.X_OK):
+            print('SKIPPED: wine32 is not installed (%s missing), so the i686 product cannot run' % WINE)
+            return SKIP
     if not os.environ.get('BRANNOCH_E2E_XVFB'):  # one private X server for every Wine command of the run
         os.environ['BRANNOCH_E2E_XVFB'] = '1'
         os.execvp('xvfb-run', ['xvfb-run', '-a', '-s', '-screen 0 1024x768x24', sys.executable] + sys.argv)
@@ -507,7 +549,7 @@ def main():
     exe = os.path.join(build, 'app/Brannoch.exe')
     work = os.path.join(build, 'e2e-work')
     os.makedirs(work, exist_ok=True)
-    template = os.path.join(work, 'template')
+    template = os.path.join(work, 'template-' + ARCH['winearch'])
     make_template(template)
     Scenario.bins_driver = os.path.join(bins, 'driver.exe')
 
