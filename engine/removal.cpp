@@ -34,7 +34,7 @@ void RemoveProgramFolder(const EditionProfile& profile) {
   char programFiles[MAX_PATH] = {};
   char folder[MAX_PATH] = {};
   if (SpecialFolder(CSIDL_PROGRAM_FILES, programFiles) &&
-      ComposePath(folder, MAX_PATH, programFiles, profile.programFolder))
+      IsFolderBelow(programFiles, profile.programFolder, folder, MAX_PATH))
     EmptyAndRemoveFolder(folder);
 }
 
@@ -45,8 +45,8 @@ void RemoveStartMenuFolders(const char* menuFolder, const char* menuSubfolder) {
   if (!SpecialFolder(CSIDL_COMMON_PROGRAMS, programs)) return;
   char inner[MAX_PATH] = {};
   char outer[MAX_PATH] = {};
-  if (ComposePath(inner, MAX_PATH, programs, menuSubfolder)) EmptyAndRemoveFolder(inner);
-  if (!ComposePath(outer, MAX_PATH, programs, menuFolder)) return;
+  if (IsFolderBelow(programs, menuSubfolder, inner, MAX_PATH)) EmptyAndRemoveFolder(inner);
+  if (!IsFolderBelow(programs, menuFolder, outer, MAX_PATH)) return;
   pf::SetFileAttributesA(outer, FILE_ATTRIBUTE_NORMAL);
   pf::Sleep(100);
   if (!pf::RemoveDirectoryA(outer)) pf::MoveFileExA(outer, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

@@ -17,6 +17,9 @@ static bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' &
 
 int DeleteOrScheduleFile(const char* path) {
   if (pf::DeleteFileA(path)) return 1;
+  // A folder moved onto the temporary file would take its whole contents
+  // out of sight: a folder is never moved.
+  if (IsDirectory(path)) return 0;
 
   char tempDir[MAX_PATH] = {};
   const DWORD tempLen = pf::GetTempPathA(MAX_PATH, tempDir);
@@ -66,7 +69,8 @@ int EmptyAndRemoveFolder(const char* folder) {
       result = 0;
     } else {
       do {
-        if (IsDotEntry(data.cFileName)) continue;
+        // Subfolders are not entered: nothing in them is deleted, moved or scheduled.
+        if (IsDotEntry(data.cFileName) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
         char entry[MAX_PATH];
         if (!ComposePath(entry, sizeof entry, folder, "\\", data.cFileName)) continue;
         pf::SetFileAttributesA(entry, FILE_ATTRIBUTE_NORMAL);

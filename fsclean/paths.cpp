@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "platform/files.h"
+#include "platform/system.h"
+
 bool ComposePath(char* dst, size_t cap, const char* a, const char* b, const char* c) {
   if (cap == 0) return false;
   const size_t la = std::strlen(a), lb = std::strlen(b), lc = std::strlen(c);
@@ -29,17 +32,63 @@ void TrimLastComponent(const char* path, char* dest, size_t destCap) {
   std::memcpy(dest, path, last);
 }
 
-bool IsFolderBelow(const char* rel) {
-  bool anyName = false;
-  const char* p = rel;
-  while (*p != '\0') {
-    while (*p == '\\') ++p;
-    const char* start = p;
-    while (*p != '\0' && *p != '\\') ++p;
-    const size_t n = static_cast<size_t>(p - start);
-    if (n == 0) continue;
-    if ((n == 1 && start[0] == '.') || (n == 2 && start[0] == '.' && start[1] == '.')) return false;
-    anyName = true;
+namespace {
+// True when the last byte of s is a lead byte without its trail byte.
+bool EndsInLoneLeadByte(const char* s) {
+  for (size_t i = 0; s[i] != '\0'; ++i) {
+    if (!pf::IsDBCSLeadByte(static_cast<BYTE>(s[i]))) continue;
+    if (s[i + 1] == '\0') return true;
+    ++i;
   }
-  return anyName;
+  return false;
+}
+
+// True when the last character of s is a backslash (not a trail byte 0x5C).
+bool EndsInSeparator(const char* s) {
+  bool separator = false;
+  for (size_t i = 0; s[i] != '\0'; ++i) {
+    separator = s[i] == '\\';
+    if (pf::IsDBCSLeadByte(static_cast<BYTE>(s[i])) && s[i + 1] != '\0') ++i;
+  }
+  return separator;
+}
+
+// The canonical form of path in dst, or false when it does not fit.
+bool FullPath(const char* path, char* dst, size_t cap) {
+  const DWORD n = pf::GetFullPathNameA(path, static_cast<DWORD>(cap), dst, nullptr);
+  if (n == 0 || n >= cap) {
+    dst[0] = '\0';
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
+bool IsFolderBelow(const char* special, const char* rel, char* dst, size_t cap) {
+  if (cap == 0) return false;
+  dst[0] = '\0';
+  if (rel[0] != '\\' || EndsInLoneLeadByte(rel)) return false;
+  char base[kCanonicalCap];
+  char joined[kCanonicalCap];
+  char again[kCanonicalCap];
+  if (!FullPath(special, base, sizeof base)) return false;
+  if (!ComposePath(joined, sizeof joined, special, rel)) return false;
+  // The canonical form must be a name, and resolve to itself when the file
+  // calls resolve it again: "\ ..\" gives "\ .\", which without its
+  // separator would name the folder above.
+  if (!FullPath(joined, dst, cap) || EndsInSeparator(dst) || !FullPath(dst, again, sizeof again) ||
+      std::strcmp(dst, again) != 0) {
+    dst[0] = '\0';
+    return false;
+  }
+  const size_t len = std::strlen(dst);
+  size_t prefix = std::strlen(base);
+  if (!EndsInSeparator(base)) {
+    if (prefix + 1 >= sizeof base) return false;
+    base[prefix++] = '\\';
+    base[prefix] = '\0';
+  }
+  if (len > prefix && std::memcmp(dst, base, prefix) == 0) return true;
+  dst[0] = '\0';
+  return false;
 }

@@ -1,4 +1,4 @@
-// Pure path building. A path that does not fit its buffer is never cut short
+// Path building. A path that does not fit its buffer is never cut short
 // into another path: the builder reports failure and leaves an empty string.
 #pragma once
 #include <cstddef>
@@ -13,6 +13,13 @@ bool ComposePath(char* dst, size_t cap, const char* a, const char* b, const char
 // is written when the prefix would not fit in destCap - 1 bytes.
 void TrimLastComponent(const char* path, char* dest, size_t destCap);
 
-// True when rel (a name below a special folder, "\A\B") names a folder below
-// it: some byte other than a backslash, and no "." or ".." component.
-bool IsFolderBelow(const char* rel);
+// Room for a canonical path built from a special folder and a name.
+constexpr size_t kCanonicalCap = 500;
+
+// True when special + rel names something strictly below special: rel begins
+// with a backslash, does not end in a lead byte without its trail byte, and
+// the canonical form of special + rel (GetFullPathNameA) is a name (no
+// trailing backslash) that resolves to itself and begins with the canonical
+// form of special, byte for byte, followed by a backslash and at least one
+// more byte. dst receives that canonical form, or "" when false.
+bool IsFolderBelow(const char* special, const char* rel, char* dst, size_t cap);

@@ -45,21 +45,20 @@ void RemoveShortcutAndFolders(const char* name, int csidl) {
   // Without a special folder every path below would be relative to the
   // current drive: act on nothing.
   if (special[0] == '\0') return;
-  const size_t base = std::strlen(special);
 
-  if (!ComposePath(full, kBuf, special, name)) return;
+  // Only what lies strictly below the special folder, as Windows resolves
+  // the path, is touched.
+  if (!IsFolderBelow(special, name, full, kBuf)) return;
   pf::SetFileAttributesA(full, FILE_ATTRIBUTE_NORMAL);
   pf::DeleteFileA(full);
   pf::SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHA | SHCNF_FLUSH, special, nullptr);
 
+  char folder[kBuf] = {};
   TrimLastComponent(name, trimmed1, kBuf);
-  if (trimmed1[0] == '\0' || !IsFolderBelow(trimmed1)) return;
-  if (base + std::strlen(trimmed1) >= kBuf) return;
-  std::strcpy(special + base, trimmed1);
-  EmptyAndRemoveFolder(special);
+  if (trimmed1[0] == '\0' || !IsFolderBelow(special, trimmed1, folder, kBuf)) return;
+  EmptyAndRemoveFolder(folder);
 
   TrimLastComponent(trimmed1, trimmed2, kBuf);
-  if (trimmed2[0] == '\0' || !IsFolderBelow(trimmed2)) return;
-  std::strcpy(special + base, trimmed2);  // shorter than trimmed1: fits
-  EmptyAndRemoveFolder(special);
+  if (trimmed2[0] == '\0' || !IsFolderBelow(special, trimmed2, folder, kBuf)) return;
+  EmptyAndRemoveFolder(folder);
 }

@@ -15,4 +15,7 @@ BOOL FindClose(HANDLE find);
 DWORD GetTempPathA(DWORD bufferLength, char* buffer);
 // Writes up to MAX_PATH bytes into tempFileName.
 UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, char* tempFileName);
+// The canonical absolute form of name; the length written, or the size needed
+// (terminator included) when buffer is too small, or 0.
+DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart);
 }  // namespace pf

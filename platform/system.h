@@ -10,4 +10,6 @@ UINT GetWindowsDirectoryA(char* buffer, UINT size);
 // module null: the program's own executable.
 DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
 void Sleep(DWORD milliseconds);
+// A lead byte of the system's ANSI code page.
+BOOL IsDBCSLeadByte(BYTE c);
 }  // namespace pf

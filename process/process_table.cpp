@@ -105,8 +105,9 @@ void SnapshotUserProcesses(DWORD* count, PROCESSENTRY32* entries) {
 }
 
 const char* MbFileNamePart(const char* exePath) {
+  // The runtime answers a name ending in a lone lead byte with its terminator.
   const char* slash = pf::MbsRChr(exePath, '\\');
-  return slash != nullptr ? slash + 1 : exePath;
+  return slash != nullptr && *slash == '\\' ? slash + 1 : exePath;
 }
 
 int IsBrowserRunning(const char* exeName) {

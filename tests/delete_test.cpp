@@ -142,17 +142,32 @@ TEST(EmptyAndRemoveFolder, OwnExeStaysAndItsFolderIsScheduled) {
   EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
 }
 
-TEST(EmptyAndRemoveFolder, SubfolderIsNotEnteredAndTheFolderIsScheduled) {
+// A folder can replace the empty temporary file (as on Windows), so a
+// subfolder must never reach the move: nothing of it may end under "_@".
+TEST(EmptyAndRemoveFolder, SubfolderIsSkippedAndStaysWithItsFolderAfterRestart) {
+  for (const char* exe : {"C:\\Tools\\Brannoch.exe", "D:\\Tools\\Brannoch.exe"}) {
+    sim::Machine m;
+    m.modulePath = exe;
+    m.AddFile(exe);
+    m.AddFile("C:\\K\\sub\\inner.txt");
+    m.AddFile("C:\\K\\top.txt");
+    EXPECT_EQ(EmptyAndRemoveFolder("C:\\K"), 1);
+    for (const auto& a : m.log) EXPECT_EQ(a.target.find("C:\\K\\sub"), std::string::npos) << a.ToString();
+    EXPECT_FALSE(m.Exists("C:\\K\\top.txt"));
+    EXPECT_EQ(m.restartQueue, std::vector<std::string>{"C:\\K"});
+    m.Restart();
+    EXPECT_TRUE(m.Exists("C:\\K\\sub\\inner.txt"));
+    for (const std::string& p : m.ListAll()) EXPECT_EQ(p.find("_@"), std::string::npos) << p;
+  }
+}
+
+TEST(DeleteOrScheduleFile, AFolderIsNeverMoved) {
   sim::Machine m;
   m.AddFile("C:\\K\\sub\\inner.txt");
-  m.AddFile("C:\\K\\top.txt");
-  EXPECT_EQ(EmptyAndRemoveFolder("C:\\K"), 1);
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\K\\sub"), 0);
   EXPECT_TRUE(m.Exists("C:\\K\\sub\\inner.txt"));
-  EXPECT_FALSE(m.Exists("C:\\K\\top.txt"));
-  // The subfolder went through the file steps: it cannot replace the empty
-  // temporary file, so it stays, and no "_@" file is left behind.
+  EXPECT_TRUE(m.restartQueue.empty());
   EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
-  EXPECT_NE(std::find(m.restartQueue.begin(), m.restartQueue.end(), "C:\\K"), m.restartQueue.end());
 }
 
 TEST(EmptyAndRemoveFolder, MissingFolderStillGoesToRemovalAndRestartQueue) {

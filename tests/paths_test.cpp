@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fsclean/paths.h"
+#include "tests/sim/machine.h"
 
 namespace {
 std::string Trim(const std::string& path, size_t cap = 500) {
@@ -46,15 +47,34 @@ TEST(ComposePath, FitsOrLeavesEmpty) {
   EXPECT_FALSE(ComposePath(buf, sizeof buf, "1234567890", ""));
 }
 
-TEST(IsFolderBelow, RejectsPathsThatLeaveOrNameTheSpecialFolder) {
-  EXPECT_TRUE(IsFolderBelow("\\A"));
-  EXPECT_TRUE(IsFolderBelow("\\A\\B"));
-  EXPECT_FALSE(IsFolderBelow("\\"));
-  EXPECT_FALSE(IsFolderBelow("\\\\"));
-  EXPECT_FALSE(IsFolderBelow("\\.."));
-  EXPECT_FALSE(IsFolderBelow("\\A\\..\\.."));
-  EXPECT_FALSE(IsFolderBelow("\\."));
-  EXPECT_TRUE(IsFolderBelow("\\..A"));
+// Canonical forms on the simulated machine, which resolves paths as Windows does.
+TEST(IsFolderBelow, AcceptsOnlyWhatWindowsResolvesStrictlyBelow) {
+  const std::string d = "C:\\Documents and Settings\\All Users\\Desktop";
+  const struct {
+    UINT acp;
+    const char* rel;
+    const char* below;  // canonical remainder after d, or null when refused
+  } cases[] = {
+      {936, "\\A", "\\A"},           {936, "\\A\\B", "\\A\\B"},
+      {936, "\\A/B", "\\A\\B"},     {936, "\\A\\.", "\\A"},
+      {936, "\\..A", "\\..A"},       {936, "\\A.\\B", "\\A\\B"},
+      {936, "\\", nullptr},           {936, "\\\\", nullptr},
+      {936, "\\.", nullptr},          {936, "\\..", nullptr},
+      {936, "\\A\\..\\..", nullptr},  {936, "\\A/../..", nullptr},
+      {936, "\\...", nullptr},        {936, "\\ ", nullptr},
+      {936, "\\.. ", nullptr},        {936, "A\\B", nullptr},  // a sibling of the folder
+      {936, "\\A\\..", nullptr},      {950, "\\\xA5", nullptr},  // lone lead byte
+      {950, "\\\xA5\x5C", "\\\xA5\x5C"},  // one Big5 character
+      {1252, "\\\xA5", "\\\xA5"},   // no lead bytes in 1252
+  };
+  for (const auto& c : cases) {
+    sim::Machine m;
+    m.acp = c.acp;
+    char dst[kCanonicalCap];
+    const bool below = IsFolderBelow(d.c_str(), c.rel, dst, sizeof dst);
+    EXPECT_EQ(below, c.below != nullptr) << c.rel;
+    EXPECT_EQ(std::string(dst), below ? d + c.below : "") << c.rel;
+  }
 }
 
 // Random byte strings, including 0x5C trail bytes and lengths around 260 and

@@ -114,6 +114,20 @@ TEST(IsBrowserRunning, NameMatchTable) {
   }
 }
 
+// The runtime answers a name ending in a lone lead byte with a pointer to its
+// terminator: the part after it would lie past the name.
+TEST(MbFileNamePart, WholeNameUnlessTheMatchIsABackslash) {
+  const struct {
+    const char* path;
+    size_t offset;
+  } cases[] = {{"firefox.exe\x81", 0}, {"\x81", 0}, {"C:\\b\x81", 3}, {"C:\\x\\f.exe", 5}, {"", 0}};
+  sim::Machine m;
+  for (const auto& c : cases) EXPECT_EQ(MbFileNamePart(c.path), c.path + c.offset) << c.path;
+  m.AddProcess("firefox.exe\x81", "alice");
+  browserTableFilled = 0;
+  EXPECT_EQ(IsBrowserRunning("firefox.exe"), 0);
+}
+
 TEST(IsBrowserRunning, AnotherAccountsBrowserIsNotReported) {
   sim::Machine m;
   m.AddProcess("firefox.exe", "bob");

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <random>
+
 #include "fsclean/shortcut.h"
 #include "tests/sim/machine.h"
 
@@ -83,17 +86,56 @@ TEST(RemoveShortcut, Windows9xUsesFixedFolderOnTheSystemDrive) {
   EXPECT_TRUE(m.Exists("D:\\WINDOWS\\Start Menu\\Programs"));
 }
 
-TEST(RemoveShortcut, TrailByte5CCountsAsAFolderLevel) {
+TEST(RemoveShortcut, TrailByte5CTrimsToALoneLeadByteAndNoFolderIsTouched) {
   sim::Machine m;
   m.acp = 950;
-  // 0xA5 0x5C is one Big5 character; the byte-wise trim takes its trail byte
-  // for a backslash and treats "\<0xA5>" as an enclosing folder.
+  // 0xA5 0x5C is one Big5 character; the byte-wise trim leaves "\<0xA5>",
+  // which Windows' conversion would shorten to the Desktop folder itself.
   const std::string name = "\\\xA5\x5C.lnk";
   m.AddFile(kDesktop + name);
+  m.AddFile(kDesktop + "\\Other.lnk");
   RemoveShortcutAndFolders(name.c_str(), CSIDL_COMMON_DESKTOPDIRECTORY);
   EXPECT_FALSE(m.Exists(kDesktop + name));
-  EXPECT_TRUE(m.Exists(kDesktop));
-  EXPECT_TRUE(AllUnder(m, kDesktop));
+  EXPECT_TRUE(m.Exists(kDesktop + "\\Other.lnk"));
+  for (const auto& a : m.log) EXPECT_TRUE(a.op == "DeleteFile" || a.op == "SetFileAttributes" || a.op == "SHChangeNotify");
+}
+
+// Random names from the pieces that path resolution treats specially, in both
+// double-byte code pages: whatever the name, every change lies strictly below
+// the Desktop folder as the machine resolves paths, and the folder stays.
+TEST(RemoveShortcut, GuardSweepNeverActsOnOrAboveTheSpecialFolder) {
+  const char* pieces[] = {"\\", "/", ".", "..", " ", "A", "b", "\xA5", "\x5C", "\xB0", ".lnk", "\\x.lnk"};
+  std::mt19937 rng(20261207);
+  int names = 0, actedBelow = 0;
+  for (UINT acp : {936u, 950u}) {
+    for (int i = 0; i < 2000; ++i, ++names) {
+      std::string name = (rng() % 8 == 0) ? "" : "\\";
+      for (int n = 1 + rng() % 7; n > 0; --n) name += pieces[rng() % (sizeof pieces / sizeof *pieces)];
+      sim::Machine m;
+      m.acp = acp;
+      m.AddFile(kDesktop + "\\A\\b\\x.lnk");
+      m.AddFile(kDesktop + "\\keep.lnk");
+      m.AddFile("C:\\Documents and Settings\\All Users\\keep.txt");
+      m.AddFile("C:\\Documents and Settings\\All Users\\DesktopA\\keep.txt");
+      RemoveShortcutAndFolders(name.c_str(), CSIDL_COMMON_DESKTOPDIRECTORY);
+      const std::string below = m.Fold(kDesktop) + "\\";
+      bool acted = false;
+      for (const auto& a : m.log) {
+        if (a.op == "SHChangeNotify") continue;
+        const std::string t = m.Fold(m.Normalize(a.target));
+        ASSERT_TRUE(t.size() > below.size() && t.compare(0, below.size(), below) == 0)
+            << "name " << name << ": " << a.ToString();
+        acted = acted || a.op != "SetFileAttributes";
+      }
+      actedBelow += acted;
+      ASSERT_TRUE(m.Exists(kDesktop)) << name;
+      ASSERT_TRUE(m.Exists("C:\\Documents and Settings\\All Users\\keep.txt")) << name;
+      ASSERT_TRUE(m.Exists("C:\\Documents and Settings\\All Users\\DesktopA\\keep.txt")) << name;
+    }
+  }
+  std::printf("guard sweep: %d names, %d acted below the Desktop folder, none on or above it\n", names,
+              actedBelow);
+  EXPECT_GT(actedBelow, names / 20);  // the sweep reaches the folder steps, not only refusals
 }
 
 TEST(RemoveShortcut, NamesThatWouldLeaveTheSpecialFolderRemoveNoFolder) {

@@ -10,7 +10,8 @@ TEST(Simulator, PathsAndKeysCompareWithoutCaseButKeepTrailBytes) {
   sim::Machine m;
   m.AddFile("C:\\Data\\File.TXT");
   EXPECT_TRUE(m.Exists("c:\\data\\file.txt"));
-  EXPECT_TRUE(m.Exists("C:\\DATA\\FILE.txt\\"));
+  EXPECT_FALSE(m.Exists("C:\\DATA\\FILE.txt\\"));  // a trailing separator names a folder
+  EXPECT_TRUE(m.Exists("C:/data/./x/../FILE.txt. "));
   // 0x82 0x41 and 0x82 0x61 are two different double-byte characters.
   m.AddFile("C:\\Data\\\x82\x41.txt");
   EXPECT_FALSE(m.Exists("C:\\Data\\\x82\x61.txt"));
@@ -55,6 +56,22 @@ TEST(Simulator, FolderRemovalNeedsAnEmptyFolderAndKeyDeletionNeedsNoSubkeys) {
   EXPECT_NE(pf::RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\K"), ERROR_SUCCESS);
   EXPECT_EQ(pf::SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\K"), ERROR_SUCCESS);
   EXPECT_FALSE(m.KeyExists("SOFTWARE\\K\\Sub"));
+}
+
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING replaces an existing file with a
+// file or a whole folder; an existing folder is never replaced.
+TEST(Simulator, FolderReplacesAnExistingFileWithEverythingInIt) {
+  sim::Machine m;
+  m.AddFile("C:\\K\\sub\\inner.txt");
+  m.AddFile("C:\\TEMP\\_@1.tmp");
+  m.AddDir("C:\\TEMP\\dir");
+  EXPECT_FALSE(pf::MoveFileExA("C:\\K\\sub", "C:\\TEMP\\dir", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_FALSE(pf::MoveFileExA("C:\\K\\sub", "C:\\K\\sub\\in", 0));
+  EXPECT_FALSE(pf::MoveFileExA("C:\\K\\sub", "D:\\sub", MOVEFILE_COPY_ALLOWED));
+  EXPECT_TRUE(pf::MoveFileExA("C:\\K\\sub", "C:\\TEMP\\_@1.tmp", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(m.Attributes("C:\\TEMP\\_@1.tmp"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_TRUE(m.Exists("C:\\TEMP\\_@1.tmp\\inner.txt"));
+  EXPECT_FALSE(m.Exists("C:\\K\\sub"));
 }
 
 TEST(Simulator, FaultsFireOnTheNthCallOrAlways) {

@@ -45,6 +45,9 @@ DWORD GetTempPathA(DWORD bufferLength, char* buffer) { return ::GetTempPathA(buf
 UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, char* tempFileName) {
   return ::GetTempFileNameA(pathName, prefix, unique, tempFileName);
 }
+DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart) {
+  return ::GetFullPathNameA(name, bufferLength, buffer, filePart);
+}
 
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
   return ::CreateToolhelp32Snapshot(flags, processId);
@@ -109,6 +112,7 @@ DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size) {
   return ::GetModuleFileNameA(module, buffer, size);
 }
 void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
+BOOL IsDBCSLeadByte(BYTE c) { return ::IsDBCSLeadByte(c); }
 
 const char* MbsRChr(const char* s, unsigned ch) {
   return reinterpret_cast<const char*>(_mbsrchr(reinterpret_cast<const unsigned char*>(s), ch));

@@ -172,13 +172,14 @@ class Prefix:
 
 class Scenario:
     def __init__(self, name, lang, editions, answers, expect_boxes, seed_browser=False, no_at_two=False,
-                 deny=None, held_file=False, expect_removed=None, win98=False, delays=None, during=None,
-                 probe=False):
+                 deny=None, held_file=False, expect_removed=None, win98=False, subfolder=False, delays=None,
+                 during=None, probe=False):
         self.name, self.lang, self.editions, self.answers = name, lang, editions, answers
         self.expect_boxes = expect_boxes
         self.seed_browser, self.no_at_two, self.deny, self.held_file = seed_browser, no_at_two, deny, held_file
         self.expect_removed = editions if expect_removed is None else expect_removed
         self.win98 = win98  # Wine reports Windows 98: shortcuts are looked for at the 9x place
+        self.subfolder = subfolder  # each program folder holds sub\inner.txt, which must stay there
         self.delays = delays or {}  # uninstaller name: how long it works, in ms
         self.during = during  # what the user does in the dialog while uninst.exe runs (driver --during)
         self.probe = probe  # WM_NULL to the dialog every 20 ms during the run
@@ -213,6 +214,8 @@ class Scenario:
             folder = os.path.join(px.pf, p['folder'])
             px.copy(tool, os.path.join(folder, p['exe']))
             px.file(os.path.join(folder, 'readme.txt'), readonly=True)
+            if self.subfolder:
+                px.file(os.path.join(folder, 'sub', 'inner.txt'))
             px.copy(tool, os.path.join(folder, 'inuse.dll'))
             holds.append(('--map', os.path.join(folder, 'inuse.dll')))
             px.file(os.path.join(px.programs, group, 'Dorwyn', 'Tool.lnk'))
@@ -421,8 +424,10 @@ class Scenario:
             folder = os.path.join(px.pf, p['folder'])
             if removed:
                 left = sorted(os.listdir(folder)) if os.path.exists(folder) else []
-                self.check(left == (['held-open.dat'] if self.held_file and e == self.editions[0] else []),
+                want = (['held-open.dat'] if self.held_file and e == self.editions[0] else [])
+                self.check(left == sorted(want + (['sub'] if self.subfolder else [])),
                            'edition %d program folder holds %s' % (e, left))
+        self.check_subfolders(px, 'after the run')
         for n in NEIGHBOUR_KEYS:
             self.check(n in present, 'neighbour key %s' % n)
         for f in neighbour_files():
@@ -445,8 +450,22 @@ class Scenario:
             ok = '\\_@' in p or any(p.endswith('\\' + PROFILES[e]['folder']) for e in self.editions)
             self.check(ok, 'unexpected pending operation %s' % p)
 
+    def check_subfolders(self, px, when):
+        """The seeded subfolders stay where they are; no "_@" name is a folder."""
+        if not self.subfolder:
+            return
+        for e in self.editions:
+            inner = os.path.join(px.pf, PROFILES[e]['folder'], 'sub', 'inner.txt')
+            self.check(os.path.isfile(inner), 'edition %d: sub\\inner.txt gone %s' % (e, when))
+        temp = os.path.join(px.c, 'users', getpass.getuser(), 'Temp')
+        for d in (temp, px.c):
+            for f in os.listdir(d) if os.path.isdir(d) else []:
+                if f.startswith('_@'):
+                    self.check(not os.path.isdir(os.path.join(d, f)), 'folder moved to %s %s' % (f, when))
+
     def check_after_restart(self, px, pending, pending2, present2):
         self.check(not pending2, 'pending operations left after restart: %s' % pending2)
+        self.check_subfolders(px, 'after the restart')
         for p in pending:
             linux = os.path.join(px.c, p.split(':\\', 1)[1].replace('\\', '/'))
             if os.path.basename(linux).startswith('_@'):
@@ -470,6 +489,7 @@ def scenarios():
                  expect_removed=[1]),
         Scenario('key-without-all-access', 'zh-CN', [2], ['ok'], ['success'], deny=2, expect_removed=[]),
         Scenario('windows-98-shortcut-place', 'en', [1], ['ok'], ['success'], win98=True),
+        Scenario('program-folder-with-subfolder', 'zh-CN', [1, 3], ['ok'], ['success'], subfolder=True),
         # A slow uninstaller: the window answers, a second click and About do
         # nothing, the wait cursor shows; then every way of closing is held
         # until the run has ended.

@@ -62,17 +62,74 @@ static std::vector<size_t> Separators(const Machine& m, const std::string& s) {
   return seps;
 }
 
+// GetFullPathNameA: the name is read as characters of the code page, then made
+// absolute (current drive C:, current directory currentDir), '/' becomes '\',
+// runs of separators collapse, "." and ".." components are evaluated (never
+// above the root), a directory component loses one trailing period, and a
+// name that does not end in a separator loses its trailing periods and spaces.
+std::string Machine::FullPath(const std::string& path) const {
+  std::vector<std::string> chars;  // one or two bytes each
+  for (size_t i = 0; i < path.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsLead(c)) {
+      if (i + 1 < path.size()) chars.push_back(path.substr(i++, 2));
+      continue;  // a lead byte without its trail byte converts to nothing
+    }
+    chars.push_back(std::string(1, c == '/' ? '\\' : static_cast<char>(c)));
+  }
+  std::string s;
+  for (const auto& ch : chars) s += ch;
+  if (s.empty()) return "";
+  std::string root, rest;
+  if (s.size() >= 2 && s[1] == ':' && chars.size() >= 2 && chars[1] == ":") {
+    root = s.substr(0, 2) + "\\";
+    rest = s.substr(2);
+  } else if (chars[0] == "\\") {
+    root = "C:\\";
+    rest = s;
+  } else {
+    root = "C:\\";
+    rest = currentDir.substr(3) + "\\" + s;
+  }
+  // Components, split on real separators only.
+  std::vector<std::string> parts(1);
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (IsLead(static_cast<unsigned char>(rest[i])) && i + 1 < rest.size()) {
+      parts.back() += rest.substr(i++, 2);
+    } else if (rest[i] == '\\') {
+      parts.emplace_back();
+    } else {
+      parts.back() += rest[i];
+    }
+  }
+  const bool endsInSeparator = parts.size() > 1 && parts.back().empty();
+  std::vector<std::string> out;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    std::string part = parts[i];
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!out.empty()) out.pop_back();
+      continue;
+    }
+    const bool last = i + 1 == parts.size();
+    if (!last && part.back() == '.' && part.find_first_not_of('.') != std::string::npos) part.pop_back();
+    out.push_back(part);
+  }
+  std::string full = root;
+  for (size_t i = 0; i < out.size(); ++i) full += (i ? "\\" : "") + out[i];
+  if (endsInSeparator && full.size() > 3) full += "\\";
+  if (!endsInSeparator) {
+    while (full.size() > 3 && (full.back() == ' ' || full.back() == '.')) full.pop_back();
+  }
+  return full;
+}
+
 std::string Machine::Normalize(const std::string& path) const {
-  std::string p = path;
-  if (p.empty()) return p;
-  if (p[0] == '\\' && (p.size() < 2 || p[1] != '\\')) p = "C:" + p;  // current drive
-  else if (p.size() < 2 || p[1] != ':') p = "C:\\Tools\\" + p;      // current directory
-  if (p.size() == 2) p += "\\";
-  while (p.size() > 3 && p.back() == '\\') {
-    // a trailing byte 0x5C may be a trail byte; only strip real separators
+  std::string p = FullPath(path);
+  // a trailing byte 0x5C may be a trail byte; only strip a real separator
+  if (p.size() > 3 && p.back() == '\\') {
     auto seps = Separators(*this, p);
-    if (seps.empty() || seps.back() != p.size() - 1) break;
-    p.pop_back();
+    if (!seps.empty() && seps.back() == p.size() - 1) p.pop_back();
   }
   return p;
 }
@@ -99,13 +156,17 @@ std::vector<std::string> Machine::Children(const std::string& n) const {
   return out;
 }
 
+// A name ending in a separator names a folder only ("a.txt\" is not found).
 Machine::Node* Machine::FindNode(const std::string& path) {
-  auto it = nodes.find(Fold(Normalize(path)));
-  return it == nodes.end() ? nullptr : &it->second;
+  return const_cast<Node*>(static_cast<const Machine*>(this)->FindNode(path));
 }
 const Machine::Node* Machine::FindNode(const std::string& path) const {
-  auto it = nodes.find(Fold(Normalize(path)));
-  return it == nodes.end() ? nullptr : &it->second;
+  const std::string full = FullPath(path);
+  auto it = nodes.find(Fold(Normalize(full)));
+  if (it == nodes.end()) return nullptr;
+  const auto seps = Separators(*this, full);
+  const bool trailing = full.size() > 3 && !seps.empty() && seps.back() == full.size() - 1;
+  return trailing && !it->second.dir ? nullptr : &it->second;
 }
 
 void Machine::AddDrive(char letter) {

@@ -90,6 +90,7 @@ class Machine {
   std::string tempPath = "C:\\TEMP\\";
   std::string modulePath = "C:\\Tools\\Brannoch.exe";
   std::string userName = "alice";
+  std::string currentDir = "C:\\Tools";
   std::map<int, std::string> specialFolders;
   DWORD currentPid = 4;
 
@@ -177,7 +178,8 @@ class Machine {
   };
   std::string Fold(const std::string& s) const;
   bool IsLead(unsigned char c) const { return (acp == 936 || acp == 950) && c >= 0x81 && c <= 0xFE; }
-  std::string Normalize(const std::string& path) const;  // absolute, no trailing '\'
+  std::string FullPath(const std::string& path) const;   // as GetFullPathNameA gives it
+  std::string Normalize(const std::string& path) const;  // FullPath without a trailing '\'
   std::string Parent(const std::string& normalized) const;
   std::string Leaf(const std::string& normalized) const;
   std::vector<std::string> Children(const std::string& normalized) const;  // folded keys

@@ -38,6 +38,15 @@ bool SameDrive(const std::string& a, const std::string& b) {
   return !a.empty() && !b.empty() && (a[0] | 0x20) == (b[0] | 0x20);
 }
 
+// A missing name: ERROR_FILE_NOT_FOUND in an existing folder, else (or when the
+// name ends in a separator) ERROR_PATH_NOT_FOUND.
+DWORD MissingError(const char* path) {
+  const std::string full = M().FullPath(path);
+  if (!full.empty() && full.back() == '\\' && M().Normalize(full) != full) return ERROR_PATH_NOT_FOUND;
+  const Machine::Node* parent = M().FindNode(M().Parent(M().Normalize(path)));
+  return parent != nullptr && parent->dir ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
 struct SimSid {
   uint32_t magic;
   uint32_t account;
@@ -122,10 +131,11 @@ LONG RegCloseKey(HKEY key) {
 BOOL DeleteFileA(const char* path) {
   FAULT("DeleteFileA", FALSE);
   Machine::Node* n = M().FindNode(path);
-  if (n == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (n == nullptr) return Fail(MissingError(path), FALSE);
   if (n->dir || (n->attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (M().Fold(n->path) == M().Fold(M().Normalize(M().modulePath))) return Fail(ERROR_ACCESS_DENIED, FALSE);
-  if (n->locked) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+  // A mapped module (movable) is refused as access denied, an open file as shared.
+  if (n->locked) return Fail(n->lockMovable ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION, FALSE);
   M().Record("DeleteFile", n->path);
   M().nodes.erase(M().Fold(n->path));
   return TRUE;
@@ -134,13 +144,21 @@ BOOL DeleteFileA(const char* path) {
 BOOL RemoveDirectoryA(const char* path) {
   FAULT("RemoveDirectoryA", FALSE);
   Machine::Node* n = M().FindNode(path);
-  if (n == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (n == nullptr) return Fail(MissingError(path), FALSE);
   if (!n->dir || n->path.size() <= 3) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (n->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (!M().Children(n->path).empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
   M().Record("RemoveDirectory", n->path);
   M().nodes.erase(M().Fold(n->path));
   return TRUE;
+}
+
+// path is folder or lies below it; separators found code-page aware.
+static bool IsInside(const std::string& path, const std::string& folder) {
+  const std::string key = M().Fold(folder);
+  for (std::string p = path; !p.empty(); p = M().Parent(p))
+    if (M().Fold(p) == key) return true;
+  return false;
 }
 
 BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
@@ -154,32 +172,46 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
   }
   if (newName == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   Machine::Node* src = M().FindNode(existing);
-  if (src == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (src == nullptr) return Fail(MissingError(existing), FALSE);
   const std::string to = M().Normalize(newName);
   if (!SameDrive(src->path, to) && !(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
   if (src->locked && !src->lockMovable) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   Machine::Node* parent = M().FindNode(M().Parent(to));
   if (parent == nullptr || !parent->dir) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+  // A folder moves with everything in it, on its own volume only, never into itself.
+  if (src->dir && !SameDrive(src->path, to)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  const std::string from = src->path;
+  const std::string fromKey = M().Fold(from);
+  const std::string toKey = M().Fold(to);
+  if (src->dir && toKey != fromKey && IsInside(to, from)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   Machine::Node* dst = M().FindNode(to);
-  if (dst != nullptr) {
+  if (dst != nullptr && M().Fold(dst->path) != fromKey) {
     if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS, FALSE);
-    if (dst->dir || src->dir) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    // An existing file is replaced by a file or a folder alike; an existing
+    // folder is never replaced.
+    if (dst->dir) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (dst->locked) return Fail(ERROR_ACCESS_DENIED, FALSE);
     M().nodes.erase(M().Fold(dst->path));
-    src = M().FindNode(existing);
   }
-  if (src->dir && !M().Children(src->path).empty()) return Fail(ERROR_ACCESS_DENIED, FALSE);
-  Machine::Node moved = *src;
-  M().Record("MoveFile", src->path, to);
-  M().nodes.erase(M().Fold(src->path));
-  moved.path = to;
-  M().nodes[M().Fold(to)] = moved;
+  M().Record("MoveFile", from, to);
+  std::vector<Machine::Node> moved;
+  for (auto it = M().nodes.begin(); it != M().nodes.end();) {
+    if (!IsInside(it->second.path, from)) {
+      ++it;
+      continue;
+    }
+    moved.push_back(it->second);
+    moved.back().path = to + it->second.path.substr(from.size());
+    it = M().nodes.erase(it);
+  }
+  for (const Machine::Node& n : moved) M().nodes[M().Fold(n.path)] = n;
   return TRUE;
 }
 
 BOOL SetFileAttributesA(const char* path, DWORD attributes) {
   FAULT("SetFileAttributesA", FALSE);
   Machine::Node* n = M().FindNode(path);
-  if (n == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (n == nullptr) return Fail(MissingError(path), FALSE);
   n->attributes = (attributes == FILE_ATTRIBUTE_NORMAL) ? 0 : (attributes & ~FILE_ATTRIBUTE_DIRECTORY);
   char detail[16];
   std::snprintf(detail, sizeof detail, "0x%X", attributes);
@@ -190,7 +222,7 @@ BOOL SetFileAttributesA(const char* path, DWORD attributes) {
 DWORD GetFileAttributesA(const char* path) {
   FAULT("GetFileAttributesA", INVALID_FILE_ATTRIBUTES);
   const DWORD a = M().Attributes(path);
-  if (a == INVALID_FILE_ATTRIBUTES) M().lastError = ERROR_FILE_NOT_FOUND;
+  if (a == INVALID_FILE_ATTRIBUTES) M().lastError = MissingError(path);
   return a;
 }
 
@@ -245,7 +277,7 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
   FAULT("GetTempFileNameA", 0u);
   if (unique != 0) return Fail(ERROR_INVALID_PARAMETER, 0u);
   Machine::Node* dir = M().FindNode(pathName);
-  if (dir == nullptr || !dir->dir) return Fail(ERROR_PATH_NOT_FOUND, 0u);
+  if (dir == nullptr || !dir->dir) return Fail(267u /* ERROR_DIRECTORY */, 0u);
   const UINT number = ++M().tempCounter & 0xFFFF;
   char leaf[32];
   std::snprintf(leaf, sizeof leaf, "%.3s%X.tmp", prefix, number);
@@ -257,6 +289,19 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
   M().AddFile(name);
   M().Record("CreateFile", name);
   return number;
+}
+
+DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart) {
+  FAULT("GetFullPathNameA", 0u);
+  const std::string full = M().FullPath(name);
+  if (full.empty()) return Fail(ERROR_INVALID_NAME, 0u);
+  if (full.size() + 1 > bufferLength) return static_cast<DWORD>(full.size() + 1);
+  std::memcpy(buffer, full.c_str(), full.size() + 1);
+  if (filePart != nullptr) {
+    const std::string leaf = M().Leaf(full);
+    *filePart = leaf.empty() ? nullptr : buffer + full.size() - leaf.size();
+  }
+  return static_cast<DWORD>(full.size());
 }
 
 // ---- processes ----------------------------------------------------------------
@@ -278,7 +323,7 @@ HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD) {
 static BOOL NextEntry(HANDLE snapshot, PROCESSENTRY32* entry, bool first) {
   HO* h = M().GetHandle(H(snapshot), HO::kSnapshot);
   if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-  if (entry->dwSize != sizeof(PROCESSENTRY32)) return Fail(24u /* ERROR_BAD_LENGTH */, FALSE);
+  if (entry->dwSize != sizeof(PROCESSENTRY32)) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
   if (first) h->pos = 0;
   if (h->pos >= h->snapshot.size()) return Fail(ERROR_NO_MORE_FILES, FALSE);
   const DWORD size = entry->dwSize;
@@ -431,13 +476,14 @@ BOOL GetUserNameA(char* buffer, DWORD* size) {
 DWORD GetLastError() { return M().lastError; }
 
 // ---- windows and boxes ------------------------------------------------------------
+// Titles compared without regard to case.
 HWND FindWindowA(const char* className, const char* windowName) {
   FAULT("FindWindowA", static_cast<HWND>(nullptr));
   if (className != nullptr || windowName == nullptr) return nullptr;
   for (size_t i = 0; i < M().windows.size(); ++i) {
     const sim::Window& w = M().windows[i];
     if (w.pid != 0 && !M().IsAlive(w.pid)) continue;
-    if (w.title == windowName) return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5001 + i));
+    if (M().Fold(w.title) == M().Fold(windowName)) return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5001 + i));
   }
   return nullptr;
 }
@@ -575,16 +621,23 @@ DWORD GetModuleFileNameA(HMODULE, char* buffer, DWORD size) {
   return static_cast<DWORD>(p.size());
 }
 
+BOOL IsDBCSLeadByte(BYTE c) { return M().IsLead(c) ? TRUE : FALSE; }
+
 void Sleep(DWORD ms) {
   M().sleeps.push_back(ms);
   M().clockMs += ms;
 }
 
 // ---- multibyte strings in the machine's code page -----------------------------------
+// As the runtime does it: a lead byte followed by the terminator gives a
+// pointer to that terminator when nothing matched before it.
 const char* MbsRChr(const char* s, unsigned ch) {
   const char* found = nullptr;
   for (const char* p = s; *p != '\0'; ++p) {
-    if (M().IsLead(static_cast<unsigned char>(*p)) && p[1] != '\0') {
+    if (M().IsLead(static_cast<unsigned char>(*p))) {
+      if (p[1] == '\0') return found != nullptr ? found : p + 1;
+      if (ch == ((static_cast<unsigned>(static_cast<unsigned char>(*p)) << 8) | static_cast<unsigned char>(p[1])))
+        found = p;
       ++p;
       continue;
     }

@@ -1,0 +1,551 @@
+#include "tests/conformance/probes.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/mbstring.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/system.h"
+#include "platform/window.h"
+
+namespace conformance {
+namespace {
+
+using Dir = const std::string&;
+
+std::string Num(unsigned long v) { return std::to_string(v); }
+
+// Call result: "1", or "0 e=<last error>".
+std::string R(BOOL ok) { return ok ? "1" : "0 e=" + Num(pf::GetLastError()); }
+std::string Reg(LONG r) { return "r=" + Num(static_cast<unsigned long>(r)); }
+
+// Bytes outside printable ASCII as \xHH.
+std::string Esc(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char b[8];
+      std::snprintf(b, sizeof b, "\\x%02X", c);
+      out += b;
+    }
+  }
+  return out;
+}
+
+// "_@" followed by hex digits and ".tmp": the digits are the system's choice.
+std::string MaskTempNumber(const std::string& name) {
+  const size_t at = name.find("_@");
+  if (at == std::string::npos) return name;
+  size_t end = at + 2;
+  while (end < name.size() && std::isxdigit(static_cast<unsigned char>(name[end]))) ++end;
+  if (end == at + 2 || end - at - 2 > 4) return name;
+  return name.substr(0, at + 2) + "#" + name.substr(end);
+}
+
+void ListInto(const std::string& dir, const std::string& rel, std::vector<std::string>& out) {
+  WIN32_FIND_DATAA d;
+  std::memset(&d, 0, sizeof d);
+  pf::ScopedFindHandle find(pf::FindFirstFileA((dir + "\\*").c_str(), &d));
+  if (!find.IsValid()) return;
+  std::vector<std::pair<std::string, DWORD>> entries;
+  do {
+    if (std::strcmp(d.cFileName, ".") != 0 && std::strcmp(d.cFileName, "..") != 0)
+      entries.emplace_back(d.cFileName, d.dwFileAttributes);
+  } while (pf::FindNextFileA(find.Get(), &d));
+  std::sort(entries.begin(), entries.end());
+  for (const auto& e : entries) {
+    const bool isDir = (e.second & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    out.push_back(MaskTempNumber(rel + e.first) + (isDir ? "\\" : "") +
+                  ((e.second & FILE_ATTRIBUTE_READONLY) ? "(r)" : ""));
+    if (isDir) ListInto(dir + "\\" + e.first, rel + e.first + "\\", out);
+  }
+}
+
+// What a folder holds, recursively: "[a, sub\, sub\b(r)]".
+std::string List(const std::string& dir) {
+  std::vector<std::string> all;
+  ListInto(dir, "", all);
+  std::string s = "[";
+  for (size_t i = 0; i < all.size(); ++i) s += (i ? ", " : "") + all[i];
+  return s + "]";
+}
+
+std::string Attr(const std::string& path) {
+  const DWORD a = pf::GetFileAttributesA(path.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return "none e=" + Num(pf::GetLastError());
+  return (a & FILE_ATTRIBUTE_DIRECTORY) ? "dir" : "file";
+}
+
+std::string Full(const std::string& path) {
+  char buf[MAX_PATH] = {};
+  const DWORD n = pf::GetFullPathNameA(path.c_str(), MAX_PATH, buf, nullptr);
+  if (n == 0 || n >= MAX_PATH) return "n=" + Num(n);
+  return Esc(buf);
+}
+
+std::string Move(const std::string& from, const std::string& to, DWORD flags) {
+  return R(pf::MoveFileExA(from.c_str(), to.empty() ? nullptr : to.c_str(), flags));
+}
+
+// The parts in order (a braced list is evaluated left to right), space-separated.
+std::string Join(std::initializer_list<std::string> parts) {
+  std::string s;
+  for (const std::string& p : parts) s += (s.empty() ? "" : " ") + p;
+  return s;
+}
+
+std::string Key(Dir dir) { return std::string(kKeyRoot) + "\\" + dir.substr(dir.rfind('\\') + 1); }
+
+bool KeyOpens(const std::string& key, REGSAM access) {
+  pf::ScopedRegKey k;
+  return k.Open(HKEY_LOCAL_MACHINE, key.c_str(), access);
+}
+
+// Offset of MbsRChr's answer from the start, or "null". The string sits in a
+// zero-filled buffer, so a search that runs past its terminator reads zeros.
+std::string RChr(const char* text, unsigned ch) {
+  char s[32] = {};
+  std::memcpy(s, text, std::strlen(text));
+  const char* p = pf::MbsRChr(s, ch);
+  return p == nullptr ? "null" : Num(static_cast<unsigned long>(p - s));
+}
+
+// Where Wine is known to differ from Windows.
+struct Known {
+  const char* name;
+  const char* wine;
+  const char* windows;
+  const char* source;
+};
+const Known kKnown[] = {
+    {"full.three-dots-inside", "C:\\conf\\full.three-dots-inside\\..\\y",
+     "C:\\conf\\full.three-dots-inside\\...\\y",
+     "learn.microsoft.com/dotnet/standard/io/file-path-formats (Trim characters: a segment of three "
+     "or more periods is not normalized)"},
+    // The runtime's own source: a lead byte before the terminator answers with
+    // the terminator when nothing matched before it; Wine's msvcrt steps over
+    // the terminator instead.
+    {"mbsrchr.936", "null 1 1 null 1 null", "4 1 1 null 1 null",
+     "Microsoft CRT source mbsrchr (ucrt/mbstring/mbsrchr.cpp: 'return pointer to \\0')"},
+    {"mbsrchr.950", "null 0 0", "3 0 0",
+     "Microsoft CRT source mbsrchr (ucrt/mbstring/mbsrchr.cpp: 'return pointer to \\0')"},
+};
+
+std::vector<Probe> MakeProbes() {
+  std::vector<Probe> t;
+  auto add = [&t](const char* name, UINT acp, void (*arrange)(Fixture&, Dir), std::string (*act)(Dir),
+                  std::string (*after)(Dir) = nullptr) {
+    t.push_back(Probe{name, acp, arrange, act, after, nullptr, nullptr, nullptr});
+  };
+  auto none = [](Fixture&, Dir) {};
+
+  // ---- MoveFileExA ------------------------------------------------------------
+  add(
+      "move.folder-onto-file", 936,
+      [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"), f.File(d + "\\_@1.tmp"); },
+      [](Dir d) {
+        return Join({Move(d + "\\src", d + "\\_@1.tmp", MOVEFILE_REPLACE_EXISTING), List(d)});
+      });
+  add(
+      "move.folder-onto-folder", 936,
+      [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"), f.Dir(d + "\\dst"); },
+      [](Dir d) {
+        return Join({Move(d + "\\src", d + "\\dst", MOVEFILE_REPLACE_EXISTING), List(d)});
+      });
+  add(
+      "move.file-onto-folder", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.Dir(d + "\\dst"); },
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\dst", MOVEFILE_REPLACE_EXISTING), List(d)});
+      });
+  add(
+      "move.file-onto-file-no-replace", 936,
+      [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.File(d + "\\b.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\b.txt", 0), List(d)});
+      });
+  add(
+      "move.file-onto-file", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.File(d + "\\b.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\b.txt", MOVEFILE_REPLACE_EXISTING), List(d)});
+      });
+  add(
+      "move.file-onto-read-only-file", 936,
+      [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.File(d + "\\b.txt", true); },
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\b.txt", MOVEFILE_REPLACE_EXISTING), List(d)});
+      });
+  add(
+      "move.non-empty-folder", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\x\\inner.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\src", d + "\\moved", 0), List(d)});
+      });
+  add(
+      "move.folder-into-itself", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\src", d + "\\src\\in", 0), List(d)});
+      });
+  add(
+      "move.held-no-share", 936,
+      [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.Hold(d + "\\a.txt", false); },
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\b.txt", 0), List(d)});
+      });
+  add(
+      "move.held-delete-share", 936,
+      [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.Hold(d + "\\a.txt", true); },
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\b.txt", 0), List(d)});
+      });
+  add(
+      "move.mapped-module", 936, [](Fixture& f, Dir d) { f.MapImage(d + "\\m.dll"); },
+      [](Dir d) {
+        return Join({Move(d + "\\m.dll", d + "\\n.dll", 0), List(d)});
+      });
+  add("move.missing-source", 936, none, [](Dir d) {
+    return Join({Move(d + "\\gone.txt", d + "\\b.txt", MOVEFILE_REPLACE_EXISTING), List(d)});
+  });
+  add(
+      "move.into-missing-folder", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", d + "\\no\\b.txt", 0), List(d)});
+      });
+  add(
+      "move.file-across-drives", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\a.txt", std::string(kOtherDrive) + "\\a.txt", 0), List(d)});
+      });
+  add(
+      "move.file-across-drives-copy", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"); },
+      [](Dir d) {
+        const std::string to = std::string(kOtherDrive) + "\\b.txt";
+        return Join({Move(d + "\\a.txt", to, MOVEFILE_COPY_ALLOWED), List(d), Attr(to)});
+      });
+  add(
+      "move.folder-across-drives", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\src", std::string(kOtherDrive) + "\\src", 0), List(d)});
+      });
+  add(
+      "move.folder-across-drives-copy", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"); },
+      [](Dir d) {
+        const std::string to = std::string(kOtherDrive) + "\\src";
+        return Join({Move(d + "\\src", to, MOVEFILE_COPY_ALLOWED), List(d), Attr(to)});
+      });
+  // Restart-time deletion, applied by the next start of the system.
+  add(
+      "reboot.missing-source", 936, none,
+      [](Dir d) { return Move(d + "\\gone.txt", "", MOVEFILE_DELAY_UNTIL_REBOOT); },
+      [](Dir d) { return List(d); });
+  add(
+      "reboot.file", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt"); },
+      [](Dir d) { return Move(d + "\\a.txt", "", MOVEFILE_DELAY_UNTIL_REBOOT); },
+      [](Dir d) { return List(d); });
+  add(
+      "reboot.read-only-file", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt", true); },
+      [](Dir d) { return Move(d + "\\a.txt", "", MOVEFILE_DELAY_UNTIL_REBOOT); },
+      [](Dir d) { return List(d); });
+  add(
+      "reboot.non-empty-folder", 936, [](Fixture& f, Dir d) { f.File(d + "\\sub\\inner.txt"); },
+      [](Dir d) { return Move(d + "\\sub", "", MOVEFILE_DELAY_UNTIL_REBOOT); },
+      [](Dir d) { return List(d); });
+  add(
+      "reboot.folder-emptied-first", 936, [](Fixture& f, Dir d) { f.File(d + "\\sub\\inner.txt"); },
+      [](Dir d) {
+        return Join({Move(d + "\\sub\\inner.txt", "", MOVEFILE_DELAY_UNTIL_REBOOT),
+                     Move(d + "\\sub", "", MOVEFILE_DELAY_UNTIL_REBOOT)});
+      },
+      [](Dir d) { return List(d); });
+
+  // ---- path forms ---------------------------------------------------------------
+  auto tree = [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.File(d + "\\sub\\b.txt"); };
+  add("path.forward-slashes", 936, tree, [](Dir d) {
+    std::string p = d + "/sub/b.txt";
+    std::replace(p.begin(), p.end(), '\\', '/');
+    return Attr(p);
+  });
+  add("path.backslash-runs", 936, tree, [](Dir d) { return Attr(d + "\\\\\\sub\\\\b.txt"); });
+  add("path.dot-components", 936, tree, [](Dir d) { return Attr(d + "\\.\\x\\..\\sub\\.\\b.txt"); });
+  add("path.trailing-dots-spaces", 936, tree, [](Dir d) {
+    return Join({Attr(d + "\\a.txt."), Attr(d + "\\a.txt . ."), Attr(d + "\\sub.\\b.txt")});
+  });
+  add("path.trailing-backslash", 936, tree, [](Dir d) {
+    return Join({Attr(d + "\\sub\\"), Attr(d + "\\a.txt\\")});
+  });
+  add("path.delete-forward-slashes", 936, tree, [](Dir d) {
+    return Join({R(pf::DeleteFileA((d + "/sub/b.txt").c_str())), List(d)});
+  });
+  add("full.dots-and-spaces", 936, none, [](Dir d) {
+    return Join({Full(d + "\\a.\\b..\\c"), Full(d + "\\x\\..."), Full(d + "\\x\\.. "), Full(d + "\\ \\y"),
+                 Full(d + "\\x\\. "), Full(d + "\\ ..\\"), Full(d + "\\ .\\z")});
+  });
+  add("full.three-dots-inside", 936, none, [](Dir d) { return Full(d + "\\...\\y"); });
+  add("full.separators", 936, none, [](Dir d) {
+    return Join({Full(d + "\\a/b//c\\\\d\\"), Full("C:\\conf/x/../../..\\.."), Full("\\conf\\y")});
+  });
+  add("full.buffer-too-small", 936, none, [](Dir d) {
+    char small[8];
+    return "n=" + Num(pf::GetFullPathNameA((d + "\\abc").c_str(), sizeof small, small, nullptr)) +
+           " need=" + Num(d.size() + 5);
+  });
+  add("full.lone-lead-byte-936", 936, none, [](Dir d) {
+    return Join({Full(d + "\\a\\\xB0"), Full(d + "\\\xB0\x5C"), Full(d + "\\\xB0\\x")});
+  });
+  add("full.lone-lead-byte-950", 950, none, [](Dir d) {
+    return Join({Full(d + "\\a\\\xA5"), Full(d + "\\\xA5\x5C"), Full(d + "\\\xA5\x5C\\x"),
+                 Full(d + "\\\xA5\x5C.lnk")});
+  });
+  add(
+      "file.lone-lead-byte-950", 950, [](Fixture& f, Dir d) { f.Dir(d + "\\x"); },
+      [](Dir d) {
+        return Join({Attr(d + "\\x\\\xA5"), Attr(d + "\\x\\\xA5\\")});
+      });
+
+  // ---- deletion, listing, temporary names ---------------------------------------------
+  add(
+      "delete.read-only", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt", true); },
+      [](Dir d) {
+        return Join({R(pf::DeleteFileA((d + "\\a.txt").c_str())), List(d)});
+      });
+  add(
+      "delete.held-no-share", 936,
+      [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.Hold(d + "\\a.txt", false); },
+      [](Dir d) { return R(pf::DeleteFileA((d + "\\a.txt").c_str())); });
+  add(
+      "delete.held-delete-share", 936,
+      [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.Hold(d + "\\a.txt", true); },
+      [](Dir d) { return R(pf::DeleteFileA((d + "\\a.txt").c_str())); });
+  add(
+      "delete.mapped-module", 936, [](Fixture& f, Dir d) { f.MapImage(d + "\\m.dll"); },
+      [](Dir d) {
+        return Join({R(pf::DeleteFileA((d + "\\m.dll").c_str())), List(d)});
+      });
+  add(
+      "delete.folder-as-file", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\sub"); },
+      [](Dir d) {
+        return Join({R(pf::DeleteFileA((d + "\\sub").c_str())), List(d)});
+      });
+  add("delete.missing", 936, none, [](Dir d) {
+    return Join(
+        {R(pf::DeleteFileA((d + "\\gone.txt").c_str())), R(pf::DeleteFileA((d + "\\no\\gone.txt").c_str()))});
+  });
+  add(
+      "rmdir.non-empty", 936, [](Fixture& f, Dir d) { f.File(d + "\\sub\\a.txt"); },
+      [](Dir d) {
+        return Join({R(pf::RemoveDirectoryA((d + "\\sub").c_str())), List(d)});
+      });
+  add(
+      "rmdir.empty-and-missing", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\sub"); },
+      [](Dir d) {
+        return Join({R(pf::RemoveDirectoryA((d + "\\sub").c_str())),
+                     R(pf::RemoveDirectoryA((d + "\\sub").c_str())), List(d)});
+      });
+  add(
+      "attributes.set-and-clear", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt", true); },
+      [](Dir d) {
+        const std::string p = d + "\\a.txt";
+        const BOOL ok = pf::SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+        return Join({R(ok), List(d), R(pf::SetFileAttributesA((d + "\\gone").c_str(), 0x80))});
+      });
+  add(
+      "tempname.creates-file", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\t"); },
+      [](Dir d) {
+        char name[MAX_PATH] = {};
+        const UINT n = pf::GetTempFileNameA((d + "\\t").c_str(), "_@", 0, name);
+        const std::string s = name;
+        const std::string leaf = s.substr(s.rfind('\\') + 1);
+        const bool same = n != 0 && std::strtoul(leaf.c_str() + 2, nullptr, 16) == n;
+        return Join({std::string(n != 0 ? "1" : "0") + " number-in-name=" + (same ? "1" : "0"),
+                     MaskTempNumber(s.substr(0, s.rfind('\\') + 1) == d + "\\t\\" ? leaf : s), List(d)});
+      });
+  add(
+      "tempname.trailing-backslash", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\t"); },
+      [](Dir d) {
+        char name[MAX_PATH] = {};
+        const UINT n = pf::GetTempFileNameA((d + "\\t\\").c_str(), "_@", 0, name);
+        return std::string(n != 0 ? "1 " : "0 ") + MaskTempNumber(Esc(name).substr(d.size()));
+      });
+  add("tempname.missing-folder", 936, none, [](Dir d) {
+    char name[MAX_PATH] = {};
+    const UINT n = pf::GetTempFileNameA((d + "\\no").c_str(), "_@", 0, name);
+    return n != 0 ? std::string("1") : "0 e=" + Num(pf::GetLastError());
+  });
+  add("find.missing-folder", 936, none, [](Dir d) {
+    WIN32_FIND_DATAA data;
+    HANDLE h = pf::FindFirstFileA((d + "\\no\\*").c_str(), &data);
+    const std::string r = h == INVALID_HANDLE_VALUE ? "invalid e=" + Num(pf::GetLastError()) : "valid";
+    if (h != INVALID_HANDLE_VALUE) pf::FindClose(h);
+    return r;
+  });
+  add(
+      "find.empty-folder", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\e"); },
+      [](Dir d) {
+        WIN32_FIND_DATAA data;
+        pf::ScopedFindHandle h(pf::FindFirstFileA((d + "\\e\\*").c_str(), &data));
+        std::string r = h.IsValid() ? std::string("first=") + data.cFileName : "invalid";
+        while (h.IsValid() && pf::FindNextFileA(h.Get(), &data)) r += std::string(" next=") + data.cFileName;
+        return r + " e=" + Num(pf::GetLastError());
+      });
+
+  // ---- windows ----------------------------------------------------------------------
+  add(
+      "window.find-title-case", 936, [](Fixture& f, Dir) { f.Window("Brannoch Probe Window", false); },
+      [](Dir) {
+        auto found = [](const char* t) { return pf::FindWindowA(nullptr, t) != nullptr ? "1" : "0"; };
+        return std::string("exact=") + found("Brannoch Probe Window") +
+               " other-case=" + found("BRANNOCH probe WINDOW") + " prefix=" + found("Brannoch Probe");
+      });
+  add(
+      "window.send-to-hung", 936, [](Fixture& f, Dir) { f.Window("Brannoch Hung Window", true); },
+      [](Dir) {
+        HWND w = pf::FindWindowA(nullptr, "Brannoch Hung Window");
+        if (w == nullptr) return std::string("no window");
+        DWORD_PTR answer = 0;
+        const LRESULT r = pf::SendMessageTimeoutA(w, WM_COMMAND, MAKEWPARAM(32772, 0), 0,
+                                                  SMTO_ABORTIFHUNG | SMTO_BLOCK, 300, &answer);
+        return "r=" + Num(r != 0) + (r == 0 ? " e=" + Num(pf::GetLastError()) : "");
+      });
+
+  // ---- registry -------------------------------------------------------------------------
+  add(
+      "reg.deny-all-access", 936, [](Fixture& f, Dir d) { f.Key(Key(d)), f.DenyAllAccess(Key(d)); },
+      [](Dir d) {
+        HKEY k = nullptr;
+        const LONG all = pf::RegOpenKeyExA(HKEY_LOCAL_MACHINE, Key(d).c_str(), 0, KEY_ALL_ACCESS, &k);
+        if (k != nullptr) pf::RegCloseKey(k);
+        return "all=" + Num(all) + " read=" + (KeyOpens(Key(d), KEY_READ) ? "0" : "fails");
+      });
+  add("reg.open-missing", 936, none, [](Dir d) {
+    HKEY k = nullptr;
+    const LONG r = pf::RegOpenKeyExA(HKEY_LOCAL_MACHINE, (Key(d) + "\\no").c_str(), 0, KEY_READ, &k);
+    if (k != nullptr) pf::RegCloseKey(k);
+    return Reg(r);
+  });
+  add(
+      "reg.delete-key-with-subkeys", 936, [](Fixture& f, Dir d) { f.Key(Key(d) + "\\Sub\\Deeper"); },
+      [](Dir d) {
+        const LONG r = pf::RegDeleteKeyA(HKEY_LOCAL_MACHINE, Key(d).c_str());
+        return Reg(r) + " left=" + (KeyOpens(Key(d) + "\\Sub\\Deeper", KEY_READ) ? "1" : "0");
+      });
+  add(
+      "reg.delete-key-leaf-other-case", 936, [](Fixture& f, Dir d) { f.Key(Key(d) + "\\Leaf"); },
+      [](Dir d) {
+        std::string k = Key(d) + "\\LEAF";
+        const LONG r = pf::RegDeleteKeyA(HKEY_LOCAL_MACHINE, k.c_str());
+        return Reg(r) + " left=" + (KeyOpens(Key(d) + "\\Leaf", KEY_READ) ? "1" : "0");
+      });
+  add(
+      "reg.shdelete-key-with-subkeys", 936,
+      [](Fixture& f, Dir d) { f.Key(Key(d) + "\\Sub\\Deeper"), f.Value(Key(d) + "\\Sub", "V"); },
+      [](Dir d) {
+        const LONG r = pf::SHDeleteKeyA(HKEY_LOCAL_MACHINE, Key(d).c_str());
+        const bool left = KeyOpens(Key(d), KEY_READ);
+        const LONG again = pf::SHDeleteKeyA(HKEY_LOCAL_MACHINE, Key(d).c_str());
+        return Reg(r) + " left=" + (left ? "1" : "0") + " again=" + Num(again);
+      });
+  add(
+      "reg.value-name-case", 936, [](Fixture& f, Dir d) { f.Value(Key(d), "DisplayName"); },
+      [](Dir d) {
+        pf::ScopedRegKey k;
+        if (!k.Open(HKEY_LOCAL_MACHINE, Key(d).c_str(), KEY_ALL_ACCESS)) return std::string("no key");
+        const LONG first = pf::RegDeleteValueA(k.Get(), "DISPLAYNAME");
+        const LONG second = pf::RegDeleteValueA(k.Get(), "displayname");
+        return "first=" + Num(first) + " second=" + Num(second);
+      });
+  add(
+      "reg.delete-value-read-only-handle", 936, [](Fixture& f, Dir d) { f.Value(Key(d), "V"); },
+      [](Dir d) {
+        pf::ScopedRegKey k;
+        if (!k.Open(HKEY_LOCAL_MACHINE, Key(d).c_str(), KEY_READ)) return std::string("no key");
+        return Reg(pf::RegDeleteValueA(k.Get(), "V"));
+      });
+
+  // ---- processes --------------------------------------------------------------------------
+  add(
+      "toolhelp.exe-name", 936, [](Fixture& f, Dir d) { f.StartProcess(d + "\\Probe Child.exe"); },
+      [](Dir) {
+        pf::ScopedHandle snap(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32 e;
+        std::memset(&e, 0x7F, sizeof e);
+        e.dwSize = sizeof e;
+        std::string r = "none";
+        for (BOOL ok = pf::Process32First(snap.Get(), &e); ok; ok = pf::Process32Next(snap.Get(), &e)) {
+          const size_t len = strnlen(e.szExeFile, MAX_PATH);
+          if (len == MAX_PATH) return std::string("unterminated");
+          if (pf::MbsICmp(e.szExeFile + (len > 15 ? len - 15 : 0), "Probe Child.exe") == 0)
+            r = Esc(e.szExeFile);
+        }
+        return r;
+      });
+  add("toolhelp.bad-size", 936, none, [](Dir) {
+    pf::ScopedHandle snap(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 e;
+    std::memset(&e, 0, sizeof e);
+    e.dwSize = 100;
+    return R(pf::Process32First(snap.Get(), &e));
+  });
+
+  // ---- multibyte strings in the runtime -----------------------------------------------------
+  add("mbsrchr.936", 936, none, [](Dir) {
+    return Join({RChr("abc\x81", '\\'), RChr("a\\b\x81", '\\'), RChr("a\\b", '\\'), RChr("\x81\x5C", '\\'),
+                 RChr("a\\\x81\x5C", '\\'), RChr("", '\\')});
+  });
+  add("mbsrchr.950", 950, none, [](Dir) {
+    return Join({RChr("ab\xA5", '\\'), RChr("\\\xA5\x5C", '\\'), RChr("\\\xA5", '\\')});
+  });
+  add("mbsicmp.936", 936, none, [](Dir) {
+    return Join({Num(static_cast<unsigned long>(pf::MbsICmp("Probe.EXE", "probe.exe") == 0)),
+                 Num(static_cast<unsigned long>(pf::MbsICmp("\x82\x41", "\x82\x61") == 0))});
+  });
+  add("leadbyte.950", 950, none, [](Dir) {
+    return Num(pf::IsDBCSLeadByte(0xA5) != 0) + Num(pf::IsDBCSLeadByte(0x5C) != 0) +
+           Num(pf::IsDBCSLeadByte(0x81) != 0) + Num(pf::IsDBCSLeadByte(0x80) != 0);
+  });
+  add("leadbyte.936", 936, none, [](Dir) {
+    return Num(pf::IsDBCSLeadByte(0x81) != 0) + Num(pf::IsDBCSLeadByte(0xFE) != 0) +
+           Num(pf::IsDBCSLeadByte(0x80) != 0) + Num(pf::IsDBCSLeadByte(0xFF) != 0);
+  });
+  for (const Known& k : kKnown) {
+    for (Probe& p : t) {
+      if (std::strcmp(p.name, k.name) != 0) continue;
+      p.wine = k.wine;
+      p.windows = k.windows;
+      p.source = k.source;
+    }
+  }
+  return t;
+}
+}  // namespace
+
+const std::vector<Probe>& Probes() {
+  static const std::vector<Probe> probes = MakeProbes();
+  return probes;
+}
+
+std::vector<std::string> Run(Fixture& fixture, UINT acp, bool afterRestart) {
+  std::vector<std::string> lines;
+  for (const Probe& p : Probes()) {
+    if (p.acp != acp || (afterRestart && p.afterRestart == nullptr)) continue;
+    const std::string dir = std::string(kRoot) + "\\" + p.name;
+    if (afterRestart) {
+      lines.push_back(std::string(p.name) + "@restart: " + p.afterRestart(dir));
+      continue;
+    }
+    fixture.Dir(dir);
+    p.arrange(fixture, dir);
+    std::string line = p.act(dir);
+    fixture.Release();
+    lines.push_back(std::string(p.name) + ": " + line);
+  }
+  return lines;
+}
+
+}  // namespace conformance
