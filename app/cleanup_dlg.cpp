@@ -1,10 +1,28 @@
 #include "app/cleanup_dlg.h"
 
+#include <process.h>
+
 #include "app/about_box.h"
 #include "app/resource.h"
 #include "app/ui_logic.h"
 #include "engine/removal.h"
 #include "i18n/texts.h"
+
+namespace {
+// Posted by the run's thread as its last act.
+constexpr UINT kRunEnded = WM_APP + 1;
+
+// Lets the window under the mouse, when it is the dialog or one of its
+// controls, choose the cursor again at once rather than at the next move.
+void RefreshCursor(HWND dialog) {
+  POINT point;
+  if (!GetCursorPos(&point)) return;
+  HWND under = WindowFromPoint(point);
+  if (under != dialog && !IsChild(dialog, under)) return;
+  const LRESULT hit = SendMessageA(under, WM_NCHITTEST, 0, MAKELPARAM(point.x, point.y));
+  SendMessageA(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), MAKELPARAM(hit, WM_MOUSEMOVE));
+}
+}  // namespace
 
 CCleanupDlg::CCleanupDlg(HWND parent)
     : CDialog(IDD_CLEANUP, parent),
@@ -13,11 +31,19 @@ CCleanupDlg::CCleanupDlg(HWND parent)
 BOOL CCleanupDlg::OnInitDialog() {
   HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
   if (systemMenu != nullptr) {
-    // Loaded as Unicode so the entry reads the same on every system.
-    wchar_t text[64] = {};
-    if (LoadStringW(GetModuleHandleW(nullptr), IDS_ABOUT_MENU, text, 64) > 0) {
-      AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
-      AppendMenuW(systemMenu, MF_STRING, IDM_ABOUT, text);
+    // Loaded as Unicode so the entry reads the same on every NT system.
+    if (UsesAnsiWindowCalls()) {
+      char text[64] = {};
+      if (LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUT_MENU, text, 64) > 0) {
+        AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(systemMenu, MF_STRING, IDM_ABOUT, text);
+      }
+    } else {
+      wchar_t text[64] = {};
+      if (LoadStringW(GetModuleHandleA(nullptr), IDS_ABOUT_MENU, text, 64) > 0) {
+        AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(systemMenu, MF_STRING, IDM_ABOUT, text);
+      }
     }
   }
   SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hMainIcon));
@@ -38,6 +64,14 @@ bool CCleanupDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* res
     case WM_QUERYDRAGICON:
       *result = reinterpret_cast<INT_PTR>(OnQueryDragIcon());
       return true;
+    case WM_SETCURSOR:
+      if (!m_run.WantsWaitCursor(static_cast<short>(LOWORD(lParam)))) break;
+      SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+      *result = TRUE;
+      return true;
+    case kRunEnded:
+      OnRunEnded();
+      return true;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK && HIWORD(wParam) == BN_CLICKED) {
         RemoveAllEditions();
@@ -53,10 +87,16 @@ bool CCleanupDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* res
 
 void CCleanupDlg::OnSysCommand(UINT id, LPARAM, INT_PTR* result, bool* handled) {
   if (!IsAboutCommand(id)) return;  // default processing: move, close...
-  CAboutBox about(m_hWnd);
-  about.DoModal();
   *result = TRUE;
   *handled = true;
+  if (!m_run.AboutAllowed()) return;
+  CAboutBox about(m_hWnd);
+  about.DoModal();
+}
+
+// "取消", Esc, Alt+F4 and the close box.
+void CCleanupDlg::OnCancel() {
+  if (m_run.RequestClose()) CDialog::OnCancel();
 }
 
 bool CCleanupDlg::OnPaint() {
@@ -76,12 +116,30 @@ bool CCleanupDlg::OnPaint() {
 }
 
 void CCleanupDlg::RemoveAllEditions() {
-  // The browser prompt has no owner, so the dialog stays enabled under it: a
-  // second click must not start a run inside the running one.
-  if (m_running) return;
-  m_running = true;
-  HCURSOR previous = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
-  ::RemoveAllEditions(m_hWnd);
-  SetCursor(previous);
-  m_running = false;
+  // The dialog stays enabled during a run: a second click must not start
+  // another run beside the running one.
+  if (!m_run.Start()) return;
+  RefreshCursor(m_hWnd);
+  *m_runThread.Receive() =
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CCleanupDlg::RunThread, this, 0, nullptr));
+  if (!m_runThread.IsValid()) {  // no thread to be had: the run holds the dialog, as it always could
+    ::RemoveAllEditions(m_hWnd);
+    OnRunEnded();
+  }
+}
+
+unsigned __stdcall CCleanupDlg::RunThread(void* dialog) {
+  HWND hwnd = static_cast<CCleanupDlg*>(dialog)->m_hWnd;
+  ::RemoveAllEditions(hwnd);  // its boxes are this thread's windows
+  // The dialog cannot end before it hears this, so the window is still there.
+  while (!PostMessageA(hwnd, kRunEnded, 0, 0) && IsWindow(hwnd)) Sleep(50);
+  return 0;
+}
+
+void CCleanupDlg::OnRunEnded() {
+  if (m_runThread.IsValid()) WaitForSingleObject(m_runThread.Get(), INFINITE);  // it has posted its last act
+  m_runThread.Close();
+  const bool close = m_run.Finish();
+  RefreshCursor(m_hWnd);
+  if (close) CDialog::OnCancel();
 }

@@ -1,7 +1,11 @@
 #pragma once
 #include "app/dialog.h"
+#include "app/ui_logic.h"
+#include "platform/handles.h"
 
 // The main dialog: its first button runs the removal, "取消" ends the program.
+// The run goes on a thread of its own so that the dialog keeps answering; the
+// dialog only starts it, hears of its end and holds the user's requests meanwhile.
 class CCleanupDlg : public CDialog {
  public:
   explicit CCleanupDlg(HWND parent = nullptr);
@@ -10,13 +14,17 @@ class CCleanupDlg : public CDialog {
   BOOL OnInitDialog() override;
   bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result) override;
   void OnOK() override {}  // the button runs the removal; the dialog stays open
+  void OnCancel() override;
 
  private:
   void OnSysCommand(UINT id, LPARAM lParam, INT_PTR* result, bool* handled);
   bool OnPaint();
   HCURSOR OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(m_hMainIcon); }
   void RemoveAllEditions();
+  void OnRunEnded();
+  static unsigned __stdcall RunThread(void* dialog);
 
   HICON m_hMainIcon;
-  bool m_running = false;
+  RunGate m_run;
+  pf::ScopedHandle m_runThread;
 };

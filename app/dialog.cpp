@@ -1,8 +1,15 @@
 #include "app/dialog.h"
 
+#include "app/ui_logic.h"
+
+// Calls without text use their A form, which every system implements.
 INT_PTR CDialog::DoModal() {
-  return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_templateId), m_parent,
-                         &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+  const LPARAM self = reinterpret_cast<LPARAM>(this);
+  if (UsesAnsiWindowCalls())
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_templateId), m_parent,
+                           &CDialog::DialogProc, self);
+  return DialogBoxParamW(GetModuleHandleA(nullptr), MAKEINTRESOURCEW(m_templateId), m_parent,
+                         &CDialog::DialogProc, self);
 }
 
 bool CDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM, INT_PTR* result) {
@@ -22,7 +29,7 @@ bool CDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM, INT_PTR* result) {
 // none, kept inside the work area.
 static void CentreWindow(HWND hwnd) {
   RECT area, self, over;
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
   GetWindowRect(hwnd, &self);
   HWND owner = GetWindow(hwnd, GW_OWNER);
   if (owner == nullptr || !IsWindowVisible(owner) || IsIconic(owner) || !GetWindowRect(owner, &over)) over = area;
@@ -39,15 +46,16 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
   CDialog* self = nullptr;
   if (msg == WM_INITDIALOG) {
     self = reinterpret_cast<CDialog*>(lParam);
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     self->m_hWnd = hwnd;
     CentreWindow(hwnd);
     return self->OnInitDialog();
   }
-  self = reinterpret_cast<CDialog*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  self = reinterpret_cast<CDialog*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (self == nullptr) return FALSE;
   INT_PTR result = FALSE;
   if (!self->OnMessage(msg, wParam, lParam, &result)) return FALSE;
   if (msg == WM_QUERYDRAGICON) return result;  // returned directly, not via DWLP_MSGRESULT
+  SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, result);
   return TRUE;
 }

@@ -1,7 +1,8 @@
 // A tiny modal-dialog layer on raw Win32 in place of the framework's CDialog.
 // Dialogs are created with the W entry points so their Chinese template texts
-// stay Unicode on every system; the static procedure stores `this` at
-// WM_INITDIALOG and forwards every message to the object.
+// stay Unicode on every NT system, with the A entry points on Windows 9x; the
+// static procedure stores `this` at WM_INITDIALOG and forwards every message
+// to the object.
 #pragma once
 #include <windows.h>
 
@@ -19,7 +20,7 @@ class CDialog {
 
  protected:
   virtual BOOL OnInitDialog() { return TRUE; }
-  // Returns true when the message was handled; result is the dialog result.
+  // Returns true when the message was handled; result is the message's result.
   virtual bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result);
   virtual void OnOK() { EndDialog(m_hWnd, IDOK); }
   virtual void OnCancel() { EndDialog(m_hWnd, IDCANCEL); }

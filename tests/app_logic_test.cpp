@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "app/ui_logic.h"
+#include "tests/sim/machine.h"
 
 TEST(AppLogic, SystemCommandsInTheAboutRangeOpenTheAboutBox) {
   for (unsigned id = 0x0010; id <= 0x001F; ++id) EXPECT_TRUE(IsAboutCommand(id)) << id;
@@ -15,4 +18,61 @@ TEST(AppLogic, MinimisedIconPositionTruncatesTowardZero) {
     int client, expected;
   } cases[] = {{36, 2}, {35, 2}, {33, 1}, {32, 0}, {0, -15}, {31, 0}, {1, -15}};
   for (const auto& c : cases) EXPECT_EQ(CentredIconOrigin(c.client, 32), c.expected) << c.client;
+}
+
+TEST(AppLogic, AnsiWindowCallsOnlyOnWindows9x) {
+  sim::Machine m;
+  EXPECT_FALSE(UsesAnsiWindowCalls());  // NT
+  m.platformId = VER_PLATFORM_WIN32_WINDOWS;
+  EXPECT_TRUE(UsesAnsiWindowCalls());
+  m.FailAlways("GetVersionExA");  // unknown system: the W calls, as on NT
+  EXPECT_FALSE(UsesAnsiWindowCalls());
+  EXPECT_EQ(m.callCounts["GetVersionExA"], 3);
+}
+
+// One letter per user action or run event, and what the dialog does:
+// s = click or Enter, c = Cancel/Esc/Alt+F4/close box, a = About, e = the run ends.
+// Answers: R run starts, - ignored, X dialog ends, A About opens, w held.
+TEST(AppLogic, RunGateHoldsTheUsersRequestsUntilTheRunEnds) {
+  const struct {
+    const char* events;
+    const char* answers;
+  } cases[] = {
+      {"c", "X"},                // idle: Cancel ends at once
+      {"a", "A"},                // idle: About opens
+      {"ses", "R-R"},            // a run after a run
+      {"sse", "R--"},            // second click during a run ignored
+      {"sce", "RwX"},            // close during the run: carried out at its end
+      {"scccce", "RwwwwX"},      // many close requests: one end
+      {"sae", "R--"},            // About during a run does not open
+      {"scae", "Rw-X"},
+      {"sceec", "RwX-X"},        // (a stray end changes nothing)
+      {"seas", "R-AR"},          // after the run all is as before
+  };
+  for (const auto& c : cases) {
+    RunGate gate;
+    std::string got;
+    for (const char* e = c.events; *e; ++e) {
+      switch (*e) {
+        case 's': got += gate.Start() ? 'R' : '-'; break;
+        case 'c': got += gate.RequestClose() ? 'X' : 'w'; break;
+        case 'a': got += gate.AboutAllowed() ? 'A' : '-'; break;
+        case 'e': got += gate.Finish() ? 'X' : '-'; break;
+      }
+    }
+    EXPECT_EQ(got, c.answers) << c.events;
+  }
+}
+
+TEST(AppLogic, WaitCursorForTheWholeRunOverEveryPartButTheDisabledAnswer) {
+  RunGate gate;
+  const int hitTests[] = {1 /* HTCLIENT */, 2 /* HTCAPTION */, 20 /* HTCLOSE */, 0 /* HTNOWHERE */};
+  for (int hit : hitTests) EXPECT_FALSE(gate.WantsWaitCursor(hit)) << hit;
+  gate.Start();
+  for (int hit : hitTests) EXPECT_TRUE(gate.WantsWaitCursor(hit)) << hit;
+  EXPECT_FALSE(gate.WantsWaitCursor(-2));  // HTERROR: the system beeps and shows the box
+  gate.RequestClose();
+  EXPECT_TRUE(gate.WantsWaitCursor(1));
+  gate.Finish();
+  for (int hit : hitTests) EXPECT_FALSE(gate.WantsWaitCursor(hit)) << hit;
 }

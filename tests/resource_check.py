@@ -1,80 +1,309 @@
 #!/usr/bin/env python3
-"""Checks a built Brannoch.exe: PE type, imports (Known DLLs only)
-and its resources read back from the executable with windres: dialogs,
-string table, icon group, version block and manifest, all language 0x0804.
+"""Checks a built Brannoch.exe: PE type, imports (Known DLLs only: the
+system takes them from the system directory whatever lies next to the exe;
+both the A and the W form of the calls that make the dialogs and the menu
+entry) and every resource, read from the executable's resource section and
+compared field by field: both dialog templates whole, the string table, each
+icon image, the version block with its fixed part, the manifest; nothing
+more, and all in language 0x0804.
 
   resource_check.py EXE i686|x86_64
+  resource_check.py --self-test SOURCE_DIR   changes made to a copy of the resource
+                                             script and icon must each be caught
 """
+import os
 import re
+import struct
 import subprocess
 import sys
+import tempfile
+import xml.etree.ElementTree as ET
 
 # Imported only what Windows takes from the system directory whatever lies
 # next to the exe (KnownDLLs). comctl32 is not one: it is loaded at run time.
 SYSTEM_DLLS = {'advapi32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'shell32.dll', 'shlwapi.dll', 'user32.dll'}
+BOTH_FORMS = ['DialogBoxParam', 'LoadString', 'AppendMenu']  # W on NT, A on Windows 9x
+LANG = 0x0804
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
+BUTTON, STATIC = 0x80, 0x82
+CLASS_ORDINALS = {'BUTTON': BUTTON, 'EDIT': 0x81, 'STATIC': STATIC, 'LISTBOX': 0x83, 'SCROLLBAR': 0x84,
+                  'COMBOBOX': 0x85}
+NOTICE = None  # the About box's notice: our wording, checked to fit its control
 
-EXPECTED_LINES = [  # in this order in the dump
-    '100 DIALOG 0, 0, 235, 55',
-    'STYLE 0x80c800c0',  # DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU
-    'CAPTION "关于 Brannoch"',
-    'FONT 9, "宋体"',
-    'CONTROL 128, 65535, "STATIC", 0x50000003, 11, 17, 20, 20',
-    'CONTROL "Brannoch 1.0 版", 65535, "STATIC", 0x50020080, 40, 10, 119, 8',
-    # the notice line's wording is ours; its form is checked below
-    'CONTROL "确定", 1, "BUTTON", 0x50030001, 178, 7, 50, 14',
-    '102 DIALOGEX 0, 0, 257, 106',
-    'STYLE 0x90c800c0',  # ... | WS_VISIBLE
-    'EXSTYLE 0x40000',  # WS_EX_APPWINDOW
-    'CAPTION "Brannoch"',
-    'FONT 9, "宋体"',
-    'CONTROL "卸载旧版本", 1, "BUTTON", 0x50010001, 47, 80, 56, 19',
-    'CONTROL "取消", 2, "BUTTON", 0x50010000, 155, 80, 56, 19',
-    'CONTROL "本工具会静默卸载Tokara旧版程序，如果IE打开，请关闭IE，再点击“卸载旧版本”按钮", -1, "STATIC", '
-    '0x50020000, 51, 27, 157, 25',
-    'STRINGTABLE',
-    '101, "关于 Brannoch(&A)..."',
-    '128 14 /* RT_GROUP_ICON */',
-    '0, 1, 12,	 /* Has 12 elements.  */',
-    '1 VERSIONINFO',
-    'FILEVERSION 1, 0, 0, 1',
-    'PRODUCTVERSION 1, 0, 0, 1',
-    'FILEFLAGSMASK 0x3f',
-    'FILEOS 0x4',
-    'FILETYPE 0x1',
-    'BLOCK "080404b0"',
-    'VALUE "Comments", ""',
-    'VALUE "CompanyName", ""',
-    'VALUE "FileDescription", "Brannoch',  # prefix: the rest is ours
-    'VALUE "FileVersion", "1, 0, 0, 1"',
-    'VALUE "InternalName", "Brannoch"',
-    'VALUE "LegalCopyright", "',
-    'VALUE "LegalTrademarks", ""',
-    'VALUE "OriginalFilename", "Brannoch.EXE"',
-    'VALUE "PrivateBuild", ""',
-    'VALUE "ProductName", "Brannoch 应用程序"',
-    'VALUE "ProductVersion", "1, 0, 0, 1"',
-    'VALUE "SpecialBuild", ""',
-    'VALUE "Translation", 0x804, 1200',
-    '1 24 /* RT_MANIFEST */',
-]
-
-MANIFEST_PARTS = [
-    '<assemblyIdentity type="win32" processorArchitecture="{arch}" version="5.1.0.0" name="Brannoch.Cleanup.Tool"/>',
-    '<assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" version="6.0.0.0" '
-    'processorArchitecture="{arch}" publicKeyToken="6595b64144ccf1df" language="*"/>',
-    '<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>',
-]
+# control: (class, id, text, style, extended style, (x, y, cx, cy), extra bytes)
+ABOUT = dict(kind='DIALOG', help=0, style=0x80C800C0, exstyle=0, rect=(0, 0, 235, 55), menu='', cls='',
+             title='关于 Brannoch', font=(9, 0, 0, 1, '宋体'), controls=[
+                 (STATIC, -1, 128, 0x50000003, 0, (11, 17, 20, 20), 0),
+                 (STATIC, -1, 'Brannoch 1.0 版', 0x50020080, 0, (40, 10, 119, 8), 0),
+                 (STATIC, -1, NOTICE, 0x50020000, 0, (40, 25, 119, 8), 0),
+                 (BUTTON, 1, '确定', 0x50030001, 0, (178, 7, 50, 14), 0)])
+CLEANUP = dict(kind='DIALOGEX', help=0, style=0x90C800C0, exstyle=0x40000, rect=(0, 0, 257, 106), menu='',
+               cls='', title='Brannoch', font=(9, 0, 0, 1, '宋体'), controls=[
+                   (BUTTON, 1, '卸载旧版本', 0x50010001, 0, (47, 80, 56, 19), 0),
+                   (BUTTON, 2, '取消', 0x50010000, 0, (155, 80, 56, 19), 0),
+                   (STATIC, -1, '本工具会静默卸载Tokara旧版程序，如果IE打开，请关闭IE，再点击“卸载旧版本”按钮',
+                    0x50020000, 0, (51, 27, 157, 25), 0)])
+# signature, structure version, file version, product version, flags mask,
+# flags, OS, type, subtype, date
+FIXED = (0xFEEF04BD, 0x10000, 0x10000, 1, 0x10000, 1, 0x3F, 0, 4, 1, 0, 0, 0)
+STRINGS = [('Comments', ''), ('CompanyName', ''), ('FileDescription', 'Brannoch*'), ('FileVersion', '1, 0, 0, 1'),
+           ('InternalName', 'Brannoch'), ('LegalCopyright', '*'), ('LegalTrademarks', ''),
+           ('OriginalFilename', 'Brannoch.EXE'), ('PrivateBuild', ''), ('ProductName', 'Brannoch 应用程序'),
+           ('ProductVersion', '1, 0, 0, 1'), ('SpecialBuild', '')]  # '*': any one line
+ICONS = sorted((size, size, bits) for size in (48, 32, 24, 16) for bits in (4, 8, 32))
+MENU_TEXT = '关于 Brannoch(&A)...'
 
 
-def unescape(line):
-    """windres writes Unicode strings as L"\\x5173..."; make them plain text."""
-    def wide(m):
-        return '"' + re.sub(r'\\x([0-9a-fA-F]{4})', lambda h: chr(int(h.group(1), 16)), m.group(1)) + '"'
-    return re.sub(r'L"((?:[^"\\]|\\.)*)"', wide, line).strip()
+class Reader:
+    def __init__(self, data, pos=0):
+        self.data, self.pos = data, pos
+
+    def take(self, fmt):
+        values = struct.unpack_from('<' + fmt, self.data, self.pos)
+        self.pos += struct.calcsize('<' + fmt)
+        return values if len(values) > 1 else values[0]
+
+    def wstr(self):
+        end = self.pos
+        while self.data[end:end + 2] != b'\0\0':
+            end += 2
+        text = self.data[self.pos:end].decode('utf-16-le')
+        self.pos = end + 2
+        return text
+
+    def sz_or_ord(self):
+        first = struct.unpack_from('<H', self.data, self.pos)[0]
+        if first == 0xFFFF:
+            self.pos += 2
+            return self.take('H')
+        return self.wstr()
+
+    def align(self):
+        self.pos = (self.pos + 3) & ~3
 
 
-def main():
-    exe, arch = sys.argv[1], sys.argv[2]
+def pe_resources(data):
+    """{(type, name, language): bytes} from a PE image's resource section."""
+    pe = struct.unpack_from('<I', data, 0x3C)[0]
+    sections, optional = struct.unpack_from('<H', data, pe + 6)[0], struct.unpack_from('<H', data, pe + 20)[0]
+    pe32 = struct.unpack_from('<H', data, pe + 24)[0] == 0x10B
+    rsrc = struct.unpack_from('<I', data, pe + 24 + (96 if pe32 else 112) + 16)[0]
+    table = [struct.unpack_from('<IIII', data, pe + 24 + optional + 40 * i + 8) for i in range(sections)]
+
+    def offset(rva):
+        return next(raw + rva - va for size, va, _, raw in table if va <= rva < va + max(size, 1))
+
+    base, out = offset(rsrc), {}
+
+    def walk(at, path):
+        named, ids = struct.unpack_from('<HH', data, base + at + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from('<II', data, base + at + 16 + 8 * i)
+            key = Reader(data, base + (name & 0x7FFFFFFF)) if name & 0x80000000 else name
+            if isinstance(key, Reader):
+                length = key.take('H')
+                key = data[key.pos:key.pos + 2 * length].decode('utf-16-le')
+            if target & 0x80000000:
+                walk(target & 0x7FFFFFFF, path + [key])
+            else:
+                rva, size = struct.unpack_from('<II', data, base + target)
+                out[tuple(path + [key])] = data[offset(rva):offset(rva) + size]
+
+    walk(0, [])
+    return out
+
+
+def res_resources(data):
+    """The same from a .res file."""
+    out, pos = {}, 0
+    while pos + 8 <= len(data):
+        size, header = struct.unpack_from('<II', data, pos)
+        r = Reader(data, pos + 8)
+        kind, name = r.sz_or_ord(), r.sz_or_ord()
+        r.align()
+        lang = struct.unpack_from('<IHH', data, r.pos)[2]
+        if size:
+            out[(kind, name, lang)] = data[pos + header:pos + header + size]
+        pos = (pos + header + size + 3) & ~3
+    return out
+
+
+def parse_dialog(data):
+    r = Reader(data)
+    ex = data[:4] == b'\x01\x00\xff\xff'
+    d = dict(kind='DIALOGEX' if ex else 'DIALOG', help=0)
+    if ex:
+        _, _, d['help'], d['exstyle'], d['style'] = r.take('HHIII')
+    else:
+        d['style'], d['exstyle'] = r.take('II')
+    count = r.take('H')
+    d['rect'] = r.take('hhhh')
+    d['menu'], d['cls'], d['title'] = r.sz_or_ord(), r.sz_or_ord(), r.sz_or_ord()
+    d['font'] = None
+    if d['style'] & 0x40:  # DS_SETFONT
+        point = r.take('H')
+        weight, italic, charset = r.take('HBB') if ex else (0, 0, 1)
+        d['font'] = (point, weight, italic, charset, r.wstr())
+    d['controls'] = []
+    for _ in range(count):
+        r.align()
+        if ex:
+            helpid, exstyle, style = r.take('III')
+            rect, cid = r.take('hhhh'), r.take('i')
+        else:
+            style, exstyle = r.take('II')
+            rect, cid = r.take('hhhh'), r.take('h')
+        cls, text, extra = r.sz_or_ord(), r.sz_or_ord(), r.take('H')
+        cls = CLASS_ORDINALS.get(cls.upper(), cls) if isinstance(cls, str) else cls  # the same class either way
+        r.pos += extra
+        d['controls'].append((cls, cid, text, style, exstyle, rect, extra))
+    d['trailing'] = len(data) - r.pos > 3
+    return d
+
+
+def text_cells(text):
+    """Width in 9-point 宋体, in half-width character cells: 宋体 is fixed pitch,
+    a half-width character one average character width (4 dialog units), a
+    full-width one two."""
+    return sum(2 if ord(c) > 0x7F else 1 for c in text)
+
+
+def check_dialog(name, data, want, problems):
+    got = parse_dialog(data)
+    for field in ('kind', 'help', 'style', 'exstyle', 'rect', 'menu', 'cls', 'title', 'font'):
+        if got[field] != want[field]:
+            problems.append('%s %s: %r, expected %r' % (name, field, got[field], want[field]))
+    if got['trailing']:
+        problems.append('%s: bytes after the last control' % name)
+    if len(got['controls']) != len(want['controls']):
+        problems.append('%s: %d controls, expected %d' % (name, len(got['controls']), len(want['controls'])))
+    for i, (g, w) in enumerate(zip(got['controls'], want['controls'])):
+        if w[2] is NOTICE and isinstance(g[2], str):
+            cells, width = text_cells(g[2]), w[5][2]
+            if not g[2] or cells * 4 > width:
+                problems.append('%s notice %r: %d cells, its control holds %d' % (name, g[2], cells, width // 4))
+            w = w[:2] + (g[2],) + w[3:]
+        if g != w:
+            problems.append('%s control %d: %r, expected %r' % (name, i + 1, g, w))
+
+
+def parse_block(data, pos):
+    """One node of the version block: (key, value, children)."""
+    r = Reader(data, pos)
+    length, value_length, kind = r.take('HHH')
+    key = r.wstr()
+    r.align()
+    if kind == 1:
+        value = data[r.pos:r.pos + 2 * value_length].decode('utf-16-le').rstrip('\0')
+        r.pos += 2 * value_length
+    else:
+        value = data[r.pos:r.pos + value_length]
+        r.pos += value_length
+    r.align()
+    children = []
+    while r.pos < pos + length:
+        child, end = parse_block(data, r.pos)
+        children.append(child)
+        r.pos = (end + 3) & ~3
+    return (key, value, children), pos + length
+
+
+def check_version(data, problems):
+    (key, fixed, children), _ = parse_block(data, 0)
+    if key != 'VS_VERSION_INFO' or len(fixed) != 52 or struct.unpack('<13I', fixed) != FIXED:
+        problems.append('version fixed part: %s' % ([hex(v) for v in struct.unpack('<13I', fixed)]
+                                                     if len(fixed) == 52 else fixed,))
+    blocks = {k: c for k, _, c in children}
+    tables = blocks.get('StringFileInfo', [])
+    if [t[0] for t in tables] != ['080404b0']:
+        problems.append('version string tables: %s' % [t[0] for t in tables])
+    got = [(k, v) for k, v, _ in tables[0][2]] if tables else []
+    if [k for k, _ in got] != [k for k, _ in STRINGS]:
+        problems.append('version keys: %s' % [k for k, _ in got])
+    for (k, v), (_, w) in zip(got, STRINGS):
+        ok = (v == w if not w.endswith('*') else v.startswith(w[:-1]) and v and '\n' not in v)
+        if not ok:
+            problems.append('version %s: %r' % (k, v))
+    translation = [v for k, v, _ in blocks.get('VarFileInfo', [])]
+    if translation != [struct.pack('<HH', LANG, 1200)]:
+        problems.append('version translation: %s' % translation)
+    if set(blocks) != {'StringFileInfo', 'VarFileInfo'}:
+        problems.append('version blocks: %s' % sorted(blocks))
+
+
+def check_icons(group, images, problems):
+    r = Reader(group)
+    reserved, kind, count = r.take('HHH')
+    entries = [r.take('BBBBHHIH') for _ in range(count)]
+    got = []
+    for width, height, colours, _, planes, bits, size, icon_id in entries:
+        width, height = width or 256, height or 256
+        got.append((width, height, bits))
+        image = images.get(icon_id, b'')
+        header = struct.unpack_from('<IiiHH', image) if len(image) >= 16 else None
+        if (header != (40, width, 2 * height, 1, bits) or planes != 1 or size != len(image) or
+                colours != (1 << bits if bits < 8 else 0)):
+            problems.append('icon %d: entry %s, image %s' % (icon_id, (width, height, colours, planes, bits, size),
+                                                             header))
+    if (reserved, kind) != (0, 1) or sorted(got) != ICONS:
+        problems.append('icon group: %s' % sorted(got))
+    if sorted(images) != sorted(e[7] for e in entries):
+        problems.append('icon images %s, group names %s' % (sorted(images), sorted(e[7] for e in entries)))
+
+
+def check_strings(data, problems):
+    r, texts = Reader(data), []
+    for _ in range(16):
+        n = r.take('H')
+        texts.append(data[r.pos:r.pos + 2 * n].decode('utf-16-le'))
+        r.pos += 2 * n
+    if texts != ['' if i != 101 % 16 else MENU_TEXT for i in range(16)] or r.pos != len(data):
+        problems.append('string table: %s' % [t for t in texts if t])
+
+
+def check_manifest(data, arch, problems):
+    ns = {'v1': 'urn:schemas-microsoft-com:asm.v1', 'v3': 'urn:schemas-microsoft-com:asm.v3'}
+    try:
+        root = ET.fromstring(data)
+    except ET.ParseError as e:
+        problems.append('manifest: %s' % e)
+        return
+    name = 'Brannoch.Cleanup.Tool'
+    want = [
+        ('v1:assemblyIdentity', dict(type='win32', processorArchitecture=arch, version='5.1.0.0', name=name)),
+        ('v1:description', None),
+        ('v1:dependency/v1:dependentAssembly/v1:assemblyIdentity',
+         dict(type='win32', name='Microsoft.Windows.Common-Controls', version='6.0.0.0', processorArchitecture=arch,
+              publicKeyToken='6595b64144ccf1df', language='*')),
+        ('v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel',
+         dict(level='requireAdministrator', uiAccess='false'))]
+    for path, attributes in want:
+        found = root.findall(path, ns)
+        if len(found) != 1 or (attributes is not None and found[0].attrib != attributes) or \
+                (attributes is None and found[0].text != name):
+            problems.append('manifest %s: %s' % (path, [(f.attrib, f.text) for f in found]))
+
+
+def check_resources(res, arch, problems):
+    if {k[2] for k in res} != {LANG}:
+        problems.append('languages %s' % sorted({k[2] for k in res}))
+    icons = {k[1]: v for k, v in res.items() if k[0] == RT_ICON}
+    want = {(RT_GROUP_ICON, 128), (RT_DIALOG, 100), (RT_DIALOG, 102), (RT_STRING, 101 // 16 + 1),
+            (RT_VERSION, 1), (RT_MANIFEST, 1)} | {(RT_ICON, i) for i in icons}
+    got = {k[:2]: v for k, v in res.items()}
+    if set(got) != want:
+        problems.append('resources %s, expected %s' % (sorted(got, key=str), sorted(want, key=str)))
+    if not want <= set(got):
+        return
+    check_dialog('About box', got[(RT_DIALOG, 100)], ABOUT, problems)
+    check_dialog('main dialog', got[(RT_DIALOG, 102)], CLEANUP, problems)
+    check_strings(got[(RT_STRING, 7)], problems)
+    check_icons(got[(RT_GROUP_ICON, 128)], icons, problems)
+    check_version(got[(RT_VERSION, 1)], problems)
+    check_manifest(got[(RT_MANIFEST, 1)], 'x86' if arch == 'i686' else 'amd64', problems)
+
+
+def check_exe(exe, arch):
     prefix = 'i686-w64-mingw32-' if arch == 'i686' else 'x86_64-w64-mingw32-'
     problems = []
     pe = subprocess.run([prefix + 'objdump', '-p', exe], capture_output=True, text=True, check=True).stdout
@@ -84,30 +313,109 @@ def main():
     dlls = {m.lower() for m in re.findall(r'DLL Name: (\S+)', pe)}
     if not dlls or not dlls <= SYSTEM_DLLS:
         problems.append('imports beyond the system DLLs: %s' % sorted(dlls - SYSTEM_DLLS))
-    dump = subprocess.run([prefix + 'windres', '-J', 'coff', '-i', exe, '-O', 'rc'], capture_output=True,
-                          check=True).stdout.decode('latin-1')
-    lines = [unescape(l) for l in dump.splitlines()]
-    if [l for l in lines if l.startswith('LANGUAGE')] != ['LANGUAGE 4, 2']:
-        problems.append('resources not all in language 0x0804')
-    pos = 0
-    for want in EXPECTED_LINES:
-        for i in range(pos, len(lines)):
-            if lines[i].startswith(want):
-                pos = i + 1
-                break
-        else:
-            problems.append('missing or out of order: %s' % want)
-    notice = [l for l in lines if l.startswith('CONTROL "') and ', 65535, "STATIC", 0x50020000, 40, 25, 119, 8' in l]
-    if len(notice) != 1:
-        problems.append('About box notice line missing')
-    if sum(1 for l in lines if l.startswith('STRINGTABLE')) != 1 or sum(1 for l in lines if l.startswith('101,')) != 1:
-        problems.append('the string table must hold exactly one string')
-    manifest = ''.join(re.findall(r'^\s*"(.*)"$', dump.split('RT_MANIFEST */', 1)[-1], re.M)).replace('""', '"')
-    manifest = manifest.replace('\\n', '\n')
-    arch_name = 'x86' if arch == 'i686' else 'amd64'
-    for part in MANIFEST_PARTS:
-        if part.format(arch=arch_name) not in manifest:
-            problems.append('manifest lacks: ' + part.format(arch=arch_name))
+    imported = set(re.findall(r'\b(\w+)\s*$', pe, re.M))
+    for call in BOTH_FORMS:
+        if not {call + 'A', call + 'W'} <= imported:
+            problems.append('imports lack %sA or %sW' % (call, call))
+    with open(exe, 'rb') as f:
+        check_resources(pe_resources(f.read()), arch, problems)
+    return problems
+
+
+# A change to the resource script or the icon that the check must catch:
+# (what, file, old text, new text); icon changes patch its directory.
+MUTATIONS = [
+    ('main dialog charset 1 -> 0x86', 'Brannoch.rc', '"宋体", 0, 0, 0x1', '"宋体", 0, 0, 0x86'),
+    ('main dialog weight 700 and italic', 'Brannoch.rc', '"宋体", 0, 0, 0x1', '"宋体", 700, 1, 0x1'),
+    ('version flags 0 -> 1', 'Brannoch.rc', 'FILEFLAGS 0x0L', 'FILEFLAGS 0x1L'),
+    ('version subtype 0 -> 1', 'Brannoch.rc', 'FILESUBTYPE 0x0L', 'FILESUBTYPE 0x1L'),
+    ('extended style on the About box', 'Brannoch.rc', 'CAPTION "关于 Brannoch"',
+     'EXSTYLE WS_EX_TOOLWINDOW\nCAPTION "关于 Brannoch"'),
+    ('extended style on an About box control', 'Brannoch.rc', 'SS_ICON, 11, 17, 20, 20',
+     'SS_ICON, 11, 17, 20, 20, WS_EX_STATICEDGE'),
+    ('an extra control', 'Brannoch.rc', 'BS_DEFPUSHBUTTON, 178, 7, 50, 14',
+     'BS_DEFPUSHBUTTON, 178, 7, 50, 14\n    CONTROL "", IDC_STATIC, "Static", WS_CHILD, 0, 0, 1, 1'),
+    ('static text height 25 -> 250', 'Brannoch.rc', '51, 27, 157, 25', '51, 27, 157, 250'),
+    ('a notice too wide for its control', 'Brannoch.rc', None, 'Removes old editions of the USB-key tool.'),
+    ('an added string', 'Brannoch.rc', '    IDS_ABOUT_MENU "', '    102 "x"\n    IDS_ABOUT_MENU "'),
+    ('manifest without administrator rights', 'Brannoch.manifest', 'requireAdministrator', 'asInvoker'),
+    ('icon depths 4/8/32 -> 8/8/32', 'Brannoch.ico', 4, 8),
+    ('icon sizes 48 -> 64', 'Brannoch.ico', 48, 64),
+]
+
+
+def mutate_icon(data, old, new):
+    """Changes the bit depth (4 -> 8) or the size (48 -> 64) of the icon's
+    directory entries and of the images they describe."""
+    data = bytearray(data)
+    for i in range(struct.unpack_from('<H', data, 4)[0]):
+        entry = 6 + 16 * i
+        offset = struct.unpack_from('<I', data, entry + 12)[0]
+        if old in (4, 8, 32) and struct.unpack_from('<H', data, entry + 6)[0] == old:
+            struct.pack_into('<BB', data, entry + 2, 0, 0)  # colours, reserved
+            struct.pack_into('<H', data, entry + 6, new)
+            struct.pack_into('<H', data, offset + 14, new)
+        elif old == 48 and data[entry] == old:
+            data[entry] = data[entry + 1] = new
+            struct.pack_into('<ii', data, offset + 4, new, 2 * new)
+    return bytes(data)
+
+
+def self_test(source, verbose):
+    app = os.path.join(source, 'app')
+    files = {'Brannoch.rc': open(os.path.join(app, 'Brannoch.rc'), encoding='utf-8').read(),
+             'Brannoch.manifest': open(os.path.join(app, 'Brannoch.manifest'), encoding='utf-8').read(),
+             'resource.h': open(os.path.join(app, 'resource.h'), encoding='utf-8').read(),
+             'Brannoch.ico': open(os.path.join(app, 'res', 'Brannoch.ico'), 'rb').read()}
+    notice = re.search(r'CONTROL\s+"([^"]*)", IDC_STATIC, "Static", [^\n]*SS_LEFT, 40, 25, 119, 8', files['Brannoch.rc'])
+
+    def build(changed, work):
+        os.makedirs(os.path.join(work, 'res'), exist_ok=True)
+        for name, content in changed.items():
+            path = os.path.join(work, 'res', name) if name.endswith('.ico') else os.path.join(work, name)
+            if name == 'Brannoch.rc':
+                content = content.encode('gbk')
+            with open(path, 'wb') as f:
+                f.write(content if isinstance(content, bytes) else content.encode('utf-8'))
+        out = os.path.join(work, 'out.res')
+        subprocess.run(['i686-w64-mingw32-windres', '-c', '936', '-I', work, '-i', os.path.join(work, 'Brannoch.rc'),
+                        '-O', 'res', '-o', out], check=True, cwd=work, capture_output=True)
+        problems = []
+        check_resources(res_resources(open(out, 'rb').read()), 'i686', problems)
+        return problems
+
+    failures = []
+    with tempfile.TemporaryDirectory() as tmp:
+        baseline = build(files, os.path.join(tmp, 'baseline'))
+        if baseline:
+            failures.append('the unchanged resources fail: %s' % baseline)
+        for n, (what, name, old, new) in enumerate(MUTATIONS):
+            changed = dict(files)
+            if name.endswith('.ico'):
+                changed[name] = mutate_icon(files[name], old, new)
+            else:
+                old = notice.group(1) if old is None else old
+                if changed[name].count(old) != 1:
+                    failures.append('%s: the text to change is not there once' % what)
+                    continue
+                changed[name] = changed[name].replace(old, new)
+            caught = build(changed, os.path.join(tmp, str(n)))
+            if changed[name] == files[name] or not caught:
+                failures.append('not caught: ' + what)
+            elif verbose:
+                print('%-40s caught: %s' % (what, caught[0]))
+    for f in failures:
+        print('FAIL ' + f)
+    print('resource check self-test: %d changes, %d caught' % (len(MUTATIONS), len(MUTATIONS) -
+                                                               len([f for f in failures if 'caught' in f])))
+    return 1 if failures else 0
+
+
+def main():
+    if sys.argv[1] == '--self-test':
+        return self_test(sys.argv[2], '-v' in sys.argv)
+    exe, arch = sys.argv[1], sys.argv[2]
+    problems = check_exe(exe, arch)
     for p in problems:
         print('FAIL ' + p)
     print('%s %s: %s' % (exe, arch, 'resources and imports as specified' if not problems else '%d problems' % len(problems)))

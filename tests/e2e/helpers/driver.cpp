@@ -1,6 +1,6 @@
 // Drives Brannoch.exe like a user under Wine and writes what it saw to a log:
 //   driver folders <log>                      the machine's folders and language
-//   driver run <exe> <log> [--ready F --go F] answer...
+//   driver run <exe> <log> [--ready F --go F] [--probe] [--during A,B...] answer...
 //   driver startup <exe> <log>                time until the dialog is shown
 //   driver regcheck <log> KEY[|VALUE]...      which HKLM keys and values exist,
 //                                             the processes and the pending
@@ -13,6 +13,12 @@
 // Answers are taken by the message boxes in order: yes, no, ok,
 // kill:NAME+yes (end the processes of that name first, then Yes), or
 // click+ANSWER (click the main button again first, which must do nothing).
+// --probe: another thread sends the dialog WM_NULL every 20 ms from the click
+// to the end of the run and logs the longest wait for an answer.
+// --during: once uninst.exe runs, acts on the main dialog: cursor (sample the
+// cursor over the main button then, before the click and after the run),
+// click, about, esc, close (the close box), altf4, cancel; then logs whether
+// the dialog is still there and whether another window of it appeared.
 #include <windows.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -107,6 +113,86 @@ void KillByName(const char* name) {
   CloseHandle(snap);
 }
 
+bool Running(const char* name) {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 e;
+  e.dwSize = sizeof e;
+  bool found = false;
+  for (BOOL ok = Process32First(snap, &e); ok && !found; ok = Process32Next(snap, &e))
+    found = lstrcmpiA(e.szExeFile, name) == 0;
+  CloseHandle(snap);
+  return found;
+}
+
+struct Probe {
+  HWND dlg;
+  volatile LONG stop;
+  int count, late;
+  double longest, longestAt, t0;
+};
+
+DWORD WINAPI ProbeThread(LPVOID arg) {
+  Probe* p = static_cast<Probe*>(arg);
+  while (!p->stop) {
+    const double sent = Now();
+    DWORD_PTR r;
+    SendMessageTimeoutA(p->dlg, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &r);
+    const double waited = Now() - sent;
+    ++p->count;
+    if (waited > 100.0) ++p->late;
+    if (waited > p->longest) {
+      p->longest = waited;
+      p->longestAt = sent - p->t0;
+    }
+    const double next = sent + 20.0 - Now();
+    if (next > 0) Sleep(static_cast<DWORD>(next));
+  }
+  return 0;
+}
+
+// The cursor shown with the mouse over the main button: the foreground
+// thread's cursor, the dialog's.
+HCURSOR CursorOverButton(HWND dlg) {
+  RECT r;
+  GetWindowRect(GetDlgItem(dlg, IDOK), &r);
+  const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
+  SetCursorPos(x + 3, y + 1);
+  Sleep(60);
+  SetCursorPos(x, y);
+  Sleep(200);
+  CURSORINFO ci = {};
+  ci.cbSize = sizeof ci;
+  GetCursorInfo(&ci);
+  return ci.hCursor;
+}
+
+void ActDuringRun(HWND dlg, DWORD pid, const std::string& actions, HCURSOR* during) {
+  size_t from = 0;
+  while (from <= actions.size()) {
+    const size_t comma = actions.find(',', from);
+    const std::string a = actions.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    from = comma == std::string::npos ? actions.size() + 1 : comma + 1;
+    HWND ok = GetDlgItem(dlg, IDOK);
+    if (a == "cursor") *during = CursorOverButton(dlg);
+    else if (a == "click") PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+    else if (a == "about") PostMessageA(dlg, WM_SYSCOMMAND, 0x0010, 0);
+    else if (a == "esc") {
+      PostMessageA(ok, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+      PostMessageA(ok, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    } else if (a == "close") PostMessageA(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+    else if (a == "altf4") PostMessageA(dlg, WM_SYSKEYDOWN, VK_F4, 0x203E0001);
+    else if (a == "cancel") PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                                         reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDCANCEL)));
+    else std::fprintf(g_log, "error unknown action %s\n", a.c_str());
+    Sleep(150);
+  }
+  Sleep(500);
+  std::fprintf(g_log, "during-run actions=%s dialog=%d other-window=%d uninstaller-still-running=%d\n",
+               actions.c_str(), IsWindow(dlg) && IsWindowVisible(dlg), FindDialog(pid, dlg) != nullptr,
+               Running("uninst.exe"));
+  std::fflush(g_log);
+}
+
 HANDLE Start(const char* exe, DWORD* pid) {
   STARTUPINFOA si = {};
   si.cb = sizeof si;
@@ -160,7 +246,8 @@ int Startup(const char* exe) {
   return d ? 0 : 3;
 }
 
-int Run(const char* exe, const char* ready, const char* go, std::vector<std::string> answers) {
+int Run(const char* exe, const char* ready, const char* go, bool probe, const std::string& during,
+        std::vector<std::string> answers) {
   DWORD pid = 0;
   const double t0 = Now();
   HANDLE p = Start(exe, &pid);
@@ -177,19 +264,34 @@ int Run(const char* exe, const char* ready, const char* go, std::vector<std::str
   std::fprintf(g_log, "dialog title=%s titleW=%s\n", Hex(TextA(dlg)).c_str(), TextW(dlg).c_str());
   std::fprintf(g_log, "dialog ok=%s cancel=%s\n", TextW(GetDlgItem(dlg, IDOK)).c_str(),
                TextW(GetDlgItem(dlg, IDCANCEL)).c_str());
+  std::fprintf(g_log, "dialog unicode=%d\n", IsWindowUnicode(dlg) ? 1 : 0);
   std::fflush(g_log);
   if (ready && go) {
     FILE* r = std::fopen(ready, "w");
     if (r) std::fclose(r);
     for (int i = 0; i < 600 && GetFileAttributesA(go) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
   }
+  const bool cursor = during.find("cursor") != std::string::npos;
+  HCURSOR cursorBefore = cursor ? CursorOverButton(dlg) : nullptr, cursorDuring = nullptr;
   const double tClick = Now();
+  Probe prober = {dlg, 0, 0, 0, 0.0, 0.0, tClick};
+  HANDLE probeThread = probe ? CreateThread(nullptr, 0, ProbeThread, &prober, 0, nullptr) : nullptr;
   PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
   size_t next = 0;
   int quiet = 0;
-  bool ok = true;
+  bool ok = true, acted = during.empty(), closed = false;
   double tDone = 0;
   while (Now() - tClick < 180000) {
+    if (!IsWindow(dlg)) {
+      closed = true;
+      tDone = Now();
+      break;
+    }
+    if (!acted && Running("uninst.exe")) {
+      ActDuringRun(dlg, pid, during, &cursorDuring);
+      acted = true;
+      continue;
+    }
     HWND box = FindDialog(pid, dlg);
     if (box) {
       quiet = 0;
@@ -239,12 +341,34 @@ int Run(const char* exe, const char* ready, const char* go, std::vector<std::str
     }
     Sleep(100);
   }
+  // Asked to close during the run, the dialog ends when the run has ended.
+  const bool closeAsked = during.find("esc") != std::string::npos || during.find("close") != std::string::npos ||
+                          during.find("altf4") != std::string::npos || during.find("cancel") != std::string::npos;
+  for (int i = 0; closeAsked && !closed && i < 100; ++i) {
+    closed = !IsWindow(dlg);
+    if (!closed) Sleep(50);
+  }
+  if (probeThread) {
+    prober.stop = 1;
+    WaitForSingleObject(probeThread, INFINITE);
+    CloseHandle(probeThread);
+    std::fprintf(g_log, "probe count=%d late=%d longest_ms=%.1f at_ms=%.0f\n", prober.count, prober.late,
+                 prober.longest, prober.longestAt);
+  }
   if (tDone == 0) {
     std::fprintf(g_log, "error run did not end\n");
     ok = false;
   }
+  if (!acted) std::fprintf(g_log, "error uninst.exe never seen running\n");
   std::fprintf(g_log, "time dialog_ms=%.1f run_ms=%.1f\n", tDialog - t0, tDone - tClick - 200.0);
-  PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  if (cursor && !closed) {
+    const HCURSOR after = CursorOverButton(dlg);
+    std::fprintf(g_log, "cursor before=%p during=%p after=%p\n", static_cast<void*>(cursorBefore),
+                 static_cast<void*>(cursorDuring), static_cast<void*>(after));
+  }
+  if (!closed) std::fprintf(g_log, "dialog enabled=%d\n", IsWindowEnabled(dlg) ? 1 : 0);
+  if (closed) std::fprintf(g_log, "dialog closed by itself after the run\n");
+  else PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   if (WaitForSingleObject(p, 15000) != WAIT_OBJECT_0) {
     std::fprintf(g_log, "error did not exit\n");
     TerminateProcess(p, 1);
@@ -395,13 +519,17 @@ int main(int argc, char** argv) {
   } else if (mode == "run") {
     const char* ready = nullptr;
     const char* go = nullptr;
+    bool probe = false;
+    std::string during;
     std::vector<std::string> answers;
     for (int i = 4; i < argc; ++i) {
-      if (!std::strcmp(argv[i], "--ready") && i + 1 < argc) ready = argv[++i];
+      if (!std::strcmp(argv[i], "--probe")) probe = true;
+      else if (!std::strcmp(argv[i], "--during") && i + 1 < argc) during = argv[++i];
+      else if (!std::strcmp(argv[i], "--ready") && i + 1 < argc) ready = argv[++i];
       else if (!std::strcmp(argv[i], "--go") && i + 1 < argc) go = argv[++i];
       else answers.push_back(argv[i]);
     }
-    rc = Run(argv[2], ready, go, answers);
+    rc = Run(argv[2], ready, go, probe, during, answers);
   }
   std::fclose(g_log);
   return rc;

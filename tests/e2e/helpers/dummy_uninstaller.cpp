@@ -1,5 +1,6 @@
 // Stands in for a leftover uninstaller: appends its own path and command line
-// to C:\e2e\uninstallers.log, deletes C:\e2e\<name>.marker, and ends.
+// to C:\e2e\uninstallers.log, deletes C:\e2e\<name>.marker, works for 300 ms
+// (or the milliseconds written in C:\e2e\<name>.delay) and ends.
 #include <windows.h>
 
 #include <cstdio>
@@ -16,6 +17,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     std::fclose(f);
   }
   DeleteFileA(("C:\\e2e\\" + name + ".marker").c_str());
-  Sleep(300);
+  DWORD delay = 300;
+  if (FILE* d = std::fopen(("C:\\e2e\\" + name + ".delay").c_str(), "r")) {
+    unsigned long ms = 0;
+    if (std::fscanf(d, "%lu", &ms) == 1) delay = ms;
+    std::fclose(d);
+  }
+  Sleep(delay);
   return 0;
 }
