@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/conformance/probes.h"
+#include "tests/e2e/helpers/deny_key.h"
 
 namespace {
 
@@ -98,19 +99,8 @@ class WinFixture : public conformance::Fixture {
     HKEY h = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, READ_CONTROL | WRITE_DAC, &h) != ERROR_SUCCESS)
       return;
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-    char aclBuf[256];
-    PACL acl = reinterpret_cast<PACL>(aclBuf);
-    InitializeAcl(acl, sizeof aclBuf, ACL_REVISION);
-    AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone);
-    SECURITY_DESCRIPTOR sd;
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-    RegSetKeySecurity(h, DACL_SECURITY_INFORMATION, &sd);
+    DenyAllButRead(h);
     RegCloseKey(h);
-    FreeSid(everyone);
   }
   void Window(const std::string& title, bool hung) override {
     if (!hung) {

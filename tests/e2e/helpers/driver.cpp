@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "deny_key.h"
+
 namespace {
 FILE* g_log = nullptr;
 
@@ -476,20 +478,8 @@ int Deny(const char* key) {
     std::fprintf(g_log, "error open\n");
     return 1;
   }
-  // Everyone may read; nobody may write or delete.
-  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-  PSID everyone = nullptr;
-  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-  char aclBuf[256];
-  PACL acl = reinterpret_cast<PACL>(aclBuf);
-  InitializeAcl(acl, sizeof aclBuf, ACL_REVISION);
-  AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone);
-  SECURITY_DESCRIPTOR sd;
-  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-  const LONG r = RegSetKeySecurity(h, DACL_SECURITY_INFORMATION, &sd);
+  const LONG r = DenyAllButRead(h);
   RegCloseKey(h);
-  FreeSid(everyone);
   HKEY test = nullptr;
   const LONG all = RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(key).c_str(), 0, KEY_ALL_ACCESS, &test);
   if (test) RegCloseKey(test);
