@@ -34,6 +34,7 @@ typedef void* PSID;
 typedef void* LPVOID;
 typedef struct HKEY__* HKEY;
 typedef unsigned int UINT;
+typedef char16_t WCHAR;  // UTF-16 code unit, as on Windows
 
 #define TRUE 1
 #define FALSE 0
@@ -59,6 +60,8 @@ typedef unsigned int UINT;
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_GEN_FAILURE 31
 #define ERROR_CALL_NOT_IMPLEMENTED 120
+#define ERROR_INVALID_FLAGS 1004
+#define ERROR_NO_UNICODE_TRANSLATION 1113
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
@@ -107,6 +110,11 @@ typedef unsigned int UINT;
 #define VER_PLATFORM_WIN32_NT 2
 
 #define LANG_CHINESE 0x04
+
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x8u
+#define WC_NO_BEST_FIT_CHARS 0x400u
 
 typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1 } TOKEN_INFORMATION_CLASS;
 

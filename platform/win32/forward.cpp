@@ -9,6 +9,7 @@
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "platform/window.h"
 
 #ifndef _WIN64
@@ -179,6 +180,15 @@ DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size) {
 }
 void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
 BOOL IsDBCSLeadByte(BYTE c) { return ::IsDBCSLeadByte(c); }
+
+UINT GetACP() { return ::GetACP(); }
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int length, WCHAR* wide, int wideCap) {
+  return ::MultiByteToWideChar(codePage, flags, text, length, wide, wideCap);
+}
+int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int length, char* text, int textCap,
+                        const char* defaultChar, BOOL* usedDefaultChar) {
+  return ::WideCharToMultiByte(codePage, flags, wide, length, text, textCap, defaultChar, usedDefaultChar);
+}
 
 const char* MbsRChr(const char* s, unsigned ch) {
   return reinterpret_cast<const char*>(_mbsrchr(reinterpret_cast<const unsigned char*>(s), ch));

@@ -94,7 +94,10 @@ class Machine {
   static Machine& Current();
 
   // --- setup -------------------------------------------------------------
-  UINT acp = 936;          // decides double-byte lead bytes (936/950) or none
+  UINT acp = 936;          // decides double-byte lead bytes (936/950) or none, and what CP_ACP converts
+  // The code pages the system can convert: East Asian ones are an optional
+  // install on Windows XP and earlier.
+  std::set<UINT> codePages = {437, 936, 950, 1252, 65001};
   LANGID langId = 0x0804;  // system default language
   DWORD platformId = VER_PLATFORM_WIN32_NT;
   std::string systemDir = "C:\\WINDOWS\\system32";

@@ -1,4 +1,6 @@
 // The platform seam answered by the simulated machine.
+#include <iconv.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +12,7 @@
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "platform/window.h"
 #include "tests/sim/machine.h"
 
@@ -49,6 +52,44 @@ DWORD MissingError(const char* path) {
   if (!full.empty() && full.back() == '\\' && M().Normalize(full) != full) return ERROR_PATH_NOT_FOUND;
   const Machine::Node* parent = M().FindNode(M().Parent(M().Normalize(path)));
   return parent != nullptr && parent->dir ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+
+// The host's converter for a Windows code page, or null when the simulated
+// system lacks the code page.
+const char* IconvName(UINT codePage) {
+  if (M().codePages.count(codePage) == 0) return nullptr;
+  switch (codePage) {
+    case 437: return "CP437";
+    case 936: return "CP936";
+    case 950: return "CP950";
+    case 1252: return "CP1252";
+    case 65001: return "UTF-8";
+    default: return nullptr;
+  }
+}
+
+// One character's bytes converted with iconv; false when it does not convert.
+bool IconvOne(const char* to, const char* from, const std::string& in, std::string* out) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string src = in;
+  char buf[16];
+  char* inp = &src[0];
+  char* outp = buf;
+  size_t inLeft = src.size(), outLeft = sizeof buf;
+  const bool ok = iconv(cd, &inp, &inLeft, &outp, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
+  iconv_close(cd);
+  if (ok) out->assign(buf, sizeof buf - outLeft);
+  return ok;
+}
+
+// Length of the character that starts at s[i] in the code page: the longest
+// prefix (up to 4 bytes) that converts.
+size_t CharLength(const char* name, const std::string& s, size_t i, std::string* utf16) {
+  for (size_t n = 1; n <= 4 && i + n <= s.size(); ++n)
+    if (IconvOne("UTF-16LE", name, s.substr(i, n), utf16)) return n;
+  return 0;
 }
 
 struct SimSid {
@@ -798,6 +839,85 @@ int MbsICmp(const char* a, const char* b) {
   const std::string fa = M().Fold(a), fb = M().Fold(b);
   const int c = std::strcmp(fa.c_str(), fb.c_str());
   return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+// ---- code pages ---------------------------------------------------------------------
+// Invalid input without MB_ERR_INVALID_CHARS becomes U+FFFD, as from Vista;
+// best-fit mappings are not modelled: a character the code page lacks always
+// becomes the default character.
+UINT GetACP() { return M().acp; }
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int length, WCHAR* wide, int wideCap) {
+  SEAM("MultiByteToWideChar");
+  FAULT("MultiByteToWideChar", 0);
+  if (codePage == CP_ACP) codePage = M().acp;
+  const char* name = IconvName(codePage);
+  if (name == nullptr || text == nullptr || length == 0 || length < -1 || wideCap < 0) return Fail(ERROR_INVALID_PARAMETER, 0);
+  if (codePage == CP_UTF8 && (flags & ~MB_ERR_INVALID_CHARS) != 0) return Fail(ERROR_INVALID_FLAGS, 0);
+  const std::string in = length == -1 ? std::string(text, std::strlen(text) + 1) : std::string(text, length);
+  std::u16string out;
+  for (size_t i = 0; i < in.size();) {
+    std::string units;
+    const size_t n = in[i] == '\0' ? 1 : CharLength(name, in, i, &units);
+    if (in[i] == '\0') units.assign(2, '\0');
+    if (n == 0) {
+      if (flags & MB_ERR_INVALID_CHARS) return Fail(ERROR_NO_UNICODE_TRANSLATION, 0);
+      out += u'\xFFFD';
+      ++i;
+      continue;
+    }
+    for (size_t k = 0; k + 1 < units.size(); k += 2)
+      out += static_cast<char16_t>(static_cast<unsigned char>(units[k]) | static_cast<unsigned char>(units[k + 1]) << 8);
+    i += n;
+  }
+  if (wideCap == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(wideCap)) return Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+  std::copy(out.begin(), out.end(), wide);
+  return static_cast<int>(out.size());
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int length, char* text, int textCap,
+                        const char* defaultChar, BOOL* usedDefaultChar) {
+  SEAM("WideCharToMultiByte");
+  FAULT("WideCharToMultiByte", 0);
+  if (codePage == CP_ACP) codePage = M().acp;
+  const char* name = IconvName(codePage);
+  if (name == nullptr || wide == nullptr || length == 0 || length < -1 || textCap < 0) return Fail(ERROR_INVALID_PARAMETER, 0);
+  if (codePage == CP_UTF8) {  // documented: no flags but WC_ERR_INVALID_CHARS, no default character
+    if ((flags & ~0x80u) != 0) return Fail(ERROR_INVALID_FLAGS, 0);
+    if (defaultChar != nullptr || usedDefaultChar != nullptr) return Fail(ERROR_INVALID_PARAMETER, 0);
+  }
+  size_t count = 0;
+  if (length == -1) {
+    while (wide[count] != 0) ++count;
+    ++count;
+  } else {
+    count = static_cast<size_t>(length);
+  }
+  std::string out;
+  bool usedDefault = false;
+  for (size_t i = 0; i < count;) {
+    const size_t n = wide[i] >= 0xD800 && wide[i] < 0xDC00 && i + 1 < count ? 2 : 1;
+    std::string in;
+    for (size_t k = 0; k < n; ++k) {
+      in += static_cast<char>(wide[i + k] & 0xFF);
+      in += static_cast<char>(wide[i + k] >> 8);
+    }
+    std::string bytes;
+    if (wide[i] == 0) {
+      bytes.assign(1, '\0');
+    } else if (!IconvOne(name, "UTF-16LE", in, &bytes)) {
+      bytes = defaultChar != nullptr ? defaultChar : "?";
+      usedDefault = true;
+    }
+    out += bytes;
+    i += n;
+  }
+  if (usedDefaultChar != nullptr) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+  if (textCap == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(textCap)) return Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+  std::memcpy(text, out.data(), out.size());
+  return static_cast<int>(out.size());
 }
 
 }  // namespace pf
