@@ -78,6 +78,9 @@ int main(int argc, char** argv) {
     }
     if (!check) std::printf("known\t%s\t%s\t%s\t%s\n", p.name, p.wine, p.windows, p.source);
   }
+  if (!check)
+    for (const conformance::Unprobed& u : conformance::UnprobedDifferences())
+      std::printf("unprobed\t%s\t%s\t%s\t%s\n", u.name, u.wine, u.windows, u.source);
   if (check) {
     std::printf("simulator follows Windows where Wine differs: %d of %d probes\n", known - wrong, known);
     return wrong == 0 ? 0 : 1;

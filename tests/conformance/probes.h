@@ -43,6 +43,15 @@ struct Probe {
 
 const std::vector<Probe>& Probes();
 
+// Where Wine differs from Windows and no probe can show it.
+struct Unprobed {
+  const char* name;
+  const char* wine;
+  const char* windows;
+  const char* source;
+};
+const std::vector<Unprobed>& UnprobedDifferences();
+
 // Runs the probes for acp: before a restart (afterRestart false) or after it.
 // Each result is "name: line" (after a restart "name@restart: line").
 std::vector<std::string> Run(Fixture& fixture, UINT acp, bool afterRestart);
