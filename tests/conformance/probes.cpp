@@ -123,15 +123,12 @@ std::string RChr(const char* text, unsigned ch) {
   return p == nullptr ? "null" : Num(static_cast<unsigned long>(p - s));
 }
 
-// Where Wine is known to differ from Windows (the newest, which the simulator
-// follows; a row whose two lines agree records what older Windows do).
-struct Known {
-  const char* name;
-  const char* wine;
-  const char* windows;
-  const char* source;
-};
-const Known kKnown[] = {
+}  // namespace
+
+// The newest Windows, which the simulator follows; a row whose two lines
+// agree records what older Windows do.
+const std::vector<Difference>& KnownDifferences() {
+  static const std::vector<Difference> differences = {
     {"move.file-onto-read-only-file", "1 [b.txt]", "0 e=5 [a.txt, b.txt(r)]",
      "Wine's ntdll/tests/file.c, test_file_rename_information_ex: STATUS_ACCESS_DENIED for a read-only "
      "target without FILE_RENAME_IGNORE_READONLY_ATTRIBUTE"},
@@ -143,6 +140,12 @@ const Known kKnown[] = {
      "C:\\conf\\full.periods-ending-inner-names\\a\\b..\\c C:\\conf\\full.periods-ending-inner-names\\ ..\\",
      "Wine's ntdll/tests/path.c (\"c:/test../file\" keeps \"test..\" on Vista and later; XP gave \"test.\"); "
      "learn.microsoft.com/dotnet/standard/io/file-path-formats (a segment loses a single trailing period)"},
+    {"rmdir.read-only-folder", "1 []", "0 e=5 [sub\\(r)]",
+     "MS-FSA 2.1.5.15.3: a read-only file or folder cannot be deleted; isaacs/rimraf#161 (rmdir of a "
+     "read-only folder fails on Windows); Wine 8 keeps no read-only attribute on a folder"},
+    {"reboot.read-only-folder@restart", "[]", "[sub\\(r)]",
+     "MS-FSA 2.1.5.15.3 (the restart-time deletion is a disposition, refused for read-only; ReactOS's smss "
+     "clears read-only on a rename's target only); Wine 8 keeps no read-only attribute on a folder"},
     {"toolhelp.bad-size", "0 e=122", "0 e=24",
      "microsoft/windows-rs#611, haskell/win32#14: Process32First with a wrong dwSize fails with ERROR_BAD_LENGTH"},
     {"full.three-dots-inside", "C:\\conf\\full.three-dots-inside\\..\\y",
@@ -157,12 +160,16 @@ const Known kKnown[] = {
     {"mbsrchr.950", "null 0 0", "3 0 0",
      "Microsoft CRT source mbsrchr (ucrt/mbstring/mbsrchr.cpp: 'return pointer to \\0')"},
 };
+  return differences;
+}
+
+namespace {
 
 std::vector<Probe> MakeProbes() {
   std::vector<Probe> t;
   auto add = [&t](const char* name, UINT acp, void (*arrange)(Fixture&, Dir), std::string (*act)(Dir),
                   std::string (*after)(Dir) = nullptr) {
-    t.push_back(Probe{name, acp, arrange, act, after, nullptr, nullptr, nullptr});
+    t.push_back(Probe{name, acp, arrange, act, after});
   };
   auto none = [](Fixture&, Dir) {};
 
@@ -195,7 +202,7 @@ std::vector<Probe> MakeProbes() {
       [](Dir d) {
         return Join({Move(d + "\\a.txt", d + "\\b.txt", MOVEFILE_REPLACE_EXISTING), List(d)});
       });
-  // Refused on Windows (ERROR_ACCESS_DENIED); Wine 8 replaces it (see kKnown).
+  // Refused on Windows (ERROR_ACCESS_DENIED); Wine 8 replaces it (see KnownDifferences).
   add(
       "move.file-onto-read-only-file", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.File(d + "\\b.txt", true); },
@@ -207,7 +214,7 @@ std::vector<Probe> MakeProbes() {
       [](Dir d) {
         return Join({Move(d + "\\src", d + "\\moved", 0), List(d)});
       });
-  // 87 from Windows 11 22H2; ERROR_SHARING_VIOLATION (32) before (see kKnown).
+  // 87 from Windows 11 22H2; ERROR_SHARING_VIOLATION (32) before (see KnownDifferences).
   add(
       "move.folder-into-itself", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"); },
       [](Dir d) {
@@ -317,7 +324,7 @@ std::vector<Probe> MakeProbes() {
                  Full(d + "\\ .\\z")});
   });
   // An inner name loses a single trailing period only: "b.." stays (Vista and
-  // later; Windows XP, like Wine 8, gave "b."; see kKnown).
+  // later; Windows XP, like Wine 8, gave "b."; see KnownDifferences).
   add("full.periods-ending-inner-names", 936, none,
       [](Dir d) { return Join({Full(d + "\\a.\\b..\\c"), Full(d + "\\ ..\\")}); });
   add("full.three-dots-inside", 936, none, [](Dir d) { return Full(d + "\\...\\y"); });
@@ -602,20 +609,12 @@ std::vector<Probe> MakeProbes() {
     return Join({Num(static_cast<unsigned long>(pf::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))),
                  Num(static_cast<unsigned long>(pf::SetDllDirectoryA("")))});
   });
-  for (const Known& k : kKnown) {
-    for (Probe& p : t) {
-      if (std::strcmp(p.name, k.name) != 0) continue;
-      p.wine = k.wine;
-      p.windows = k.windows;
-      p.source = k.source;
-    }
-  }
   return t;
 }
 }  // namespace
 
-const std::vector<Unprobed>& UnprobedDifferences() {
-  static const std::vector<Unprobed> differences = {
+const std::vector<Difference>& UnprobedDifferences() {
+  static const std::vector<Difference> differences = {
       {"dll-search.delay-load",
        "a delay load of a built-in DLL searches the process's initial path whatever the program set",
        "every load by name follows the search set with SetDefaultDllDirectories",

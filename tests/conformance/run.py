@@ -119,12 +119,11 @@ def main():
     s, w = split(sim), split(wine)
     agree = differs = 0
     for name in s:
-        base = name.split('@')[0]
         if name not in w:
             print('%-36s missing from the Wine run' % name)
             continue
-        if base in known and '@' not in name:
-            kw, kwin, source = known[base]
+        if name in known:
+            kw, kwin, source = known[name]
             if w[name] != kw:
                 print('%-36s Wine no longer gives its recorded line\n    wine:     %s\n    recorded: %s'
                       % (name, w[name], kw))
