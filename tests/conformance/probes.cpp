@@ -202,7 +202,8 @@ std::vector<Probe> MakeProbes() {
       [](Dir d) {
         return Join({Move(d + "\\a.txt", d + "\\b.txt", MOVEFILE_REPLACE_EXISTING), List(d)});
       });
-  // Refused on Windows (ERROR_ACCESS_DENIED); Wine 8 replaces it (see KnownDifferences).
+  // Refused on Windows, ERROR_ACCESS_DENIED (Wine's ntdll/tests/file.c,
+  // test_file_rename_information_ex); Wine 8 replaces it.
   add(
       "move.file-onto-read-only-file", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.File(d + "\\b.txt", true); },
@@ -214,7 +215,8 @@ std::vector<Probe> MakeProbes() {
       [](Dir d) {
         return Join({Move(d + "\\src", d + "\\moved", 0), List(d)});
       });
-  // 87 from Windows 11 22H2; ERROR_SHARING_VIOLATION (32) before (see KnownDifferences).
+  // 87 from Windows 11 22H2; ERROR_SHARING_VIOLATION (32) before (MS-FSA
+  // 2.1.5.15.11; python/cpython#120883).
   add(
       "move.folder-into-itself", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"); },
       [](Dir d) {
@@ -324,7 +326,7 @@ std::vector<Probe> MakeProbes() {
                  Full(d + "\\ .\\z")});
   });
   // An inner name loses a single trailing period only: "b.." stays (Vista and
-  // later; Windows XP, like Wine 8, gave "b."; see KnownDifferences).
+  // later; Windows XP, like Wine 8, gave "b.": Wine's ntdll/tests/path.c).
   add("full.periods-ending-inner-names", 936, none,
       [](Dir d) { return Join({Full(d + "\\a.\\b..\\c"), Full(d + "\\ ..\\")}); });
   add("full.three-dots-inside", 936, none, [](Dir d) { return Full(d + "\\...\\y"); });
@@ -554,6 +556,7 @@ std::vector<Probe> MakeProbes() {
         }
         return r;
       });
+  // ERROR_BAD_LENGTH on Windows (microsoft/windows-rs#611); Wine 8 gives 122.
   add("toolhelp.bad-size", 936, none, [](Dir) {
     pf::ScopedHandle snap(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32 e;
