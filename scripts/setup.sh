@@ -11,7 +11,7 @@ packages=(
   cmake make g++ pkg-config libgtest-dev googletest python3
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 fonts-wine xvfb xauth locales-all fonts-wqy-microhei imagemagick
-  nsis git openssl osslsigncode
+  nsis git openssl osslsigncode python3-pefile
 )
 if scripts/runs32.sh; then
   packages+=(wine32:i386)

@@ -47,14 +47,20 @@ TEST(ComposePath, FitsOrLeavesEmpty) {
   EXPECT_FALSE(ComposePath(buf, sizeof buf, "1234567890", ""));
 }
 
-// Canonical forms on the simulated machine, which resolves paths as Windows does.
+// Canonical forms on the simulated machine, which resolves paths as Windows
+// does: as Vista and later, then as XP (an inner "A.." became "A.", which
+// does not resolve to itself).
 TEST(IsFolderBelow, AcceptsOnlyWhatWindowsResolvesStrictlyBelow) {
   const std::string d = "C:\\Documents and Settings\\All Users\\Desktop";
+  static const char kSame[] = "as on Vista";
   const struct {
     UINT acp;
     const char* rel;
-    const char* below;  // canonical remainder after d, or null when refused
+    const char* below;        // canonical remainder after d, or null when refused
+    const char* xp = kSame;   // on Windows XP
   } cases[] = {
+      {936, "\\A..\\B", "\\A..\\B", nullptr}, {936, "\\A...\\B", "\\A...\\B", nullptr},
+      {936, "\\ ..\\B", "\\ ..\\B", nullptr},  {936, "\\A..\\..", nullptr},
       {936, "\\A", "\\A"},           {936, "\\A\\B", "\\A\\B"},
       {936, "\\A/B", "\\A\\B"},     {936, "\\A\\.", "\\A"},
       {936, "\\..A", "\\..A"},       {936, "\\A.\\B", "\\A\\B"},
@@ -68,12 +74,16 @@ TEST(IsFolderBelow, AcceptsOnlyWhatWindowsResolvesStrictlyBelow) {
       {1252, "\\\xA5", "\\\xA5"},   // no lead bytes in 1252
   };
   for (const auto& c : cases) {
-    sim::Machine m;
-    m.acp = c.acp;
-    char dst[kCanonicalCap];
-    const bool below = IsFolderBelow(d.c_str(), c.rel, dst, sizeof dst);
-    EXPECT_EQ(below, c.below != nullptr) << c.rel;
-    EXPECT_EQ(std::string(dst), below ? d + c.below : "") << c.rel;
+    for (const bool xp : {false, true}) {
+      sim::Machine m;
+      m.acp = c.acp;
+      m.fullPathLikeXp = xp;
+      const char* want = xp && c.xp != kSame ? c.xp : c.below;
+      char dst[kCanonicalCap];
+      const bool below = IsFolderBelow(d.c_str(), c.rel, dst, sizeof dst);
+      EXPECT_EQ(below, want != nullptr) << c.rel << (xp ? " on XP" : "");
+      EXPECT_EQ(std::string(dst), below ? d + want : "") << c.rel << (xp ? " on XP" : "");
+    }
   }
 }
 

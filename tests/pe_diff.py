@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A small PE reader for the release checks.
+"""The release checks' view of a PE image, read with pefile.
 
   pe_diff.py A.exe B.exe    names the first header field, section or trailing
                             data where the two differ (exit 1), or says they
@@ -7,26 +7,25 @@
   pe_diff.py --check A.exe  the link time stamp and whether the checksum field
                             matches the file's bytes (exit 1 when it does not)
 """
-import struct
 import sys
+
+import pefile
 
 DIRECTORIES = ['export', 'import', 'resource', 'exception', 'certificate', 'base relocation', 'debug',
                'architecture', 'global pointer', 'TLS', 'load config', 'bound import', 'import address table',
                'delay import', 'CLR runtime', 'reserved']
-COFF = [('Machine', 'H'), ('NumberOfSections', 'H'), ('TimeDateStamp', 'I'), ('PointerToSymbolTable', 'I'),
-        ('NumberOfSymbols', 'I'), ('SizeOfOptionalHeader', 'H'), ('Characteristics', 'H')]
-OPTIONAL = [('Magic', 'H'), ('MajorLinkerVersion', 'B'), ('MinorLinkerVersion', 'B'), ('SizeOfCode', 'I'),
-            ('SizeOfInitializedData', 'I'), ('SizeOfUninitializedData', 'I'), ('AddressOfEntryPoint', 'I'),
-            ('BaseOfCode', 'I'), ('BaseOfData', 'I'), ('ImageBase', 'I'), ('SectionAlignment', 'I'),
-            ('FileAlignment', 'I'), ('MajorOperatingSystemVersion', 'H'), ('MinorOperatingSystemVersion', 'H'),
-            ('MajorImageVersion', 'H'), ('MinorImageVersion', 'H'), ('MajorSubsystemVersion', 'H'),
-            ('MinorSubsystemVersion', 'H'), ('Win32VersionValue', 'I'), ('SizeOfImage', 'I'),
-            ('SizeOfHeaders', 'I'), ('CheckSum', 'I'), ('Subsystem', 'H'), ('DllCharacteristics', 'H'),
-            ('SizeOfStackReserve', 'I'), ('SizeOfStackCommit', 'I'), ('SizeOfHeapReserve', 'I'),
-            ('SizeOfHeapCommit', 'I'), ('LoaderFlags', 'I'), ('NumberOfRvaAndSizes', 'I')]
-SECTION = [('VirtualSize', 'I'), ('VirtualAddress', 'I'), ('SizeOfRawData', 'I'), ('PointerToRawData', 'I'),
-           ('PointerToRelocations', 'I'), ('PointerToLinenumbers', 'I'), ('NumberOfRelocations', 'H'),
-           ('NumberOfLinenumbers', 'H'), ('Characteristics', 'I')]
+# The PE format's names where pefile's differ.
+NAMES = {'Misc_VirtualSize': 'VirtualSize', 'Reserved1': 'Win32VersionValue'}
+DIRECTORY_NAMES = {'VirtualAddress': 'address', 'Size': 'size'}
+
+
+def fields_of(structure, prefix='', names=NAMES):
+    """(name, file offset, size, value) of each field of a pefile structure, aliases merged."""
+    at = {v['FileOffset']: (k, getattr(structure, k)) for k, v in structure.dump_dict().items() if k != 'Structure'}
+    starts = sorted(at)
+    ends = starts[1:] + [structure.get_file_offset() + structure.sizeof()]
+    return [(prefix + names.get(at[s][0], at[s][0]), s, e - s, at[s][1] if isinstance(at[s][1], int) else None)
+            for s, e in zip(starts, ends)]
 
 
 class Pe:
@@ -34,87 +33,46 @@ class Pe:
 
     def __init__(self, data):
         self.data = data
-        self.fields = []  # (name, offset, size, value)
-        if data[:2] != b'MZ':
-            raise ValueError('no MZ header')
-        self.add('DOS header', 0, 0x3C)
-        pe = self.read('e_lfanew', 0x3C, 'I')
-        self.add('DOS stub', 0x40, pe - 0x40)
-        if data[pe:pe + 4] != b'PE\0\0':
-            raise ValueError('no PE signature')
-        pos = pe + 4
-        for name, fmt in COFF:
-            self.read(name, pos, fmt)
-            pos += struct.calcsize(fmt)
-        opt = pos
-        magic = struct.unpack_from('<H', data, opt)[0]
-        wide = magic == 0x20B  # PE32+: no BaseOfData, 64-bit image base and sizes
-        for name, fmt in OPTIONAL:
-            if wide and name == 'BaseOfData':
-                continue
-            if wide and (name == 'ImageBase' or name.startswith('SizeOfStack') or name.startswith('SizeOfHeap')):
-                fmt = 'Q'
-            self.read(name, pos, fmt)
-            pos += struct.calcsize(fmt)
-        self.checksum_offset = self.offset('CheckSum')
-        self.directories = {}
-        for i in range(self.value('NumberOfRvaAndSizes')):
-            rva = self.read('%s directory address' % DIRECTORIES[i], pos, 'I')
-            size = self.read('%s directory size' % DIRECTORIES[i], pos + 4, 'I')
-            self.directories[DIRECTORIES[i]] = (rva, size)
-            pos += 8
-        pos = opt + self.value('SizeOfOptionalHeader')
+        try:
+            self.pe = pe = pefile.PE(data=data, fast_load=True)
+        except pefile.PEFormatError as e:
+            raise ValueError(str(e)) from e
+        self.fields = fields_of(pe.DOS_HEADER)  # (name, offset, size, value)
+        self.add('DOS stub', 0x40, pe.DOS_HEADER.e_lfanew - 0x40)
+        self.fields += fields_of(pe.FILE_HEADER) + fields_of(pe.OPTIONAL_HEADER)
+        for name, directory in zip(DIRECTORIES, pe.OPTIONAL_HEADER.DATA_DIRECTORY):
+            self.fields += fields_of(directory, name + ' directory ', DIRECTORY_NAMES)
         self.sections = []
-        for _ in range(self.value('NumberOfSections')):
-            name = data[pos:pos + 8].rstrip(b'\0').decode('latin-1')
-            self.add('section header %s' % name, pos, 8)
-            p = pos + 8
-            values = {}
-            for field, fmt in SECTION:
-                values[field] = self.read('section %s %s' % (name, field), p, fmt)
-                p += struct.calcsize(fmt)
-            self.sections.append((name, values['PointerToRawData'], values['SizeOfRawData']))
-            pos += 40
+        for section in sorted(pe.sections, key=lambda s: s.get_file_offset()):
+            name = section.Name.rstrip(b'\0').decode('latin-1')
+            header = fields_of(section, 'section %s ' % name)
+            self.fields += [('section header ' + name,) + header[0][1:3] + (None,)] + header[1:]
+            self.sections.append((name, section.PointerToRawData, section.SizeOfRawData))
+        pos = self.fields[-1][1] + self.fields[-1][2]
         self.add('header padding', pos, self.value('SizeOfHeaders') - pos)
         end = self.value('SizeOfHeaders')
         for name, raw, size in sorted(self.sections, key=lambda s: s[1]):
             if size:
                 self.add('section %s contents' % name, raw, size)
                 end = max(end, raw + size)
-        cert_at, cert_size = self.directories.get('certificate', (0, 0))
-        if cert_at and cert_at > end:
-            self.add('padding before the certificate table', end, cert_at - end)
-        if cert_at:
-            self.add('certificate table (the signature)', cert_at, cert_size)
-            end = max(end, cert_at + cert_size)
+        cert = pe.OPTIONAL_HEADER.DATA_DIRECTORY[4]
+        if cert.VirtualAddress and cert.VirtualAddress > end:
+            self.add('padding before the certificate table', end, cert.VirtualAddress - end)
+        if cert.VirtualAddress:
+            self.add('certificate table (the signature)', cert.VirtualAddress, cert.Size)
+            end = max(end, cert.VirtualAddress + cert.Size)
         if end < len(data):
             self.add('data after the image', end, len(data) - end)
 
     def add(self, name, offset, size, value=None):
         self.fields.append((name, offset, size, value))
 
-    def read(self, name, offset, fmt):
-        value = struct.unpack_from('<' + fmt, self.data, offset)[0]
-        self.add(name, offset, struct.calcsize(fmt), value)
-        return value
-
     def value(self, name):
         return next(f[3] for f in self.fields if f[0] == name)
 
-    def offset(self, name):
-        return next(f[1] for f in self.fields if f[0] == name)
-
     def computed_checksum(self):
-        """The image checksum: 16-bit one's-complement-style sum, field itself skipped, plus the length."""
-        data = self.data + (b'\0' if len(self.data) % 2 else b'')
-        total = 0
-        for (word,) in struct.iter_unpack('<H', data):
-            total += word
-        skipped = struct.unpack_from('<HH', self.data, self.checksum_offset)
-        total -= skipped[0] + skipped[1]
-        while total >> 16:
-            total = (total & 0xFFFF) + (total >> 16)
-        return total + len(self.data)
+        """The image checksum from the bytes, the field itself skipped."""
+        return self.pe.generate_checksum()
 
 
 def first_difference(a, b):

@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
-"""Checks a built Brannoch.exe: PE type, imports (Known DLLs only: the
-system takes them from the system directory whatever lies next to the exe;
-both the A and the W form of the calls that make the dialogs and the menu
-entry) and every resource, read from the executable's resource section and
-compared field by field: both dialog templates whole, the string table, each
-icon image, the version block with its fixed part, the manifest; nothing
-more, and all in language 0x0804.
+"""Checks a built Brannoch.exe, read with pefile: PE type, imports (Known
+DLLs only: the system takes them from the system directory whatever lies next
+to the exe; both the A and the W form of the calls that make the dialogs and
+the menu entry; for the i686 product, every import in imports-i686.txt and a
+subsystem version Windows XP loads) and every resource, compared field by
+field: both dialog templates whole, the string table, each icon image, the
+version block with its fixed part, the manifest; nothing more, and all in
+language 0x0804.
 
   resource_check.py EXE i686|x86_64
-  resource_check.py --self-test SOURCE_DIR   changes made to a copy of the resource
-                                             script and icon must each be caught
+  resource_check.py --self-test SOURCE_DIR EXE   changes made to a copy of the resource
+                                                 script, icon and i686 exe must each be caught
 """
 import os
 import re
@@ -19,10 +20,15 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
+import pefile
+
 # Imported only what Windows takes from the system directory whatever lies
 # next to the exe (KnownDLLs). comctl32 is not one: it is loaded at run time.
 SYSTEM_DLLS = {'advapi32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'shell32.dll', 'shlwapi.dll', 'user32.dll'}
 BOTH_FORMS = ['DialogBoxParam', 'LoadString', 'AppendMenu']  # W on NT, A on Windows 9x
+# Today's imports of the product, DLL!function: a new one is a conscious change
+# of the oldest Windows it loads on.
+ALLOWED_IMPORTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'imports-i686.txt')
 LANG = 0x0804
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 BUTTON, STATIC = 0x80, 0x82
@@ -82,50 +88,13 @@ class Reader:
         self.pos = (self.pos + 3) & ~3
 
 
-def pe_resources(data):
+def pe_resources(pe):
     """{(type, name, language): bytes} from a PE image's resource section."""
-    pe = struct.unpack_from('<I', data, 0x3C)[0]
-    sections, optional = struct.unpack_from('<H', data, pe + 6)[0], struct.unpack_from('<H', data, pe + 20)[0]
-    pe32 = struct.unpack_from('<H', data, pe + 24)[0] == 0x10B
-    rsrc = struct.unpack_from('<I', data, pe + 24 + (96 if pe32 else 112) + 16)[0]
-    table = [struct.unpack_from('<IIII', data, pe + 24 + optional + 40 * i + 8) for i in range(sections)]
-
-    def offset(rva):
-        return next(raw + rva - va for size, va, _, raw in table if va <= rva < va + max(size, 1))
-
-    base, out = offset(rsrc), {}
-
-    def walk(at, path):
-        named, ids = struct.unpack_from('<HH', data, base + at + 12)
-        for i in range(named + ids):
-            name, target = struct.unpack_from('<II', data, base + at + 16 + 8 * i)
-            key = Reader(data, base + (name & 0x7FFFFFFF)) if name & 0x80000000 else name
-            if isinstance(key, Reader):
-                length = key.take('H')
-                key = data[key.pos:key.pos + 2 * length].decode('utf-16-le')
-            if target & 0x80000000:
-                walk(target & 0x7FFFFFFF, path + [key])
-            else:
-                rva, size = struct.unpack_from('<II', data, base + target)
-                out[tuple(path + [key])] = data[offset(rva):offset(rva) + size]
-
-    walk(0, [])
-    return out
-
-
-def res_resources(data):
-    """The same from a .res file."""
-    out, pos = {}, 0
-    while pos + 8 <= len(data):
-        size, header = struct.unpack_from('<II', data, pos)
-        r = Reader(data, pos + 8)
-        kind, name = r.sz_or_ord(), r.sz_or_ord()
-        r.align()
-        lang = struct.unpack_from('<IHH', data, r.pos)[2]
-        if size:
-            out[(kind, name, lang)] = data[pos + header:pos + header + size]
-        pos = (pos + header + size + 3) & ~3
-    return out
+    key = lambda entry: str(entry.name) if entry.name is not None else entry.id  # noqa: E731
+    root = getattr(pe, 'DIRECTORY_ENTRY_RESOURCE', None)
+    return {(key(kind), key(name), lang.id): pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size)
+            for kind in (root.entries if root else []) for name in kind.directory.entries
+            for lang in name.directory.entries}
 
 
 def parse_dialog(data):
@@ -303,22 +272,34 @@ def check_resources(res, arch, problems):
     check_manifest(got[(RT_MANIFEST, 1)], 'x86' if arch == 'i686' else 'amd64', problems)
 
 
+def imports_of(pe):
+    """{'dll!function'} of the import table, DLL names in lower case."""
+    return {'%s!%s' % (d.dll.decode().lower(), i.name.decode() if i.name else '#%d' % i.ordinal)
+            for d in getattr(pe, 'DIRECTORY_ENTRY_IMPORT', []) for i in d.imports}
+
+
 def check_exe(exe, arch):
-    prefix = 'i686-w64-mingw32-' if arch == 'i686' else 'x86_64-w64-mingw32-'
     problems = []
-    pe = subprocess.run([prefix + 'objdump', '-p', exe], capture_output=True, text=True, check=True).stdout
+    pe = pefile.PE(exe)
     want_format = 'pei-i386' if arch == 'i686' else 'pei-x86-64'
-    if 'file format ' + want_format not in pe:
+    if (pe.FILE_HEADER.Machine, pe.OPTIONAL_HEADER.Magic) != ((0x14C, 0x10B) if arch == 'i686' else (0x8664, 0x20B)):
         problems.append('not ' + want_format)
-    dlls = {m.lower() for m in re.findall(r'DLL Name: (\S+)', pe)}
+    imports = imports_of(pe)
+    dlls = {i.split('!')[0] for i in imports}
     if not dlls or not dlls <= SYSTEM_DLLS:
         problems.append('imports beyond the system DLLs: %s' % sorted(dlls - SYSTEM_DLLS))
-    imported = set(re.findall(r'\b(\w+)\s*$', pe, re.M))
+    imported = {i.split('!')[1] for i in imports}
     for call in BOTH_FORMS:
         if not {call + 'A', call + 'W'} <= imported:
             problems.append('imports lack %sA or %sW' % (call, call))
-    with open(exe, 'rb') as f:
-        check_resources(pe_resources(f.read()), arch, problems)
+    if arch == 'i686':
+        version = (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion)
+        if version > (5, 1):
+            problems.append('subsystem version %d.%02d: above 5.01, Windows XP would not load it' % version)
+        allowed = {line.strip() for line in open(ALLOWED_IMPORTS) if line.strip() and not line.startswith('#')}
+        if imports - allowed:
+            problems.append('imports not in %s: %s' % (os.path.basename(ALLOWED_IMPORTS), sorted(imports - allowed)))
+    check_resources(pe_resources(pe), arch, problems)
     return problems
 
 
@@ -341,6 +322,8 @@ MUTATIONS = [
     ('manifest without administrator rights', 'Brannoch.manifest', 'requireAdministrator', 'asInvoker'),
     ('icon depths 4/8/32 -> 8/8/32', 'Brannoch.ico', 4, 8),
     ('icon sizes 48 -> 64', 'Brannoch.ico', 48, 64),
+    ('an import not in the list (GetTickCount64, Vista)', 'Brannoch.exe', 'GetModuleFileNameA', 'GetTickCount64'),
+    ('subsystem version 4.0 -> 6.0', 'Brannoch.exe', 'MajorSubsystemVersion', 6),
 ]
 
 
@@ -361,38 +344,56 @@ def mutate_icon(data, old, new):
     return bytes(data)
 
 
-def self_test(source, verbose):
+def mutate_exe(data, old, new):
+    """Renames the import old to new, or sets the optional header's field old to new."""
+    pe = pefile.PE(data=data)
+    if isinstance(new, int):
+        setattr(pe.OPTIONAL_HEADER, old, new)
+        return bytes(pe.write())
+    at = next(i.name_offset for d in pe.DIRECTORY_ENTRY_IMPORT for i in d.imports if i.name == old.encode())
+    return data[:at] + new.encode().ljust(len(old), b'\0') + data[at + len(old):]
+
+
+def self_test(source, exe, verbose):
     app = os.path.join(source, 'app')
     files = {'Brannoch.rc': open(os.path.join(app, 'Brannoch.rc'), encoding='utf-8').read(),
              'Brannoch.manifest': open(os.path.join(app, 'Brannoch.manifest'), encoding='utf-8').read(),
              'resource.h': open(os.path.join(app, 'resource.h'), encoding='utf-8').read(),
-             'Brannoch.ico': open(os.path.join(app, 'res', 'Brannoch.ico'), 'rb').read()}
+             'Brannoch.ico': open(os.path.join(app, 'res', 'Brannoch.ico'), 'rb').read(),
+             'Brannoch.exe': open(exe, 'rb').read()}
     notice = re.search(r'CONTROL\s+"([^"]*)", IDC_STATIC, "Static", [^\n]*SS_LEFT, 40, 25, 119, 8', files['Brannoch.rc'])
 
     def build(changed, work):
         os.makedirs(os.path.join(work, 'res'), exist_ok=True)
+        if changed['Brannoch.exe'] != files['Brannoch.exe']:
+            with open(os.path.join(work, 'Brannoch.exe'), 'wb') as f:
+                f.write(changed['Brannoch.exe'])
+            return check_exe(os.path.join(work, 'Brannoch.exe'), 'i686')
         for name, content in changed.items():
             path = os.path.join(work, 'res', name) if name.endswith('.ico') else os.path.join(work, name)
             if name == 'Brannoch.rc':
                 content = content.encode('gbk')
             with open(path, 'wb') as f:
                 f.write(content if isinstance(content, bytes) else content.encode('utf-8'))
-        out = os.path.join(work, 'out.res')
+        obj, out = os.path.join(work, 'res.o'), os.path.join(work, 'out.exe')
         subprocess.run(['i686-w64-mingw32-windres', '-c', '936', '-I', work, '-i', os.path.join(work, 'Brannoch.rc'),
-                        '-O', 'res', '-o', out], check=True, cwd=work, capture_output=True)
+                        '-O', 'coff', '-o', obj], check=True, cwd=work, capture_output=True)
+        subprocess.run(['i686-w64-mingw32-ld', '-o', out, obj], check=True, capture_output=True)
         problems = []
-        check_resources(res_resources(open(out, 'rb').read()), 'i686', problems)
+        check_resources(pe_resources(pefile.PE(out)), 'i686', problems)
         return problems
 
     failures = []
     with tempfile.TemporaryDirectory() as tmp:
-        baseline = build(files, os.path.join(tmp, 'baseline'))
+        baseline = build(files, os.path.join(tmp, 'baseline')) + check_exe(exe, 'i686')
         if baseline:
             failures.append('the unchanged resources fail: %s' % baseline)
         for n, (what, name, old, new) in enumerate(MUTATIONS):
             changed = dict(files)
             if name.endswith('.ico'):
                 changed[name] = mutate_icon(files[name], old, new)
+            elif name.endswith('.exe'):
+                changed[name] = mutate_exe(files[name], old, new)
             else:
                 old = notice.group(1) if old is None else old
                 if changed[name].count(old) != 1:
@@ -413,7 +414,7 @@ def self_test(source, verbose):
 
 def main():
     if sys.argv[1] == '--self-test':
-        return self_test(sys.argv[2], '-v' in sys.argv)
+        return self_test(sys.argv[2], sys.argv[3], '-v' in sys.argv)
     exe, arch = sys.argv[1], sys.argv[2]
     problems = check_exe(exe, arch)
     for p in problems:

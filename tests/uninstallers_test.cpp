@@ -100,8 +100,12 @@ TEST(LeftoverUninstallers, WaitCoversWhatTheUninstallerStarted) {
   } cases[] = {
       {"jobs", nullptr, true},
       {"no jobs on this system", [](sim::Machine& m) { m.jobsMissing = true; }, false},
-      {"job refused (a job already, before Windows 8)",
-       [](sim::Machine& m) { m.FailAlways("AssignProcessToJobObject"); }, false},
+      {"job refused (started in a job, before Windows 8)",
+       [](sim::Machine& m) {
+         m.nestedJobsMissing = true;
+         m.FindProcess(m.currentPid)->jobs.push_back(m.nextJob++);
+       },
+       false},
       {"job not created", [](sim::Machine& m) { m.FailAlways("CreateJobObjectA"); }, false},
       {"job count unreadable", [](sim::Machine& m) { m.FailAlways("QueryJobActiveProcesses"); }, false},
   };

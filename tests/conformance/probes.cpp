@@ -80,6 +80,9 @@ std::string List(const std::string& dir) {
   return s + "]";
 }
 
+// Arrangement through the call itself, which sets read-only on a folder too.
+void ReadOnly(const std::string& path) { pf::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY); }
+
 std::string Attr(const std::string& path) {
   const DWORD a = pf::GetFileAttributesA(path.c_str());
   if (a == INVALID_FILE_ATTRIBUTES) return "none e=" + Num(pf::GetLastError());
@@ -120,14 +123,31 @@ std::string RChr(const char* text, unsigned ch) {
   return p == nullptr ? "null" : Num(static_cast<unsigned long>(p - s));
 }
 
-// Where Wine is known to differ from Windows.
-struct Known {
-  const char* name;
-  const char* wine;
-  const char* windows;
-  const char* source;
-};
-const Known kKnown[] = {
+}  // namespace
+
+// The newest Windows, which the simulator follows; a row whose two lines
+// agree records what older Windows do.
+const std::vector<Difference>& KnownDifferences() {
+  static const std::vector<Difference> differences = {
+    {"move.file-onto-read-only-file", "1 [b.txt]", "0 e=5 [a.txt, b.txt(r)]",
+     "Wine's ntdll/tests/file.c, test_file_rename_information_ex: STATUS_ACCESS_DENIED for a read-only "
+     "target without FILE_RENAME_IGNORE_READONLY_ATTRIBUTE"},
+    {"move.folder-into-itself", "0 e=87 [src\\, src\\inner.txt]", "0 e=87 [src\\, src\\inner.txt]",
+     "Windows 11 22H2 and later; every earlier Windows gives ERROR_SHARING_VIOLATION (32): MS-FSA 2.1.5.15.11 "
+     "opens the target folder sharing deletion only since then (python/cpython#120883)"},
+    {"full.periods-ending-inner-names", "C:\\conf\\full.periods-ending-inner-names\\a\\b.\\c "
+     "C:\\conf\\full.periods-ending-inner-names\\ .\\",
+     "C:\\conf\\full.periods-ending-inner-names\\a\\b..\\c C:\\conf\\full.periods-ending-inner-names\\ ..\\",
+     "Wine's ntdll/tests/path.c (\"c:/test../file\" keeps \"test..\" on Vista and later; XP gave \"test.\"); "
+     "learn.microsoft.com/dotnet/standard/io/file-path-formats (a segment loses a single trailing period)"},
+    {"rmdir.read-only-folder", "1 []", "0 e=5 [sub\\(r)]",
+     "MS-FSA 2.1.5.15.3: a read-only file or folder cannot be deleted; isaacs/rimraf#161 (rmdir of a "
+     "read-only folder fails on Windows); Wine 8 keeps no read-only attribute on a folder"},
+    {"reboot.read-only-folder@restart", "[]", "[sub\\(r)]",
+     "MS-FSA 2.1.5.15.3 (the restart-time deletion is a disposition, refused for read-only; ReactOS's smss "
+     "clears read-only on a rename's target only); Wine 8 keeps no read-only attribute on a folder"},
+    {"toolhelp.bad-size", "0 e=122", "0 e=24",
+     "microsoft/windows-rs#611, haskell/win32#14: Process32First with a wrong dwSize fails with ERROR_BAD_LENGTH"},
     {"full.three-dots-inside", "C:\\conf\\full.three-dots-inside\\..\\y",
      "C:\\conf\\full.three-dots-inside\\...\\y",
      "learn.microsoft.com/dotnet/standard/io/file-path-formats (Trim characters: a segment of three "
@@ -140,12 +160,16 @@ const Known kKnown[] = {
     {"mbsrchr.950", "null 0 0", "3 0 0",
      "Microsoft CRT source mbsrchr (ucrt/mbstring/mbsrchr.cpp: 'return pointer to \\0')"},
 };
+  return differences;
+}
+
+namespace {
 
 std::vector<Probe> MakeProbes() {
   std::vector<Probe> t;
   auto add = [&t](const char* name, UINT acp, void (*arrange)(Fixture&, Dir), std::string (*act)(Dir),
                   std::string (*after)(Dir) = nullptr) {
-    t.push_back(Probe{name, acp, arrange, act, after, nullptr, nullptr, nullptr});
+    t.push_back(Probe{name, acp, arrange, act, after});
   };
   auto none = [](Fixture&, Dir) {};
 
@@ -178,6 +202,8 @@ std::vector<Probe> MakeProbes() {
       [](Dir d) {
         return Join({Move(d + "\\a.txt", d + "\\b.txt", MOVEFILE_REPLACE_EXISTING), List(d)});
       });
+  // Refused on Windows, ERROR_ACCESS_DENIED (Wine's ntdll/tests/file.c,
+  // test_file_rename_information_ex); Wine 8 replaces it.
   add(
       "move.file-onto-read-only-file", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\a.txt"), f.File(d + "\\b.txt", true); },
@@ -189,6 +215,8 @@ std::vector<Probe> MakeProbes() {
       [](Dir d) {
         return Join({Move(d + "\\src", d + "\\moved", 0), List(d)});
       });
+  // 87 from Windows 11 22H2; ERROR_SHARING_VIOLATION (32) before (MS-FSA
+  // 2.1.5.15.11; python/cpython#120883).
   add(
       "move.folder-into-itself", 936, [](Fixture& f, Dir d) { f.File(d + "\\src\\inner.txt"); },
       [](Dir d) {
@@ -241,7 +269,9 @@ std::vector<Probe> MakeProbes() {
         const std::string to = std::string(kOtherDrive) + "\\src";
         return Join({Move(d + "\\src", to, MOVEFILE_COPY_ALLOWED), List(d), Attr(to)});
       });
-  // Restart-time deletion, applied by the next start of the system.
+  // Restart-time deletion, applied by the next start of the system. A missing
+  // name is accepted: ReactOS's MoveFileWithProgressW, modelled on Windows,
+  // postpones a source it cannot find when the delay flag is given.
   add(
       "reboot.missing-source", 936, none,
       [](Dir d) { return Move(d + "\\gone.txt", "", MOVEFILE_DELAY_UNTIL_REBOOT); },
@@ -253,6 +283,13 @@ std::vector<Probe> MakeProbes() {
   add(
       "reboot.read-only-file", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt", true); },
       [](Dir d) { return Move(d + "\\a.txt", "", MOVEFILE_DELAY_UNTIL_REBOOT); },
+      [](Dir d) { return List(d); });
+  // A read-only folder stays: the removal is a disposition, refused for
+  // read-only (MS-FSA 2.1.5.15.3); ReactOS's smss clears read-only only on a
+  // rename's target.
+  add(
+      "reboot.read-only-folder", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\sub"), ReadOnly(d + "\\sub"); },
+      [](Dir d) { return Move(d + "\\sub", "", MOVEFILE_DELAY_UNTIL_REBOOT); },
       [](Dir d) { return List(d); });
   add(
       "reboot.non-empty-folder", 936, [](Fixture& f, Dir d) { f.File(d + "\\sub\\inner.txt"); },
@@ -285,9 +322,13 @@ std::vector<Probe> MakeProbes() {
     return Join({R(pf::DeleteFileA((d + "/sub/b.txt").c_str())), List(d)});
   });
   add("full.dots-and-spaces", 936, none, [](Dir d) {
-    return Join({Full(d + "\\a.\\b..\\c"), Full(d + "\\x\\..."), Full(d + "\\x\\.. "), Full(d + "\\ \\y"),
-                 Full(d + "\\x\\. "), Full(d + "\\ ..\\"), Full(d + "\\ .\\z")});
+    return Join({Full(d + "\\x\\..."), Full(d + "\\x\\.. "), Full(d + "\\ \\y"), Full(d + "\\x\\. "),
+                 Full(d + "\\ .\\z")});
   });
+  // An inner name loses a single trailing period only: "b.." stays (Vista and
+  // later; Windows XP, like Wine 8, gave "b.": Wine's ntdll/tests/path.c).
+  add("full.periods-ending-inner-names", 936, none,
+      [](Dir d) { return Join({Full(d + "\\a.\\b..\\c"), Full(d + "\\ ..\\")}); });
   add("full.three-dots-inside", 936, none, [](Dir d) { return Full(d + "\\...\\y"); });
   add("full.separators", 936, none, [](Dir d) {
     return Join({Full(d + "\\a/b//c\\\\d\\"), Full("C:\\conf/x/../../..\\.."), Full("\\conf\\y")});
@@ -349,6 +390,12 @@ std::vector<Probe> MakeProbes() {
         return Join({R(pf::RemoveDirectoryA((d + "\\sub").c_str())),
                      R(pf::RemoveDirectoryA((d + "\\sub").c_str())), List(d)});
       });
+  // Refused for read-only: STATUS_CANNOT_DELETE, ERROR_ACCESS_DENIED (MS-FSA 2.1.5.15.3).
+  add(
+      "rmdir.read-only-folder", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\sub"), ReadOnly(d + "\\sub"); },
+      [](Dir d) {
+        return Join({R(pf::RemoveDirectoryA((d + "\\sub").c_str())), List(d)});
+      });
   add(
       "attributes.set-and-clear", 936, [](Fixture& f, Dir d) { f.File(d + "\\a.txt", true); },
       [](Dir d) {
@@ -378,6 +425,29 @@ std::vector<Probe> MakeProbes() {
     char name[MAX_PATH] = {};
     const UINT n = pf::GetTempFileNameA((d + "\\no").c_str(), "_@", 0, name);
     return n != 0 ? std::string("1") : "0 e=" + Num(pf::GetLastError());
+  });
+  // A number given: the name is only formed, nothing is created, also when
+  // that name exists ("unique ... you must create the file yourself":
+  // GetTempFileNameA's page). Case aside: the page writes ".TMP".
+  add(
+      "tempname.given-number", 936, [](Fixture& f, Dir d) { f.File(d + "\\t\\_@2.tmp"); },
+      [](Dir d) {
+        std::string r;
+        for (UINT unique : {0x1234u, 2u}) {
+          char name[MAX_PATH] = {};
+          const UINT n = pf::GetTempFileNameA((d + "\\t").c_str(), "_@", unique, name);
+          std::string leaf = name;
+          leaf = leaf.substr(leaf.rfind('\\') + 1);
+          for (char& c : leaf) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+          r += Num(n) + " " + leaf + " ";
+        }
+        return r + List(d);
+      });
+  // The folder is checked first, whatever the number (dotnet/runtime#74855).
+  add("tempname.given-number-missing-folder", 936, none, [](Dir d) {
+    char name[MAX_PATH] = {};
+    const UINT n = pf::GetTempFileNameA((d + "\\no").c_str(), "_@", 0x1234, name);
+    return Join({n != 0 ? std::string("1") : "0 e=" + Num(pf::GetLastError()), List(d)});
   });
   add("find.missing-folder", 936, none, [](Dir d) {
     WIN32_FIND_DATAA data;
@@ -486,6 +556,7 @@ std::vector<Probe> MakeProbes() {
         }
         return r;
       });
+  // ERROR_BAD_LENGTH on Windows (microsoft/windows-rs#611); Wine 8 gives 122.
   add("toolhelp.bad-size", 936, none, [](Dir) {
     pf::ScopedHandle snap(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32 e;
@@ -493,6 +564,28 @@ std::vector<Probe> MakeProbes() {
     e.dwSize = 100;
     return R(pf::Process32First(snap.Get(), &e));
   });
+
+  // A process already in a job joins a second one (Windows 8 and later;
+  // before, ERROR_ACCESS_DENIED: AssignProcessToJobObject's page).
+  add(
+      "job.already-in-a-job", 936, [](Fixture& f, Dir d) { f.StartProcess(d + "\\Job Child.exe"); },
+      [](Dir) {
+        pf::ScopedHandle snap(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32 e;
+        std::memset(&e, 0, sizeof e);
+        e.dwSize = sizeof e;
+        DWORD pid = 0;
+        for (BOOL ok = pf::Process32First(snap.Get(), &e); ok; ok = pf::Process32Next(snap.Get(), &e)) {
+          const size_t len = strnlen(e.szExeFile, MAX_PATH);
+          if (len >= 13 && pf::MbsICmp(e.szExeFile + len - 13, "Job Child.exe") == 0) pid = e.th32ProcessID;
+        }
+        pf::ScopedHandle process(pf::OpenProcess(0x0100 | 0x0001, FALSE, pid));  // set quota, terminate
+        if (!process.IsValid()) return std::string("no process");
+        pf::ScopedHandle first(pf::CreateJobObjectA(nullptr, nullptr));
+        pf::ScopedHandle second(pf::CreateJobObjectA(nullptr, nullptr));
+        return Join({R(pf::AssignProcessToJobObject(first.Get(), process.Get())),
+                     R(pf::AssignProcessToJobObject(second.Get(), process.Get()))});
+      });
 
   // ---- multibyte strings in the runtime -----------------------------------------------------
   add("mbsrchr.936", 936, none, [](Dir) {
@@ -519,17 +612,20 @@ std::vector<Probe> MakeProbes() {
     return Join({Num(static_cast<unsigned long>(pf::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))),
                  Num(static_cast<unsigned long>(pf::SetDllDirectoryA("")))});
   });
-  for (const Known& k : kKnown) {
-    for (Probe& p : t) {
-      if (std::strcmp(p.name, k.name) != 0) continue;
-      p.wine = k.wine;
-      p.windows = k.windows;
-      p.source = k.source;
-    }
-  }
   return t;
 }
 }  // namespace
+
+const std::vector<Difference>& UnprobedDifferences() {
+  static const std::vector<Difference> differences = {
+      {"dll-search.delay-load",
+       "a delay load of a built-in DLL searches the process's initial path whatever the program set",
+       "every load by name follows the search set with SetDefaultDllDirectories",
+       "Wine's ntdll LdrResolveDelayLoadedAPI passes no path to LdrLoadDll; learn.microsoft.com "
+       "SetDefaultDllDirectories (the process's search path, for the life of the process)"},
+  };
+  return differences;
+}
 
 const std::vector<Probe>& Probes() {
   static const std::vector<Probe> probes = MakeProbes();

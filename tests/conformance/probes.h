@@ -35,13 +35,21 @@ struct Probe {
   void (*arrange)(Fixture&, const std::string& dir);
   std::string (*act)(const std::string& dir);
   std::string (*afterRestart)(const std::string& dir);  // may be null
-  // Where Wine differs from Windows: Wine's line, Windows' documented line, and the source.
+};
+
+const std::vector<Probe>& Probes();
+
+// Where Wine differs from Windows: for a probe's line ("name" or
+// "name@restart"), Wine's line, Windows' documented one and the source; for
+// what no probe can show, what each does.
+struct Difference {
+  const char* name;
   const char* wine;
   const char* windows;
   const char* source;
 };
-
-const std::vector<Probe>& Probes();
+const std::vector<Difference>& KnownDifferences();
+const std::vector<Difference>& UnprobedDifferences();
 
 // Runs the probes for acp: before a restart (afterRestart false) or after it.
 // Each result is "name: line" (after a restart "name@restart: line").

@@ -65,8 +65,11 @@ static std::vector<size_t> Separators(const Machine& m, const std::string& s) {
 // GetFullPathNameA: the name is read as characters of the code page, then made
 // absolute (current drive C:, current directory currentDir), '/' becomes '\',
 // runs of separators collapse, "." and ".." components are evaluated (never
-// above the root), a directory component loses one trailing period, and a
-// name that does not end in a separator loses its trailing periods and spaces.
+// above the root), an inner component ending in a single period loses it
+// ("a." -> "a", "b.." kept: Vista and later; Wine's ntdll/tests/path.c,
+// "c:/test../file"; on XP, and with fullPathLikeXp, any inner component loses
+// one trailing period), and a name that does not end in a separator loses its
+// trailing periods and spaces.
 std::string Machine::FullPath(const std::string& path) const {
   std::vector<std::string> chars;  // one or two bytes each
   for (size_t i = 0; i < path.size(); ++i) {
@@ -112,7 +115,10 @@ std::string Machine::FullPath(const std::string& path) const {
       continue;
     }
     const bool last = i + 1 == parts.size();
-    if (!last && part.back() == '.' && part.find_first_not_of('.') != std::string::npos) part.pop_back();
+    const bool periodRun = part.size() > 1 && part[part.size() - 2] == '.';
+    if (!last && part.back() == '.' && part.find_first_not_of('.') != std::string::npos &&
+        (fullPathLikeXp || !periodRun))
+      part.pop_back();
     out.push_back(part);
   }
   std::string full = root;

@@ -133,10 +133,13 @@ class Machine {
 
   // Applies the restart queue as Windows does at boot (files deleted, folders
   // removed only when empty then), ends every process, releases every lock.
-  // A read-only entry stays, as with Wine's restart-time deletion.
+  // A read-only entry, file or folder, stays: the deletion is a disposition,
+  // refused for read-only (MS-FSA 2.1.5.15.3; ReactOS smss clears read-only
+  // only on rename targets), as with Wine's.
   void Restart();
-  // A name is accepted whether or not anything lies there: Wine 8 writes the
-  // entry for a missing file and even a missing folder; the restart skips it.
+  // A name is accepted whether or not anything lies there (ReactOS
+  // MoveFileWithProgressW postpones a missing source with the delay flag;
+  // Wine 8 writes the entry for a missing file and folder); the restart skips it.
   std::vector<std::string> restartQueue;
 
   DWORD AddProcess(const std::string& exeFile, const std::string& owner);
@@ -166,6 +169,10 @@ class Machine {
   std::map<std::string, int> callCounts;
   bool imageNameCallMissing = false;  // QueryFullProcessImageNameA, before Vista
   bool jobsMissing = false;           // job objects, before Windows 2000
+  bool nestedJobsMissing = false;     // one job per process, before Windows 8
+  // GetFullPathNameA as Windows XP: an inner name loses one trailing period
+  // ("b.." -> "b."); Vista and later only take a lone one ("b." -> "b").
+  bool fullPathLikeXp = false;
 
   // --- ending the program ------------------------------------------------
   // Every seam call counts; endBefore = N throws ProgramEnded just before the

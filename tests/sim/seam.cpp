@@ -236,13 +236,18 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
   const std::string from = src->path;
   const std::string fromKey = M().Fold(from);
   const std::string toKey = M().Fold(to);
+  // Into itself: 87 from Windows 11 22H2, ERROR_SHARING_VIOLATION (32) before
+  // (the rename opened the target folder without sharing deletion: MS-FSA
+  // 2.1.5.15.11; python/cpython#120883).
   if (src->dir && toKey != fromKey && IsInside(to, from)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   Machine::Node* dst = M().FindNode(to);
   if (dst != nullptr && M().Fold(dst->path) != fromKey) {
     if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS, FALSE);
     // An existing file is replaced by a file or a folder alike; an existing
-    // folder is never replaced.
-    if (dst->dir) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    // folder, a read-only file (without FILE_RENAME_IGNORE_READONLY_ATTRIBUTE:
+    // Wine's ntdll/tests/file.c, test_file_rename_information_ex) and an open
+    // one are never replaced.
+    if (dst->dir || (dst->attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (dst->locked) return Fail(ERROR_ACCESS_DENIED, FALSE);
     M().nodes.erase(M().Fold(dst->path));
   }
@@ -335,10 +340,11 @@ DWORD GetTempPathA(DWORD bufferLength, char* buffer) {
 UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, char* tempFileName) {
   SEAM("GetTempFileNameA");
   FAULT("GetTempFileNameA", 0u);
-  // A unique number given: the name is only formed, the folder not even looked
-  // at, and nothing is created (Wine 8: "_@1234.tmp" for 0x1234, no file).
+  // The folder must exist, whatever the number (dotnet/runtime#74855: the
+  // check comes first; Wine's GetTempFileNameW makes it too). A number given:
+  // the name is only formed, nothing is created, an existing file included.
   Machine::Node* dir = M().FindNode(pathName);
-  if (unique == 0 && (dir == nullptr || !dir->dir)) return Fail(267u /* ERROR_DIRECTORY */, 0u);
+  if (dir == nullptr || !dir->dir) return Fail(267u /* ERROR_DIRECTORY */, 0u);
   const UINT number = unique != 0 ? (unique & 0xFFFF) : (++M().tempCounter & 0xFFFF);
   char leaf[32];
   std::snprintf(leaf, sizeof leaf, "%.3s%X.tmp", prefix, number);
@@ -387,7 +393,8 @@ HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD) {
 static BOOL NextEntry(HANDLE snapshot, PROCESSENTRY32* entry, bool first) {
   HO* h = M().GetHandle(H(snapshot), HO::kSnapshot);
   if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-  if (entry->dwSize != sizeof(PROCESSENTRY32)) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  // microsoft/windows-rs#611, haskell/win32#14: ERROR_BAD_LENGTH (Wine: 122).
+  if (entry->dwSize != sizeof(PROCESSENTRY32)) return Fail(24u /* ERROR_BAD_LENGTH */, FALSE);
   if (first) h->pos = 0;
   if (h->pos >= h->snapshot.size()) return Fail(ERROR_NO_MORE_FILES, FALSE);
   const DWORD size = entry->dwSize;
@@ -550,10 +557,11 @@ BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* 
   return TRUE;
 }
 
-// Jobs as Wine 8 keeps them: processes started by a member join the job,
-// nesting is allowed (Windows 8 and later; Windows 7 refuses a process that is
-// already in a job, which a FailAlways stands for), closing the job's handle
-// ends nothing, and the count of active processes is read at any time.
+// Jobs as Windows 8 and Wine 8 keep them: processes started by a member join
+// the job, nesting is allowed (before Windows 8, nestedJobsMissing: a process
+// already in a job is refused with ERROR_ACCESS_DENIED, per Microsoft's
+// AssignProcessToJobObject page), closing the job's handle ends nothing, and
+// the count of active processes is read at any time.
 HANDLE CreateJobObjectA(void*, const char*) {
   SEAM("CreateJobObjectA");
   if (M().jobsMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, static_cast<HANDLE>(nullptr));
@@ -571,6 +579,7 @@ BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
   HO* h = M().GetHandle(H(process), HO::kProcess);
   if (j == nullptr || h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if ((h->access & 0x101) != 0x101 || !M().IsAlive(h->pid)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (M().nestedJobsMissing && !M().FindProcess(h->pid)->jobs.empty()) return Fail(ERROR_ACCESS_DENIED, FALSE);
   M().FindProcess(h->pid)->jobs.push_back(j->job);
   for (auto& p : M().processes)  // what it starts from now on joins too
     if (p.parentPid == h->pid && p.joinsParentJobs) p.jobs.push_back(j->job);
@@ -700,6 +709,7 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
                      M().clockMs};
   M().Record("ShellExecute", n->path, launch.parameters);
   const DWORD pid = M().AddProcess(n->path, M().userName);
+  M().FindProcess(pid)->jobs = M().FindProcess(M().currentPid)->jobs;  // a started process joins its starter's jobs
   auto prog = M().programs.find(M().Fold(n->path));
   uint32_t runsFor = 0;
   if (prog != M().programs.end()) {
