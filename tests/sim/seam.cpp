@@ -709,7 +709,7 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
                      M().clockMs};
   M().Record("ShellExecute", n->path, launch.parameters);
   const DWORD pid = M().AddProcess(n->path, M().userName);
-  M().FindProcess(pid)->jobs = M().FindProcess(M().currentPid)->jobs;  // a started process joins its starter's jobs
+  if (sim::Process* self = M().FindProcess(M().currentPid)) M().FindProcess(pid)->jobs = self->jobs;  // joins its starter's jobs
   auto prog = M().programs.find(M().Fold(n->path));
   uint32_t runsFor = 0;
   if (prog != M().programs.end()) {
