@@ -40,6 +40,11 @@ int SetDllDirectoryA(const char* path) {
   auto fn = As<BOOL(WINAPI*)(const char*)>(Kernel32Export("SetDllDirectoryA"));
   return fn != nullptr ? fn(path) : kMissing;
 }
+int SetRedirectionTrustPolicy(DWORD flags) {
+  // PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY is one DWORD of flags.
+  auto fn = As<BOOL(WINAPI*)(int, void*, SIZE_T)>(Kernel32Export("SetProcessMitigationPolicy"));
+  return fn != nullptr ? fn(kProcessRedirectionTrustPolicy, &flags, sizeof flags) : kMissing;
+}
 void GetStartupInfoA(STARTUPINFOA* info) { ::GetStartupInfoA(info); }
 
 LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM access, HKEY* result) {
@@ -70,6 +75,13 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
 }
 DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart) {
   return ::GetFullPathNameA(name, bufferLength, buffer, filePart);
+}
+HANDLE CreateFileA(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+  return ::CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+}
+long GetFinalPathNameByHandleA(HANDLE file, char* buffer, DWORD bufferLength, DWORD flags) {
+  auto fn = As<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD)>(Kernel32Export("GetFinalPathNameByHandleA"));
+  return fn != nullptr ? static_cast<long>(fn(file, buffer, bufferLength, flags)) : kMissing;
 }
 
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {

@@ -165,11 +165,40 @@ Machine::Node* Machine::FindNode(const std::string& path) {
 }
 const Machine::Node* Machine::FindNode(const std::string& path) const {
   const std::string full = FullPath(path);
-  auto it = nodes.find(Fold(Normalize(full)));
+  auto it = nodes.find(Fold(Resolve(Normalize(full), false)));
   if (it == nodes.end()) return nullptr;
   const auto seps = Separators(*this, full);
   const bool trailing = full.size() > 3 && !seps.empty() && seps.back() == full.size() - 1;
   return trailing && !it->second.dir ? nullptr : &it->second;
+}
+
+std::string Machine::Resolve(const std::string& normalized, bool followLast) const {
+  std::string n = normalized;
+  for (int hops = 0; hops < 32; ++hops) {
+    bool replaced = false;
+    const auto seps = Separators(*this, n);
+    for (size_t i = 0; i <= seps.size() && !replaced; ++i) {
+      const size_t end = i < seps.size() ? seps[i] : n.size();
+      if (end <= 3 || (end == n.size() && !followLast)) continue;
+      auto it = nodes.find(Fold(n.substr(0, end)));
+      if (it == nodes.end() || it->second.linkTo.empty()) continue;
+      n = it->second.linkTo + n.substr(end);
+      replaced = true;
+    }
+    if (!replaced) return n;
+  }
+  return n;  // a loop of links: what lies there is not found
+}
+
+void Machine::AddLink(const std::string& path, const std::string& target) {
+  const std::string n = Normalize(path);
+  AddDir(Parent(n));
+  Node node;
+  node.path = n;
+  node.dir = true;
+  node.attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+  node.linkTo = Normalize(target);
+  nodes[Fold(n)] = node;
 }
 
 void Machine::AddDrive(char letter) {

@@ -185,7 +185,7 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
   if (newName == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   Machine::Node* src = M().FindNode(existing);
   if (src == nullptr) return Fail(MissingError(existing), FALSE);
-  const std::string to = M().Normalize(newName);
+  const std::string to = M().Resolve(M().Normalize(newName), false);
   if (!SameDrive(src->path, to) && !(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
   if (src->locked && !src->lockMovable) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   Machine::Node* parent = M().FindNode(M().Parent(to));
@@ -225,7 +225,9 @@ BOOL SetFileAttributesA(const char* path, DWORD attributes) {
   FAULT("SetFileAttributesA", FALSE);
   Machine::Node* n = M().FindNode(path);
   if (n == nullptr) return Fail(MissingError(path), FALSE);
-  n->attributes = (attributes == FILE_ATTRIBUTE_NORMAL) ? 0 : (attributes & ~FILE_ATTRIBUTE_DIRECTORY);
+  // The link flag is the file system's to keep, not a settable attribute.
+  n->attributes = ((attributes == FILE_ATTRIBUTE_NORMAL) ? 0 : (attributes & ~FILE_ATTRIBUTE_DIRECTORY)) |
+                  (n->attributes & FILE_ATTRIBUTE_REPARSE_POINT);
   char detail[16];
   std::snprintf(detail, sizeof detail, "0x%X", attributes);
   M().Record("SetFileAttributes", n->path, detail);
@@ -252,7 +254,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
   std::string p = pattern;
   if (p.size() < 2 || p.compare(p.size() - 2, 2, "\\*") != 0) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   const std::string dir = M().Normalize(p.substr(0, p.size() - 2));
-  Machine::Node* n = M().FindNode(dir);
+  Machine::Node* n = M().FindNode(M().Resolve(dir, true));
   if (n == nullptr || !n->dir) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
   HO obj(HO::kFind);
   if (n->path.size() > 3) {
@@ -310,6 +312,29 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
   M().AddFile(name);
   M().Record("CreateFile", name);
   return number;
+}
+
+// The last link is followed too (the program never asks for
+// FILE_FLAG_OPEN_REPARSE_POINT).
+HANDLE CreateFileA(const char* path, DWORD, DWORD, DWORD disposition, DWORD flags) {
+  SEAM("CreateFileA");
+  FAULT("CreateFileA", INVALID_HANDLE_VALUE);
+  if (disposition != OPEN_EXISTING) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  const Machine::Node* n = M().FindNode(M().Resolve(M().Normalize(path), true));
+  if (n == nullptr) return Fail(MissingError(path), INVALID_HANDLE_VALUE);
+  if (n->dir && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+  HO obj(HO::kFile);
+  obj.filePath = n->path;
+  return ToHandle(M().NewHandle(obj));
+}
+
+long GetFinalPathNameByHandleA(HANDLE file, char* buffer, DWORD bufferLength, DWORD) {
+  SEAM("GetFinalPathNameByHandleA");
+  if (!M().hasGetFinalPathNameByHandle) return kMissing;
+  FAULT("GetFinalPathNameByHandleA", 0L);
+  HO* h = M().GetHandle(H(file), HO::kFile);
+  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, 0L);
+  return static_cast<long>(CopyOut("\\\\?\\" + h->filePath, buffer, bufferLength));
 }
 
 DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart) {
@@ -488,7 +513,8 @@ BOOL CloseHandle(HANDLE handle) {
   auto* m = &M();
   const uintptr_t v = H(handle);
   if (m->GetHandle(v, HO::kProcess) == nullptr && m->GetHandle(v, HO::kToken) == nullptr &&
-      m->GetHandle(v, HO::kSnapshot) == nullptr && m->GetHandle(v, HO::kJob) == nullptr)
+      m->GetHandle(v, HO::kSnapshot) == nullptr && m->GetHandle(v, HO::kJob) == nullptr &&
+      m->GetHandle(v, HO::kFile) == nullptr)
     return Fail(ERROR_INVALID_HANDLE, FALSE);
   return m->CloseHandleValue(v);
 }
@@ -712,6 +738,15 @@ int SetDllDirectoryA(const char* path) {
   if (!M().hasSetDllDirectory) return kMissing;
   FAULT("SetDllDirectoryA", FALSE);
   M().Record("SetDllDirectory", path == nullptr ? "(null)" : "\"" + std::string(path) + "\"");
+  return TRUE;
+}
+
+int SetRedirectionTrustPolicy(DWORD flags) {
+  if (!M().hasSetProcessMitigationPolicy) return kMissing;
+  FAULT("SetProcessMitigationPolicy", FALSE);
+  char detail[16];
+  std::snprintf(detail, sizeof detail, "0x%X", static_cast<unsigned>(flags));
+  M().Record("SetProcessMitigationPolicy", "RedirectionTrust", detail);
   return TRUE;
 }
 
