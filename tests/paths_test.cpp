@@ -47,14 +47,18 @@ TEST(ComposePath, FitsOrLeavesEmpty) {
   EXPECT_FALSE(ComposePath(buf, sizeof buf, "1234567890", ""));
 }
 
-// Canonical forms on the simulated machine, which resolves paths as Windows does.
+// Canonical forms on the simulated machine, which resolves paths as Windows
+// does; below each special folder, a link at any depth, or a file on the
+// way, refuses.
 TEST(IsFolderBelow, AcceptsOnlyWhatWindowsResolvesStrictlyBelow) {
-  const std::string d = "C:\\Documents and Settings\\All Users\\Desktop";
-  const struct {
+  struct Case {
     UINT acp;
     const char* rel;
     const char* below;  // canonical remainder after d, or null when refused
-  } cases[] = {
+    const char* link = nullptr;  // made a link to another folder first
+    const char* file = nullptr;  // made a file first
+  };
+  const Case cases[] = {
       {936, "\\A", "\\A"},           {936, "\\A\\B", "\\A\\B"},
       {936, "\\A/B", "\\A\\B"},     {936, "\\A\\.", "\\A"},
       {936, "\\..A", "\\..A"},       {936, "\\A.\\B", "\\A\\B"},
@@ -66,14 +70,28 @@ TEST(IsFolderBelow, AcceptsOnlyWhatWindowsResolvesStrictlyBelow) {
       {936, "\\A\\..", nullptr},      {950, "\\\xA5", nullptr},  // lone lead byte
       {950, "\\\xA5\x5C", "\\\xA5\x5C"},  // one Big5 character
       {1252, "\\\xA5", "\\\xA5"},   // no lead bytes in 1252
+      {936, "\\A\\B\\C", nullptr, "\\A"},  {936, "\\A\\B\\C", nullptr, "\\A\\B"},
+      {936, "\\A\\B\\C", nullptr, "\\A\\B\\C"},  // the link itself: CheckBelow says kLink
+      {950, "\\\xA5\x5C\\B", nullptr, "\\\xA5\x5C"},
+      {936, "\\A\\B", nullptr, nullptr, "\\A"}, {936, "\\A\\B", "\\A\\B", nullptr, "\\A\\B"},
+      {936, "\\L\\..\\A", "\\A", "\\L"},  // only its text passes the link
   };
-  for (const auto& c : cases) {
-    sim::Machine m;
-    m.acp = c.acp;
-    char dst[kCanonicalCap];
-    const bool below = IsFolderBelow(d.c_str(), c.rel, dst, sizeof dst);
-    EXPECT_EQ(below, c.below != nullptr) << c.rel;
-    EXPECT_EQ(std::string(dst), below ? d + c.below : "") << c.rel;
+  for (const int csidl : {CSIDL_PROGRAM_FILES, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY}) {
+    for (const auto& c : cases) {
+      sim::Machine m;
+      m.acp = c.acp;
+      const std::string d = m.specialFolders[csidl];
+      m.AddFile("D:\\Elsewhere\\A\\B\\C\\keep.txt");
+      if (c.link != nullptr) m.AddLink(d + c.link, "D:\\Elsewhere");
+      if (c.file != nullptr) m.AddFile(d + c.file);
+      char dst[kCanonicalCap];
+      const bool below = IsFolderBelow(d.c_str(), c.rel, dst, sizeof dst);
+      EXPECT_EQ(below, c.below != nullptr) << d << c.rel;
+      EXPECT_EQ(std::string(dst), below ? d + c.below : "") << d << c.rel;
+      const bool linkItself = c.link != nullptr && std::string(c.link) == c.rel;
+      EXPECT_EQ(CheckBelow(d.c_str(), c.rel, dst, sizeof dst) == PathBelow::kLink, linkItself) << d << c.rel;
+      EXPECT_EQ(std::string(dst), linkItself ? d + c.rel : below ? d + c.below : "") << d << c.rel;
+    }
   }
 }
 

@@ -138,16 +138,36 @@ TEST(RemoveShortcut, GuardSweepNeverActsOnOrAboveTheSpecialFolder) {
   EXPECT_GT(actedBelow, names / 20);  // the sweep reaches the folder steps, not only refusals
 }
 
+// Names that leave the Desktop folder, and links below it at any depth (the
+// shortcut itself one to a file): nothing outside is touched.
 TEST(RemoveShortcut, NamesThatWouldLeaveTheSpecialFolderRemoveNoFolder) {
-  for (const char* name : {"\\..\\x.lnk", "\\\\x.lnk", "\\A\\..\\..\\x.lnk"}) {
+  const struct {
+    const char* name;
+    const char* link;  // below the Desktop folder: a link to D:\\T, or null
+    DWORD linkAttributes;
+  } cases[] = {
+      {"\\..\\x.lnk", nullptr, 0},
+      {"\\\\x.lnk", nullptr, 0},
+      {"\\A\\..\\..\\x.lnk", nullptr, 0},
+      {"\\A\\B\\x.lnk", "\\A", FILE_ATTRIBUTE_DIRECTORY},
+      {"\\A\\B\\x.lnk", "\\A\\B", FILE_ATTRIBUTE_DIRECTORY},
+      {"\\A\\B\\x.lnk", "\\A\\B\\x.lnk", 0},
+  };
+  for (const auto& c : cases) {
     sim::Machine m;
     m.AddFile("C:\\Documents and Settings\\All Users\\keep.txt");
-    RemoveShortcutAndFolders(name, CSIDL_COMMON_DESKTOPDIRECTORY);
+    m.AddFile("D:\\T\\x.lnk");
+    m.AddFile("D:\\T\\B\\x.lnk");
+    if (c.link != nullptr && c.linkAttributes != 0) m.AddLink(kDesktop + c.link, "D:\\T");
+    if (c.link != nullptr && c.linkAttributes == 0) m.AddFile(kDesktop + c.link, FILE_ATTRIBUTE_REPARSE_POINT);
+    RemoveShortcutAndFolders(c.name, CSIDL_COMMON_DESKTOPDIRECTORY);
     for (const auto& a : m.log) {
-      EXPECT_NE(a.op, "RemoveDirectory") << name;
-      EXPECT_NE(a.op, "ScheduleDelete") << name;
+      EXPECT_NE(a.op, "RemoveDirectory") << c.name;
+      EXPECT_NE(a.op, "ScheduleDelete") << c.name;
+      EXPECT_EQ(c.link, nullptr) << c.name << " " << c.link << ": " << a.ToString();  // with a link, nothing
     }
     EXPECT_TRUE(m.Exists("C:\\Documents and Settings\\All Users\\keep.txt"));
+    EXPECT_TRUE(m.Exists("D:\\T\\x.lnk") && m.Exists("D:\\T\\B\\x.lnk")) << c.name;
   }
 }
 
