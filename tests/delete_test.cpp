@@ -263,7 +263,7 @@ TEST(EmptyAndRemoveFolder, LinksAreNeverFollowed) {
     m.AddLink("C:\\J", "D:\\T");
     m.AddLink("C:\\L", "D:\\T");
     m.beforeCall = [&m](const std::string& call) {
-      if (call != "GetFileAttributesA" || m.callCounts["DeleteFileA"] != 1 || !m.Exists("C:\\M\\b.txt")) return;
+      if (call != "FindNextFileA" || m.callCounts["DeleteFileA"] != 1 || !m.Exists("C:\\M\\b.txt")) return;
       m.nodes.erase(m.Fold("C:\\M\\b.txt"));
       m.nodes.erase(m.Fold("C:\\M"));
       m.AddLink("C:\\M", "D:\\T");
