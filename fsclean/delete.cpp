@@ -80,13 +80,10 @@ static bool IsStillInPlace(const char* folder) {
   const DWORD attributes = pf::GetFileAttributesA(folder);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(attributes))
     return false;
-  pf::ScopedHandle opened(pf::CreateFileA(folder, FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
-                                          FILE_FLAG_BACKUP_SEMANTICS));
   char final[kCanonicalCap];
-  const long n = pf::GetFinalPathNameByHandleA(opened.Get(), final, sizeof final, 0);
+  const long n = pf::GetFinalPathOfFolder(folder, final, sizeof final);
   if (n == pf::kMissing) return true;
-  if (!opened.IsValid() || n <= 4 || static_cast<size_t>(n) >= sizeof final) return false;
+  if (n <= 4 || static_cast<size_t>(n) >= sizeof final) return false;
   // "\\?\" and the name, in the case the file system keeps.
   return std::strncmp(final, "\\\\?\\", 4) == 0 && pf::MbsICmp(final + 4, folder) == 0;
 }

@@ -19,11 +19,9 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
 // The canonical absolute form of name; the length written, or the size needed
 // (terminator included) when buffer is too small, or 0.
 DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart);
-// Opens an existing file or, with FILE_FLAG_BACKUP_SEMANTICS, a folder; no
-// security attributes, no template.
-HANDLE CreateFileA(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags);
-// The name of what an open handle reaches, "\\?\C:\..." with flags 0; the
-// length written, or the size needed when buffer is too small, or 0. Looked
-// up at run time (Vista on): kMissing where the system lacks it.
-long GetFinalPathNameByHandleA(HANDLE file, char* buffer, DWORD bufferLength, DWORD flags);
+// Where the folder at path really is, every link on the way followed:
+// GetFinalPathNameByHandleA on the folder opened for its attributes,
+// "\\?\C:\...". The length written, or the size needed when buffer is too
+// small, or 0; kMissing where the system lacks the call (before Vista).
+long GetFinalPathOfFolder(const char* path, char* buffer, DWORD bufferLength);
 }  // namespace pf

@@ -11,31 +11,28 @@ int RunRecorded(HINSTANCE, int showCommand) {
 }
 }  // namespace
 
-TEST(Startup, DllSearchIsNarrowedFirstThenRedirectionTrustOnEverySystem) {
+TEST(Startup, DllSearchIsNarrowedFirstOnEverySystem) {
   const struct {
     const char* system;
-    bool hasDefault, hasSetDll, defaultFails, hasMitigation;
+    bool hasDefault, hasSetDll, defaultFails;
     DllSearch result;
     std::vector<std::string> log;
   } cases[] = {
-      {"Windows 8 and later, 7 with KB2533623", true, true, false, true, DllSearch::kSystemDirectoryOnly,
-       {"SetDefaultDllDirectories 0x800", "SetProcessMitigationPolicy RedirectionTrust 0x1", "GetStartupInfo self",
+      {"Windows 8 and later, 7 with KB2533623", true, true, false, DllSearch::kSystemDirectoryOnly,
+       {"SetDefaultDllDirectories 0x800", "SetProcessMitigationPolicy RedirectionTrust 1", "GetStartupInfo self",
         "Run 10"}},
-      {"Windows 7 with KB2533623", true, true, false, false, DllSearch::kSystemDirectoryOnly,
-       {"SetDefaultDllDirectories 0x800", "GetStartupInfo self", "Run 10"}},
-      {"XP SP1 to an unpatched 7", false, true, false, false, DllSearch::kWithoutCurrentDirectory,
+      {"XP SP1 to an unpatched 7", false, true, false, DllSearch::kWithoutCurrentDirectory,
        {"SetDllDirectory \"\"", "GetStartupInfo self", "Run 10"}},
-      {"the call refused", true, true, true, true, DllSearch::kWithoutCurrentDirectory,
-       {"SetDllDirectory \"\"", "SetProcessMitigationPolicy RedirectionTrust 0x1", "GetStartupInfo self",
-        "Run 10"}},
-      {"Windows 2000, XP", false, false, false, false, DllSearch::kUnchanged, {"GetStartupInfo self", "Run 10"}},
+      {"the call refused", true, true, true, DllSearch::kWithoutCurrentDirectory,
+       {"SetDllDirectory \"\"", "SetProcessMitigationPolicy RedirectionTrust 1", "GetStartupInfo self", "Run 10"}},
+      {"Windows 2000, XP", false, false, false, DllSearch::kUnchanged, {"GetStartupInfo self", "Run 10"}},
   };
   for (const auto& c : cases) {
     {
       sim::Machine m;
       m.hasSetDefaultDllDirectories = c.hasDefault;
       m.hasSetDllDirectory = c.hasSetDll;
-      m.hasSetProcessMitigationPolicy = c.hasMitigation;
+      m.hasSetProcessMitigationPolicy = c.hasDefault;  // from Windows 8, as the first row
       if (c.defaultFails) m.FailAlways("SetDefaultDllDirectories");
       EXPECT_EQ(StartProgram(nullptr, RunRecorded), 7) << c.system;
       EXPECT_EQ(m.LogLines(), c.log) << c.system;

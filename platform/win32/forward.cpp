@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "platform/files.h"
+#include "platform/handles.h"
 #include "platform/loader.h"
 #include "platform/mbstring.h"
 #include "platform/process.h"
@@ -76,12 +77,12 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
 DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart) {
   return ::GetFullPathNameA(name, bufferLength, buffer, filePart);
 }
-HANDLE CreateFileA(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
-  return ::CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
-}
-long GetFinalPathNameByHandleA(HANDLE file, char* buffer, DWORD bufferLength, DWORD flags) {
+long GetFinalPathOfFolder(const char* path, char* buffer, DWORD bufferLength) {
   auto fn = As<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD)>(Kernel32Export("GetFinalPathNameByHandleA"));
-  return fn != nullptr ? static_cast<long>(fn(file, buffer, bufferLength, flags)) : kMissing;
+  if (fn == nullptr) return kMissing;
+  ScopedHandle folder(::CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return folder.IsValid() ? static_cast<long>(fn(folder.Get(), buffer, bufferLength, 0)) : 0;
 }
 
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {

@@ -135,11 +135,10 @@ const Known kKnown[] = {
     // The runtime's own source: a lead byte before the terminator answers with
     // the terminator when nothing matched before it; Wine's msvcrt steps over
     // the terminator instead.
-    {"link.folder", "0x410 file 0 e=145 [link\\, link\\a.txt, target\\, target\\a.txt]",
-     "0x410 file 1 [target\\, target\\a.txt]",
-     "learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-removedirectorya (Remarks: RemoveDirectory "
-     "removes a directory junction, its target and the target's contents stay; a symbolic link is removed, "
-     "not its target)"},
+    {"link.folder", "1040 file 0 e=145 [link\\, link\\a.txt, target\\, target\\a.txt]",
+     "1040 file 1 [target\\, target\\a.txt]",
+     "learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-removedirectorya (Remarks: it removes a junction "
+     "or a symbolic link, not its target)"},
     {"mbsrchr.936", "null 1 1 null 1 null", "4 1 1 null 1 null",
      "Microsoft CRT source mbsrchr (ucrt/mbstring/mbsrchr.cpp: 'return pointer to \\0')"},
     {"mbsrchr.950", "null 0 0", "3 0 0",
@@ -384,17 +383,14 @@ std::vector<Probe> MakeProbes() {
     const UINT n = pf::GetTempFileNameA((d + "\\no").c_str(), "_@", 0, name);
     return n != 0 ? std::string("1") : "0 e=" + Num(pf::GetLastError());
   });
-  // A link to a folder: reported as a folder and a reparse point, followed
-  // below it; removing it removes the link.
+  // A link to a folder: a folder and a reparse point (0x410), followed below it; removing it removes the link.
   add(
       "link.folder", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\target\\a.txt"), f.Link(d + "\\link", d + "\\target"); },
       [](Dir d) {
-        char attributes[16];
-        std::snprintf(attributes, sizeof attributes, "0x%X",
-                      static_cast<unsigned>(pf::GetFileAttributesA((d + "\\link").c_str())));
-        return Join({attributes, Attr(d + "\\link\\a.txt"), R(pf::RemoveDirectoryA((d + "\\link").c_str())),
-                     List(d)});
+        const std::string link = d + "\\link";
+        return Join({Num(pf::GetFileAttributesA(link.c_str())), Attr(link + "\\a.txt"),
+                     R(pf::RemoveDirectoryA(link.c_str())), List(d)});
       });
   add("find.missing-folder", 936, none, [](Dir d) {
     WIN32_FIND_DATAA data;

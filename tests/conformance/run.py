@@ -21,7 +21,6 @@ import tempfile
 WINE = {'win64': '/usr/lib/wine/wine64', 'i686': '/usr/lib/wine/wine'}
 WINESERVER = '/usr/lib/wine/wineserver'
 PASSES = [('zh_CN.UTF-8', []), (None, ['restart']), ('zh_TW.UTF-8', [])]
-LINKS = [('conf/link.folder/link', 'target')]  # below drive_c: the link, and its target relative to it
 
 
 def winpath(path):
@@ -57,10 +56,8 @@ def wine_lines(args):
     prefix = os.path.join(root, 'prefix')
     subprocess.run(['cp', '-a', template, prefix], check=True)
     os.symlink(other, os.path.join(prefix, 'dosdevices', 'd:'))
-    # The probes' links, which Wine 8 cannot make: Unix directory symlinks.
-    for link, target in LINKS:
-        os.makedirs(os.path.dirname(os.path.join(prefix, 'drive_c', link)), exist_ok=True)
-        os.symlink(target, os.path.join(prefix, 'drive_c', link))
+    os.makedirs(os.path.join(prefix, 'drive_c/conf/link.folder'))  # Wine 8 makes no links itself
+    os.symlink('target', os.path.join(prefix, 'drive_c/conf/link.folder/link'))
     env = dict(base, WINEPREFIX=prefix)
     lines = []
     try:

@@ -91,12 +91,6 @@ def nsis_target(exe):
     return 'amd64-unicode' if struct.unpack_from('<H', head, pe + 4)[0] == 0x8664 else 'x86-unicode'
 
 
-# The links scenario: whose program folder is a link, where the links lead
-# (below drive_c), and the files there, which must all stay.
-LINKED = 1
-LINK_TARGET = 'Data/Keep'
-LINK_TARGET_FILES = ['a.dll', 'b.sys']
-
 NEIGHBOUR_FILES = ['{pf}/OtherVendor/app.exe', '{pf}/Kestovanet2.0 backup/keep.dll',
                    'ProgramData/Microsoft/Windows/Start Menu/Programs/OtherVendor/Other.lnk',
                    'users/Public/Desktop/Other.lnk', '{sys}/ZenfoResv3X_kstv.dll', '{sys}/unins000.exe']
@@ -207,9 +201,7 @@ class Scenario:
         self.delays = delays or {}  # uninstaller name: how long it works, in ms
         self.during = during  # what the user does in the dialog while uninst.exe runs (driver --during)
         self.probe = probe  # WM_NULL to the dialog every 20 ms during the run
-        # Edition 1's program folder is a link to a folder of someone else's
-        # files, and edition 3.0's holds a link to it (LINKS).
-        self.links = links
+        self.links = links  # edition 1's folder and one in edition 3.0's are links to other files
         self.problems = []
         self.report = {}
         self.note = ''
@@ -239,19 +231,18 @@ class Scenario:
                     '[HKEY_LOCAL_MACHINE\\%s\\Components]' % p['key'], '"x"="y"', '[HKEY_LOCAL_MACHINE\\%s]' % RUN_KEY]
             reg += ['"%s"="C:\\\\Program Files\\\\%s\\\\%s"' % (v, p['folder'], p['exe']) for v in p['run']]
             folder = os.path.join(px.pf, p['folder'])
-            if self.links and e == LINKED:
-                holds += self.seed_links(px, tool)
-            else:
-                px.copy(tool, os.path.join(folder, p['exe']))
-                px.file(os.path.join(folder, 'readme.txt'), readonly=True)
-                if self.subfolder:
-                    px.file(os.path.join(folder, 'sub', 'inner.txt'))
-                px.copy(tool, os.path.join(folder, 'inuse.dll'))
-                holds.append(('--map', os.path.join(folder, 'inuse.dll')))
+            px.copy(tool, os.path.join(folder, p['exe']))
+            px.file(os.path.join(folder, 'readme.txt'), readonly=True)
+            if self.subfolder:
+                px.file(os.path.join(folder, 'sub', 'inner.txt'))
+            px.copy(tool, os.path.join(folder, 'inuse.dll'))
+            holds.append(('--map', os.path.join(folder, 'inuse.dll')))
             px.file(os.path.join(px.programs, group, 'Dorwyn', 'Tool.lnk'))
             px.file(os.path.join(px.programs, group, 'Dorwyn', 'Uninstall.lnk'), readonly=True)
             px.file(os.path.join(px.desktop, shortcut))
             px.copy(tool, os.path.join(px.e2e, 'ToolWindow%d.exe' % e))
+        if self.links:
+            self.seed_links(px)
         if self.editions:
             for lib in LIBS:
                 px.file(os.path.join(px.system, lib), readonly=(lib == LIBS[1]))
@@ -288,7 +279,7 @@ class Scenario:
         started = set()
         for e in self.editions:
             exe = PROFILES[e]['exe']
-            if exe not in started and not (self.links and e == LINKED):
+            if exe not in started:
                 px.start(os.path.join(px.pf, PROFILES[e]['folder'], exe))
                 started.add(exe)
         for mode, path in holds:
@@ -298,32 +289,23 @@ class Scenario:
         if self.seed_browser:
             px.start(os.path.join(px.e2e, 'firefox.exe'))
 
-    def seed_links(self, px, tool):
-        """Directory symlinks, which Wine reports as junctions (0x410): the
-        linked edition's program folder, and one inside edition 3.0's."""
-        target = os.path.join(px.c, LINK_TARGET)
-        for name in LINK_TARGET_FILES:
-            px.file(os.path.join(target, name), b'kept ' + name.encode())
-        px.copy(tool, os.path.join(target, 'inuse.dll'))
-        os.symlink(target, os.path.join(px.pf, PROFILES[LINKED]['folder']))
-        os.makedirs(os.path.join(px.pf, PROFILES[3]['folder']), exist_ok=True)
-        os.symlink(target, os.path.join(px.pf, PROFILES[3]['folder'], 'linked'))
-        return [('--map', os.path.join(target, 'inuse.dll'))]
+    def seed_links(self, px):
+        """Edition 1's files moved elsewhere on the drive and its folder made a directory symlink to them
+        (Wine reports it as a junction, 0x410), and one more such link in edition 3.0's folder."""
+        target = os.path.join(px.c, 'Data', 'Keep')
+        shutil.move(os.path.join(px.pf, 'Kestovanet'), target)
+        os.symlink(target, os.path.join(px.pf, 'Kestovanet'))
+        os.symlink(target, os.path.join(px.pf, 'Kestovanet3.0', 'linked'))
 
     def check_links(self, px, pending, when):
-        """The target keeps every file; the links are links still, or gone (as
-        on Windows); nothing inside the target or through a link is scheduled."""
-        target = os.path.join(px.c, LINK_TARGET)
-        for name in LINK_TARGET_FILES:
-            path = os.path.join(target, name)
-            self.check(os.path.isfile(path) and open(path, 'rb').read() == b'kept ' + name.encode(),
-                       'link target lost %s %s' % (name, when))
-        self.check(os.path.isfile(os.path.join(target, 'inuse.dll')), 'link target lost inuse.dll ' + when)
-        for link in (os.path.join(px.pf, PROFILES[LINKED]['folder']),
-                     os.path.join(px.pf, PROFILES[3]['folder'], 'linked')):
+        """The target keeps its files (one in use), each link is a link still (or gone, as on Windows),
+        and nothing is scheduled in the target or through a link."""
+        target = os.path.join(px.c, 'Data', 'Keep')
+        left = sorted(os.listdir(target)) if os.path.isdir(target) else []
+        self.check(left == ['Keyloft_User.exe', 'inuse.dll', 'readme.txt'], 'link target holds %s %s' % (left, when))
+        for link in (os.path.join(px.pf, 'Kestovanet'), os.path.join(px.pf, 'Kestovanet3.0', 'linked')):
             self.check(os.path.islink(link) or not os.path.lexists(link), 'link %s replaced %s' % (link, when))
-        inside = [p for p in pending if LINK_TARGET.replace('/', '\\').lower() in p.lower() or
-                  p.endswith('\\' + PROFILES[LINKED]['folder']) or p.endswith('\\linked')]
+        inside = [p for p in pending if '\\data\\keep' in p.lower() or p.endswith(('\\Kestovanet', '\\linked'))]
         self.check(not inside, 'scheduled through a link %s: %s' % (when, inside))
 
     def seed_nsis(self, px, name, ms):
@@ -583,7 +565,7 @@ class Scenario:
             # An edition redone after the cut sends its command once more.
             self.check(got == want or (self.cut and got == want * 2), 'edition %d window commands %s' % (e, got))
             folder = os.path.join(px.pf, p['folder'])
-            if removed and not (self.links and e == LINKED):  # check_links looks at that one
+            if removed and not (self.links and e == 1):  # a link: check_links
                 left = sorted(os.listdir(folder)) if os.path.exists(folder) else []
                 want = (['held-open.dat'] if self.held_file and e == self.editions[0] else [])
                 want += ['linked'] if self.links and e == 3 else []
@@ -675,8 +657,6 @@ def scenarios():
                  during='cursor,click,about', probe=True),
         Scenario('close-during-run-waits-for-its-end', 'en', [2], ['ok'], ['success'],
                  delays={'uninst.exe': 3000}, during='esc,close,altf4,cancel', probe=True),
-        # A user turned edition 1's folder into a link to other files, and put
-        # one into edition 3.0's: only the editions' own files go.
         Scenario('program-folders-with-links', 'zh-CN', [1, 3], ['ok'], ['success'], links=True),
     ]
 

@@ -172,33 +172,19 @@ const Machine::Node* Machine::FindNode(const std::string& path) const {
   return trailing && !it->second.dir ? nullptr : &it->second;
 }
 
-std::string Machine::Resolve(const std::string& normalized, bool followLast) const {
-  std::string n = normalized;
-  for (int hops = 0; hops < 32; ++hops) {
-    bool replaced = false;
-    const auto seps = Separators(*this, n);
-    for (size_t i = 0; i <= seps.size() && !replaced; ++i) {
-      const size_t end = i < seps.size() ? seps[i] : n.size();
-      if (end <= 3 || (end == n.size() && !followLast)) continue;
-      auto it = nodes.find(Fold(n.substr(0, end)));
-      if (it == nodes.end() || it->second.linkTo.empty()) continue;
-      n = it->second.linkTo + n.substr(end);
-      replaced = true;
-    }
-    if (!replaced) return n;
-  }
-  return n;  // a loop of links: what lies there is not found
+std::string Machine::Resolve(const std::string& normalized, bool followLast, int hops) const {
+  const std::string parent = Parent(normalized);
+  if (parent.empty() || hops > 99) return normalized;  // the root, or a loop of links (not found)
+  const std::string p = Resolve(parent, true, hops + 1), n = p + (p.size() > 3 ? "\\" : "") + Leaf(normalized);
+  auto it = nodes.find(Fold(n));
+  return followLast && it != nodes.end() && !it->second.linkTo.empty() ? Resolve(it->second.linkTo, true, hops + 1) : n;
 }
 
 void Machine::AddLink(const std::string& path, const std::string& target) {
-  const std::string n = Normalize(path);
-  AddDir(Parent(n));
-  Node node;
-  node.path = n;
-  node.dir = true;
+  AddDir(path);
+  Node& node = nodes[Fold(Normalize(path))];
   node.attributes = FILE_ATTRIBUTE_REPARSE_POINT;
   node.linkTo = Normalize(target);
-  nodes[Fold(n)] = node;
 }
 
 void Machine::AddDrive(char letter) {

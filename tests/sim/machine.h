@@ -109,8 +109,7 @@ class Machine {
   // SetDllDirectoryA; older systems neither.
   bool hasSetDefaultDllDirectories = true;
   bool hasSetDllDirectory = true;
-  bool hasSetProcessMitigationPolicy = true;   // Windows 8 on
-  bool hasGetFinalPathNameByHandle = true;     // Vista on
+  bool hasSetProcessMitigationPolicy = true, hasGetFinalPathNameByHandle = true;  // Windows 8 on, Vista on
   DWORD startupFlags = 0;  // as the parent passed them in STARTUPINFO
   WORD startupShow = 0;
   DWORD currentPid = 4;
@@ -126,9 +125,8 @@ class Machine {
   void AddFile(const std::string& path, DWORD attributes = 0);  // with missing parents
   // In use: cannot be deleted; movable says whether it can still be renamed.
   void Lock(const std::string& path, bool movable);
-  // A link (a junction, or a directory symlink) at path to the folder target:
-  // listed with FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-  // names below it are looked up in the target; removing it removes the link.
+  // A junction to the folder target: attributes 0x410, names below it looked
+  // up in the target; removing it removes the link only.
   void AddLink(const std::string& path, const std::string& target);
   bool Exists(const std::string& path) const;
   DWORD Attributes(const std::string& path) const;  // INVALID_FILE_ATTRIBUTES when absent
@@ -207,7 +205,7 @@ class Machine {
     std::map<std::string, std::pair<std::string, std::string>> values;  // folded -> (name, data)
   };
   struct HandleObj {
-    enum Kind { kProcess, kToken, kSnapshot, kFind, kKey, kJob, kFile } kind;
+    enum Kind { kProcess, kToken, kSnapshot, kFind, kKey, kJob } kind;
     explicit HandleObj(Kind k) : kind(k) {}
     DWORD pid = 0;
     DWORD access = 0;
@@ -216,7 +214,6 @@ class Machine {
     size_t pos = 0;
     std::string keyPath;
     int job = 0;
-    std::string filePath;  // file: the real path of what it reaches
   };
   std::string Fold(const std::string& s) const;
   bool IsLead(unsigned char c) const { return (acp == 936 || acp == 950) && c >= 0x81 && c <= 0xFE; }
@@ -225,9 +222,8 @@ class Machine {
   std::string Parent(const std::string& normalized) const;
   std::string Leaf(const std::string& normalized) const;
   std::vector<std::string> Children(const std::string& normalized) const;  // folded keys
-  // The normalized path with each link on the way replaced by its target,
-  // the last component's too when followLast.
-  std::string Resolve(const std::string& normalized, bool followLast) const;
+  // The normalized path with each link on the way (and the last, if asked) replaced by its target.
+  std::string Resolve(const std::string& normalized, bool followLast, int hops = 0) const;
   Node* FindNode(const std::string& path);
   const Node* FindNode(const std::string& path) const;
   Key* FindKey(const std::string& path);

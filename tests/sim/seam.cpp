@@ -225,9 +225,7 @@ BOOL SetFileAttributesA(const char* path, DWORD attributes) {
   FAULT("SetFileAttributesA", FALSE);
   Machine::Node* n = M().FindNode(path);
   if (n == nullptr) return Fail(MissingError(path), FALSE);
-  // The link flag is the file system's to keep, not a settable attribute.
-  n->attributes = ((attributes == FILE_ATTRIBUTE_NORMAL) ? 0 : (attributes & ~FILE_ATTRIBUTE_DIRECTORY)) |
-                  (n->attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  n->attributes = (attributes == FILE_ATTRIBUTE_NORMAL) ? 0 : (attributes & ~FILE_ATTRIBUTE_DIRECTORY);
   char detail[16];
   std::snprintf(detail, sizeof detail, "0x%X", attributes);
   M().Record("SetFileAttributes", n->path, detail);
@@ -314,27 +312,12 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
   return number;
 }
 
-// The last link is followed too (the program never asks for
-// FILE_FLAG_OPEN_REPARSE_POINT).
-HANDLE CreateFileA(const char* path, DWORD, DWORD, DWORD disposition, DWORD flags) {
-  SEAM("CreateFileA");
-  FAULT("CreateFileA", INVALID_HANDLE_VALUE);
-  if (disposition != OPEN_EXISTING) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-  const Machine::Node* n = M().FindNode(M().Resolve(M().Normalize(path), true));
-  if (n == nullptr) return Fail(MissingError(path), INVALID_HANDLE_VALUE);
-  if (n->dir && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-  HO obj(HO::kFile);
-  obj.filePath = n->path;
-  return ToHandle(M().NewHandle(obj));
-}
-
-long GetFinalPathNameByHandleA(HANDLE file, char* buffer, DWORD bufferLength, DWORD) {
-  SEAM("GetFinalPathNameByHandleA");
+long GetFinalPathOfFolder(const char* path, char* buffer, DWORD bufferLength) {
+  SEAM("GetFinalPathOfFolder");
   if (!M().hasGetFinalPathNameByHandle) return kMissing;
-  FAULT("GetFinalPathNameByHandleA", 0L);
-  HO* h = M().GetHandle(H(file), HO::kFile);
-  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, 0L);
-  return static_cast<long>(CopyOut("\\\\?\\" + h->filePath, buffer, bufferLength));
+  const Machine::Node* n = M().FindNode(M().Resolve(M().Normalize(path), true));
+  if (n == nullptr || !n->dir) return Fail(MissingError(path), 0L);
+  return static_cast<long>(CopyOut("\\\\?\\" + n->path, buffer, bufferLength));
 }
 
 DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart) {
@@ -513,8 +496,7 @@ BOOL CloseHandle(HANDLE handle) {
   auto* m = &M();
   const uintptr_t v = H(handle);
   if (m->GetHandle(v, HO::kProcess) == nullptr && m->GetHandle(v, HO::kToken) == nullptr &&
-      m->GetHandle(v, HO::kSnapshot) == nullptr && m->GetHandle(v, HO::kJob) == nullptr &&
-      m->GetHandle(v, HO::kFile) == nullptr)
+      m->GetHandle(v, HO::kSnapshot) == nullptr && m->GetHandle(v, HO::kJob) == nullptr)
     return Fail(ERROR_INVALID_HANDLE, FALSE);
   return m->CloseHandleValue(v);
 }
@@ -743,10 +725,7 @@ int SetDllDirectoryA(const char* path) {
 
 int SetRedirectionTrustPolicy(DWORD flags) {
   if (!M().hasSetProcessMitigationPolicy) return kMissing;
-  FAULT("SetProcessMitigationPolicy", FALSE);
-  char detail[16];
-  std::snprintf(detail, sizeof detail, "0x%X", static_cast<unsigned>(flags));
-  M().Record("SetProcessMitigationPolicy", "RedirectionTrust", detail);
+  M().Record("SetProcessMitigationPolicy", "RedirectionTrust", std::to_string(flags));
   return TRUE;
 }
 
