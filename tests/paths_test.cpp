@@ -83,7 +83,7 @@ TEST(IsFolderBelow, AcceptsOnlyWhatWindowsResolvesStrictlyBelow) {
       char dst[kCanonicalCap];
       const bool below = IsFolderBelow(d.c_str(), c.rel, dst, sizeof dst);
       EXPECT_EQ(below, c.below != nullptr) << d << c.rel;
-      EXPECT_EQ(std::string(dst), below ? d + c.below : "") << d << c.rel;
+      EXPECT_EQ(std::string(dst), c.below != nullptr ? d + c.below : "") << d << c.rel;
       const bool linkItself = c.link != nullptr && std::string(c.link) == c.rel;
       EXPECT_EQ(CheckBelow(d.c_str(), c.rel, dst, sizeof dst) == PathBelow::kLink, linkItself) << d << c.rel;
     }

@@ -116,7 +116,7 @@ TEST(RemoveShortcut, GuardSweepNeverActsOnOrAboveTheSpecialFolder) {
       m.acp = acp;
       m.AddFile(kDesktop + "\\A\\b\\x.lnk");
       m.AddFile(kDesktop + "\\keep.lnk");
-      m.AddFile("D:\\T\\b\\x.lnk");
+      m.AddFile("D:\\T\\keep.txt");
       m.AddLink(kDesktop + "\\L", "D:\\T");
       m.AddLink(kDesktop + "\\A\\L", "D:\\T");
       m.AddFile("C:\\Documents and Settings\\All Users\\keep.txt");
