@@ -11,6 +11,9 @@ DllSearch HardenDllSearch() {
 
 int StartProgram(HINSTANCE instance, int (*run)(HINSTANCE instance, int showCommand)) {
   HardenDllSearch();
+  // Junctions made by users without administrator rights are not followed
+  // (Windows 10 22H2 and 11); elsewhere the call is missing or refused.
+  pf::SetRedirectionTrustPolicy(pf::kEnforceRedirectionTrust);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   pf::GetStartupInfoA(&startup);

@@ -15,6 +15,7 @@ enum class DllSearch {
 // folder first. This narrows the search for the rest of the process.
 DllSearch HardenDllSearch();
 
-// Narrows the DLL search before anything else can load a DLL, then runs `run`
+// Narrows the DLL search before anything else can load a DLL, asks the system
+// to follow no junction a non-administrator made, then runs `run`
 // with the show-window value the program was started with.
 int StartProgram(HINSTANCE instance, int (*run)(HINSTANCE instance, int showCommand));

@@ -33,8 +33,9 @@ void DeleteRunValues(const EditionProfile& profile) {
 void RemoveProgramFolder(const EditionProfile& profile) {
   char programFiles[MAX_PATH] = {};
   char folder[MAX_PATH] = {};
+  // A program folder that is a link loses the link only.
   if (SpecialFolder(CSIDL_PROGRAM_FILES, programFiles) &&
-      IsFolderBelow(programFiles, profile.programFolder, folder, MAX_PATH))
+      CheckBelow(programFiles, profile.programFolder, folder, MAX_PATH) != PathBelow::kRefused)
     EmptyAndRemoveFolder(folder);
 }
 
@@ -45,8 +46,13 @@ void RemoveStartMenuFolders(const char* menuFolder, const char* menuSubfolder) {
   if (!SpecialFolder(CSIDL_COMMON_PROGRAMS, programs)) return;
   char inner[MAX_PATH] = {};
   char outer[MAX_PATH] = {};
-  if (IsFolderBelow(programs, menuSubfolder, inner, MAX_PATH)) EmptyAndRemoveFolder(inner);
-  if (!IsFolderBelow(programs, menuFolder, outer, MAX_PATH)) return;
+  if (CheckBelow(programs, menuSubfolder, inner, MAX_PATH) != PathBelow::kRefused) EmptyAndRemoveFolder(inner);
+  const PathBelow group = CheckBelow(programs, menuFolder, outer, MAX_PATH);
+  if (group == PathBelow::kRefused) return;
+  if (group == PathBelow::kLink) {  // the link itself, never scheduled
+    pf::RemoveDirectoryA(outer);
+    return;
+  }
   pf::SetFileAttributesA(outer, FILE_ATTRIBUTE_NORMAL);
   pf::Sleep(100);
   if (!pf::RemoveDirectoryA(outer)) pf::MoveFileExA(outer, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

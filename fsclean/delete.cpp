@@ -5,6 +5,7 @@
 #include "fsclean/paths.h"
 #include "platform/files.h"
 #include "platform/handles.h"
+#include "platform/mbstring.h"
 #include "platform/system.h"
 
 unsigned IsDirectory(const char* path) {
@@ -67,11 +68,37 @@ static bool IsDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
+static bool IsLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// True while folder is still a plain folder at its own name: not a link
+// itself and, where the system names the folder that an open handle reaches
+// (Vista on), reached through no link and not moved. Asked again before each
+// deletion, so that the listing's names are never followed elsewhere.
+static bool IsStillInPlace(const char* folder) {
+  const DWORD attributes = pf::GetFileAttributesA(folder);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(attributes))
+    return false;
+  char final[kCanonicalCap];
+  const long n = pf::GetFinalPathOfFolder(folder, final, sizeof final);
+  if (n == pf::kMissing) return true;
+  if (n <= 4 || static_cast<size_t>(n) >= sizeof final) return false;
+  // "\\?\" and the name, in the case the file system keeps.
+  return std::strncmp(final, "\\\\?\\", 4) == 0 && pf::MbsICmp(final + 4, folder) == 0;
+}
+
 int EmptyAndRemoveFolder(const char* folder) {
+  const DWORD attributes = pf::GetFileAttributesA(folder);
+  // A link is never listed: what lies behind it is elsewhere. RemoveDirectoryA
+  // removes the link itself, never its target; it is not scheduled, since by
+  // the restart the name could lead anywhere.
+  if (IsLink(attributes)) return pf::RemoveDirectoryA(folder) ? 1 : 0;
   int result = 1;
-  if (IsDirectory(folder)) {
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     char pattern[MAX_PATH];
     if (!ComposePath(pattern, sizeof pattern, folder, "\\*")) return 0;  // too long: leave it
+    if (!IsStillInPlace(folder)) return 0;
     WIN32_FIND_DATAA data;
     std::memset(&data, 0, sizeof data);
     pf::ScopedFindHandle find(pf::FindFirstFileA(pattern, &data));
@@ -79,10 +106,14 @@ int EmptyAndRemoveFolder(const char* folder) {
       result = 0;
     } else {
       do {
-        // Subfolders are not entered: nothing in them is deleted, moved or scheduled.
-        if (IsDotEntry(data.cFileName) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        // Subfolders are not entered: nothing in them is deleted, moved or
+        // scheduled. Links (to files or folders) are left as they are.
+        if (IsDotEntry(data.cFileName) ||
+            (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+          continue;
         char entry[MAX_PATH];
         if (!ComposePath(entry, sizeof entry, folder, "\\", data.cFileName)) continue;
+        if (!IsStillInPlace(folder)) return 0;  // changed under the run: leave the rest
         pf::SetFileAttributesA(entry, FILE_ATTRIBUTE_NORMAL);
         if (pf::DeleteFileA(entry)) continue;
         char ownPath[MAX_PATH] = {};

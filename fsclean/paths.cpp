@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/system.h"
 
 bool ComposePath(char* dst, size_t cap, const char* a, const char* b, const char* c) {
@@ -62,9 +63,10 @@ bool FullPath(const char* path, char* dst, size_t cap) {
   }
   return true;
 }
-}  // namespace
 
-bool IsFolderBelow(const char* special, const char* rel, char* dst, size_t cap) {
+// True when special + rel, as text, names something strictly below special
+// (the first half of CheckBelow); dst receives its canonical form, or "".
+bool IsTextBelow(const char* special, const char* rel, char* dst, size_t cap) {
   if (cap == 0) return false;
   dst[0] = '\0';
   if (rel[0] != '\\' || EndsInLoneLeadByte(rel)) return false;
@@ -90,5 +92,49 @@ bool IsFolderBelow(const char* special, const char* rel, char* dst, size_t cap) 
   }
   if (len > prefix && std::memcmp(dst, base, prefix) == 0) return true;
   dst[0] = '\0';
+  return false;
+}
+
+// Each component of path from offset from on, as the file system has it now.
+PathBelow CheckComponents(const char* path, size_t from) {
+  char prefix[kCanonicalCap];
+  const size_t len = std::strlen(path);
+  if (len >= sizeof prefix) return PathBelow::kRefused;
+  for (size_t i = from; i <= len; ++i) {
+    if (i < len && path[i] != '\\') {
+      if (pf::IsDBCSLeadByte(static_cast<BYTE>(path[i])) && path[i + 1] != '\0') ++i;
+      continue;
+    }
+    std::memcpy(prefix, path, i);
+    prefix[i] = '\0';
+    const DWORD attributes = pf::GetFileAttributesA(prefix);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = pf::GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathBelow::kPlain
+                                                                             : PathBelow::kRefused;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return i == len ? PathBelow::kLink : PathBelow::kRefused;
+    if (i < len && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return PathBelow::kRefused;
+  }
+  return PathBelow::kPlain;
+}
+}  // namespace
+
+PathBelow CheckBelow(const char* special, const char* rel, char* dst, size_t cap) {
+  if (!IsTextBelow(special, rel, dst, cap)) return PathBelow::kRefused;
+  // The special folder and what lies above it are the system's: only the
+  // components below it are judged.
+  char base[kCanonicalCap];
+  if (!FullPath(special, base, sizeof base)) return PathBelow::kRefused;
+  size_t from = std::strlen(base);
+  if (EndsInSeparator(base)) --from;
+  const PathBelow kind = CheckComponents(dst, from + 1);
+  if (kind == PathBelow::kRefused) dst[0] = '\0';
+  return kind;
+}
+
+bool IsFolderBelow(const char* special, const char* rel, char* dst, size_t cap) {
+  if (CheckBelow(special, rel, dst, cap) == PathBelow::kPlain) return true;
+  if (cap != 0) dst[0] = '\0';
   return false;
 }

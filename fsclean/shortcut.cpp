@@ -47,18 +47,21 @@ void RemoveShortcutAndFolders(const char* name, int csidl) {
   if (special[0] == '\0') return;
 
   // Only what lies strictly below the special folder, as Windows resolves
-  // the path, is touched.
+  // the path, through plain folders, is touched; a shortcut that is a link
+  // is left.
   if (!IsFolderBelow(special, name, full, kBuf)) return;
   pf::SetFileAttributesA(full, FILE_ATTRIBUTE_NORMAL);
   pf::DeleteFileA(full);
   pf::SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHA | SHCNF_FLUSH, special, nullptr);
 
+  // A folder that is itself a link is handed on: EmptyAndRemoveFolder removes
+  // only the link.
   char folder[kBuf] = {};
   TrimLastComponent(name, trimmed1, kBuf);
-  if (trimmed1[0] == '\0' || !IsFolderBelow(special, trimmed1, folder, kBuf)) return;
+  if (trimmed1[0] == '\0' || CheckBelow(special, trimmed1, folder, kBuf) == PathBelow::kRefused) return;
   EmptyAndRemoveFolder(folder);
 
   TrimLastComponent(trimmed1, trimmed2, kBuf);
-  if (trimmed2[0] == '\0' || !IsFolderBelow(special, trimmed2, folder, kBuf)) return;
+  if (trimmed2[0] == '\0' || CheckBelow(special, trimmed2, folder, kBuf) == PathBelow::kRefused) return;
   EmptyAndRemoveFolder(folder);
 }

@@ -1,5 +1,6 @@
 // Files, folders, listing, temporary names and restart-time operations.
 #pragma once
+#include "platform/loader.h"
 #include "platform/wintypes.h"
 
 namespace pf {
@@ -18,4 +19,9 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
 // The canonical absolute form of name; the length written, or the size needed
 // (terminator included) when buffer is too small, or 0.
 DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart);
+// Where the folder at path really is, every link on the way followed:
+// GetFinalPathNameByHandleA on the folder opened for its attributes,
+// "\\?\C:\...". The length written, or the size needed when buffer is too
+// small, or 0; kMissing where the system lacks the call (before Vista).
+long GetFinalPathOfFolder(const char* path, char* buffer, DWORD bufferLength);
 }  // namespace pf

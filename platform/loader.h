@@ -9,5 +9,12 @@ namespace pf {
 constexpr int kMissing = -1;
 int SetDefaultDllDirectories(DWORD directoryFlags);
 int SetDllDirectoryA(const char* path);
+// SetProcessMitigationPolicy with ProcessRedirectionTrustPolicy (16) and the
+// policy's DWORD of flags (EnforceRedirectionTrust 0x1, AuditRedirectionTrust
+// 0x2), looked up at run time likewise (Windows 8 on; the policy itself from
+// Windows 10 22H2).
+constexpr int kProcessRedirectionTrustPolicy = 16;
+constexpr DWORD kEnforceRedirectionTrust = 0x1;
+int SetRedirectionTrustPolicy(DWORD flags);
 void GetStartupInfoA(STARTUPINFOA* info);
 }  // namespace pf

@@ -226,3 +226,31 @@ TEST(EmptyAndRemoveFolder, EntryPathOneByteTooLongIsLeftAlone) {
   for (const auto& a : m.log) EXPECT_NE(a.target, tooLong) << a.ToString();
   for (const auto& a : m.log) EXPECT_EQ(a.target.compare(0, folder.size(), folder), 0) << a.ToString();
 }
+
+// Links are never followed: one inside the folder (to a folder or a file),
+// the folder itself (only the link goes), one on the way to it, or one the
+// folder turns into while it is emptied (before Vista too).
+TEST(EmptyAndRemoveFolder, LinksAreNeverFollowed) {
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"C:\\K", {"SetFileAttributes C:\\K\\f 0x80", "DeleteFile C:\\K\\f", "SetFileAttributes C:\\K 0x80",
+                 "ScheduleDelete C:\\K"}},
+      {"C:\\J", {"RemoveDirectory C:\\J"}},
+      {"C:\\J\\sub", {}},
+      {"C:\\M", {"SetFileAttributes C:\\M\\a 0x80", "DeleteFile C:\\M\\a"}}};
+  for (const auto& c : cases) {
+    sim::Machine m;
+    m.hasGetFinalPathNameByHandle = std::string(c.first) != "C:\\M";
+    for (const char* f : {"D:\\T\\a", "D:\\T\\b", "D:\\T\\sub\\x", "C:\\K\\f", "C:\\M\\a", "C:\\M\\b"}) m.AddFile(f);
+    m.AddFile("C:\\K\\flink", FILE_ATTRIBUTE_REPARSE_POINT);
+    for (const char* link : {"C:\\K\\dir", "C:\\J"}) m.AddLink(link, "D:\\T");
+    m.beforeCall = [&m](const std::string& call) {  // after C:\M\a is deleted
+      if (call != "FindNextFileA" || m.callCounts["DeleteFileA"] != 1 || !m.Exists("C:\\M\\b")) return;
+      m.nodes.erase(m.Fold("C:\\M\\b"));
+      m.nodes.erase(m.Fold("C:\\M"));
+      m.AddLink("C:\\M", "D:\\T");
+    };
+    EmptyAndRemoveFolder(c.first);
+    EXPECT_EQ(m.LogLines(), c.second) << c.first;
+    EXPECT_TRUE(m.Exists("D:\\T\\a") && m.Exists("D:\\T\\b") && m.Exists("D:\\T\\sub\\x")) << c.first;
+  }
+}

@@ -48,19 +48,24 @@ TEST(ComposePath, FitsOrLeavesEmpty) {
 }
 
 // Canonical forms on the simulated machine, which resolves paths as Windows
-// does: as Vista and later, then as XP (an inner "A.." became "A.", which
-// does not resolve to itself).
+// does, as Vista and later, then as XP (an inner "A.." became "A.", which
+// does not resolve to itself); below each special folder a link at any
+// depth, or a file on the way, refuses.
 TEST(IsFolderBelow, AcceptsOnlyWhatWindowsResolvesStrictlyBelow) {
-  const std::string d = "C:\\Documents and Settings\\All Users\\Desktop";
   static const char kSame[] = "as on Vista";
-  const struct {
+  struct Case {
     UINT acp;
     const char* rel;
-    const char* below;        // canonical remainder after d, or null when refused
-    const char* xp = kSame;   // on Windows XP
-  } cases[] = {
-      {936, "\\A..\\B", "\\A..\\B", nullptr}, {936, "\\A...\\B", "\\A...\\B", nullptr},
-      {936, "\\ ..\\B", "\\ ..\\B", nullptr},  {936, "\\A..\\..", nullptr},
+    const char* below;           // canonical remainder after d, or null when refused
+    const char* link = nullptr;  // made a link to another folder first
+    const char* file = nullptr;  // made a file first
+    const char* xp = kSame;      // on Windows XP
+  };
+  const Case cases[] = {
+      {936, "\\A..\\B", "\\A..\\B", nullptr, nullptr, nullptr},
+      {936, "\\A...\\B", "\\A...\\B", nullptr, nullptr, nullptr},
+      {936, "\\ ..\\B", "\\ ..\\B", nullptr, nullptr, nullptr},
+      {936, "\\A..\\..", nullptr},
       {936, "\\A", "\\A"},           {936, "\\A\\B", "\\A\\B"},
       {936, "\\A/B", "\\A\\B"},     {936, "\\A\\.", "\\A"},
       {936, "\\..A", "\\..A"},       {936, "\\A.\\B", "\\A\\B"},
@@ -72,17 +77,28 @@ TEST(IsFolderBelow, AcceptsOnlyWhatWindowsResolvesStrictlyBelow) {
       {936, "\\A\\..", nullptr},      {950, "\\\xA5", nullptr},  // lone lead byte
       {950, "\\\xA5\x5C", "\\\xA5\x5C"},  // one Big5 character
       {1252, "\\\xA5", "\\\xA5"},   // no lead bytes in 1252
+      {936, "\\A\\B\\C", nullptr, "\\A"},  {936, "\\A\\B\\C", nullptr, "\\A\\B"},
+      {936, "\\A\\B\\C", nullptr, "\\A\\B\\C"},  // the link itself: CheckBelow says kLink
+      {936, "\\A\\B", nullptr, nullptr, "\\A"}, {936, "\\A\\B", "\\A\\B", nullptr, "\\A\\B"},
   };
-  for (const auto& c : cases) {
-    for (const bool xp : {false, true}) {
-      sim::Machine m;
-      m.acp = c.acp;
-      m.fullPathLikeXp = xp;
-      const char* want = xp && c.xp != kSame ? c.xp : c.below;
-      char dst[kCanonicalCap];
-      const bool below = IsFolderBelow(d.c_str(), c.rel, dst, sizeof dst);
-      EXPECT_EQ(below, want != nullptr) << c.rel << (xp ? " on XP" : "");
-      EXPECT_EQ(std::string(dst), below ? d + want : "") << c.rel << (xp ? " on XP" : "");
+  for (const int csidl : {CSIDL_PROGRAM_FILES, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY}) {
+    for (const auto& c : cases) {
+      for (const bool xp : {false, true}) {
+        sim::Machine m;
+        m.acp = c.acp;
+        m.fullPathLikeXp = xp;
+        const std::string d = m.specialFolders[csidl];
+        if (c.link != nullptr) m.AddLink(d + c.link, "D:\\Elsewhere");
+        if (c.file != nullptr) m.AddFile(d + c.file);
+        const char* want = xp && c.xp != kSame ? c.xp : c.below;
+        const std::string where = d + c.rel + (xp ? " on XP" : "");
+        char dst[kCanonicalCap];
+        const bool below = IsFolderBelow(d.c_str(), c.rel, dst, sizeof dst);
+        EXPECT_EQ(below, want != nullptr) << where;
+        EXPECT_EQ(std::string(dst), want != nullptr ? d + want : "") << where;
+        const bool linkItself = c.link != nullptr && std::string(c.link) == c.rel;
+        EXPECT_EQ(CheckBelow(d.c_str(), c.rel, dst, sizeof dst) == PathBelow::kLink, linkItself) << where;
+      }
     }
   }
 }

@@ -101,10 +101,11 @@ TEST(RemoveShortcut, TrailByte5CTrimsToALoneLeadByteAndNoFolderIsTouched) {
 }
 
 // Random names from the pieces that path resolution treats specially, in both
-// double-byte code pages: whatever the name, every change lies strictly below
-// the Desktop folder as the machine resolves paths, and the folder stays.
+// double-byte code pages, with links (to D:\T) at two depths below it:
+// whatever the name, every change lies strictly below the Desktop folder as
+// the machine resolves paths, and the folder stays.
 TEST(RemoveShortcut, GuardSweepNeverActsOnOrAboveTheSpecialFolder) {
-  const char* pieces[] = {"\\", "/", ".", "..", " ", "A", "b", "\xA5", "\x5C", "\xB0", ".lnk", "\\x.lnk"};
+  const char* pieces[] = {"\\", "/", ".", "..", " ", "A", "b", "\xA5", "\x5C", "\xB0", ".lnk", "\\x.lnk", "L"};
   std::mt19937 rng(20261207);
   int names = 0, actedBelow = 0;
   for (UINT acp : {936u, 950u}) {
@@ -115,6 +116,9 @@ TEST(RemoveShortcut, GuardSweepNeverActsOnOrAboveTheSpecialFolder) {
       m.acp = acp;
       m.AddFile(kDesktop + "\\A\\b\\x.lnk");
       m.AddFile(kDesktop + "\\keep.lnk");
+      m.AddFile("D:\\T\\keep.txt");
+      m.AddLink(kDesktop + "\\L", "D:\\T");
+      m.AddLink(kDesktop + "\\A\\L", "D:\\T");
       m.AddFile("C:\\Documents and Settings\\All Users\\keep.txt");
       m.AddFile("C:\\Documents and Settings\\All Users\\DesktopA\\keep.txt");
       RemoveShortcutAndFolders(name.c_str(), CSIDL_COMMON_DESKTOPDIRECTORY);

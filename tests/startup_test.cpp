@@ -19,11 +19,12 @@ TEST(Startup, DllSearchIsNarrowedFirstOnEverySystem) {
     std::vector<std::string> log;
   } cases[] = {
       {"Windows 8 and later, 7 with KB2533623", true, true, false, DllSearch::kSystemDirectoryOnly,
-       {"SetDefaultDllDirectories 0x800", "GetStartupInfo self", "Run 10"}},
+       {"SetDefaultDllDirectories 0x800", "SetProcessMitigationPolicy RedirectionTrust 1", "GetStartupInfo self",
+        "Run 10"}},
       {"XP SP1 to an unpatched 7", false, true, false, DllSearch::kWithoutCurrentDirectory,
        {"SetDllDirectory \"\"", "GetStartupInfo self", "Run 10"}},
       {"the call refused", true, true, true, DllSearch::kWithoutCurrentDirectory,
-       {"SetDllDirectory \"\"", "GetStartupInfo self", "Run 10"}},
+       {"SetDllDirectory \"\"", "SetProcessMitigationPolicy RedirectionTrust 1", "GetStartupInfo self", "Run 10"}},
       {"Windows 2000, XP", false, false, false, DllSearch::kUnchanged, {"GetStartupInfo self", "Run 10"}},
   };
   for (const auto& c : cases) {
@@ -31,6 +32,7 @@ TEST(Startup, DllSearchIsNarrowedFirstOnEverySystem) {
       sim::Machine m;
       m.hasSetDefaultDllDirectories = c.hasDefault;
       m.hasSetDllDirectory = c.hasSetDll;
+      m.hasSetProcessMitigationPolicy = c.hasDefault;  // from Windows 8, as the first row
       if (c.defaultFails) m.FailAlways("SetDefaultDllDirectories");
       EXPECT_EQ(StartProgram(nullptr, RunRecorded), 7) << c.system;
       EXPECT_EQ(m.LogLines(), c.log) << c.system;

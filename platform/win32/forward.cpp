@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "platform/files.h"
+#include "platform/handles.h"
 #include "platform/loader.h"
 #include "platform/mbstring.h"
 #include "platform/process.h"
@@ -41,6 +42,11 @@ int SetDllDirectoryA(const char* path) {
   auto fn = As<BOOL(WINAPI*)(const char*)>(Kernel32Export("SetDllDirectoryA"));
   return fn != nullptr ? fn(path) : kMissing;
 }
+int SetRedirectionTrustPolicy(DWORD flags) {
+  // PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY is one DWORD of flags.
+  auto fn = As<BOOL(WINAPI*)(int, void*, SIZE_T)>(Kernel32Export("SetProcessMitigationPolicy"));
+  return fn != nullptr ? fn(kProcessRedirectionTrustPolicy, &flags, sizeof flags) : kMissing;
+}
 void GetStartupInfoA(STARTUPINFOA* info) { ::GetStartupInfoA(info); }
 
 LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM access, HKEY* result) {
@@ -71,6 +77,13 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
 }
 DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart) {
   return ::GetFullPathNameA(name, bufferLength, buffer, filePart);
+}
+long GetFinalPathOfFolder(const char* path, char* buffer, DWORD bufferLength) {
+  auto fn = As<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD)>(Kernel32Export("GetFinalPathNameByHandleA"));
+  if (fn == nullptr) return kMissing;
+  ScopedHandle folder(::CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return folder.IsValid() ? static_cast<long>(fn(folder.Get(), buffer, bufferLength, 0)) : 0;
 }
 
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {

@@ -29,6 +29,7 @@ class SimFixture : public conformance::Fixture {
     m_.AddFile(path);
     m_.Lock(path, true);
   }
+  void Link(const std::string& path, const std::string& target) override { m_.AddLink(path, target); }
   void Release() override {
     for (auto& kv : m_.nodes) kv.second.locked = false;
   }

@@ -155,6 +155,10 @@ const std::vector<Difference>& KnownDifferences() {
     // The runtime's own source: a lead byte before the terminator answers with
     // the terminator when nothing matched before it; Wine's msvcrt steps over
     // the terminator instead.
+    {"link.folder", "1040 file 0 e=145 [link\\, link\\a.txt, target\\, target\\a.txt]",
+     "1040 file 1 [target\\, target\\a.txt]",
+     "learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-removedirectorya (Remarks: it removes a junction "
+     "or a symbolic link, not its target)"},
     {"mbsrchr.936", "null 1 1 null 1 null", "4 1 1 null 1 null",
      "Microsoft CRT source mbsrchr (ucrt/mbstring/mbsrchr.cpp: 'return pointer to \\0')"},
     {"mbsrchr.950", "null 0 0", "3 0 0",
@@ -449,6 +453,15 @@ std::vector<Probe> MakeProbes() {
     const UINT n = pf::GetTempFileNameA((d + "\\no").c_str(), "_@", 0x1234, name);
     return Join({n != 0 ? std::string("1") : "0 e=" + Num(pf::GetLastError()), List(d)});
   });
+  // A link to a folder: a folder and a reparse point (0x410), followed below it; removing it removes the link.
+  add(
+      "link.folder", 936,
+      [](Fixture& f, Dir d) { f.File(d + "\\target\\a.txt"), f.Link(d + "\\link", d + "\\target"); },
+      [](Dir d) {
+        const std::string link = d + "\\link";
+        return Join({Num(pf::GetFileAttributesA(link.c_str())), Attr(link + "\\a.txt"),
+                     R(pf::RemoveDirectoryA(link.c_str())), List(d)});
+      });
   add("find.missing-folder", 936, none, [](Dir d) {
     WIN32_FIND_DATAA data;
     HANDLE h = pf::FindFirstFileA((d + "\\no\\*").c_str(), &data);

@@ -58,6 +58,8 @@ def wine_lines(args):
     prefix = os.path.join(root, 'prefix')
     subprocess.run(['cp', '-a', template, prefix], check=True)
     os.symlink(other, os.path.join(prefix, 'dosdevices', 'd:'))
+    os.makedirs(os.path.join(prefix, 'drive_c/conf/link.folder'))  # Wine 8 makes no links itself
+    os.symlink('target', os.path.join(prefix, 'drive_c/conf/link.folder/link'))
     env = dict(base, WINEPREFIX=prefix)
     lines = []
     try:

@@ -185,7 +185,7 @@ class Prefix:
 class Scenario:
     def __init__(self, name, lang, editions, answers, expect_boxes, seed_browser=False, no_at_two=False,
                  deny=None, held_file=False, expect_removed=None, win98=False, subfolder=False, nsis=None,
-                 cut=None, planted=False, arches=None, delays=None, during=None, probe=False):
+                 cut=None, planted=False, arches=None, delays=None, during=None, probe=False, links=False):
         self.name, self.lang, self.editions, self.answers = name, lang, editions, answers
         self.expect_boxes = expect_boxes
         self.seed_browser, self.no_at_two, self.deny, self.held_file = seed_browser, no_at_two, deny, held_file
@@ -201,6 +201,7 @@ class Scenario:
         self.delays = delays or {}  # uninstaller name: how long it works, in ms
         self.during = during  # what the user does in the dialog while uninst.exe runs (driver --during)
         self.probe = probe  # WM_NULL to the dialog every 20 ms during the run
+        self.links = links  # edition 1's folder and one in edition 3.0's are links to other files
         self.problems = []
         self.report = {}
         self.note = ''
@@ -240,6 +241,8 @@ class Scenario:
             px.file(os.path.join(px.programs, group, 'Dorwyn', 'Uninstall.lnk'), readonly=True)
             px.file(os.path.join(px.desktop, shortcut))
             px.copy(tool, os.path.join(px.e2e, 'ToolWindow%d.exe' % e))
+        if self.links:
+            self.seed_links(px)
         if self.editions:
             for lib in LIBS:
                 px.file(os.path.join(px.system, lib), readonly=(lib == LIBS[1]))
@@ -285,6 +288,25 @@ class Scenario:
             px.copy(tool, os.path.join(px.e2e, 'firefox.exe'))
         if self.seed_browser:
             px.start(os.path.join(px.e2e, 'firefox.exe'))
+
+    def seed_links(self, px):
+        """Edition 1's files moved elsewhere on the drive and its folder made a directory symlink to them
+        (Wine reports it as a junction, 0x410), and one more such link in edition 3.0's folder."""
+        target = os.path.join(px.c, 'Data', 'Keep')
+        shutil.move(os.path.join(px.pf, 'Kestovanet'), target)
+        os.symlink(target, os.path.join(px.pf, 'Kestovanet'))
+        os.symlink(target, os.path.join(px.pf, 'Kestovanet3.0', 'linked'))
+
+    def check_links(self, px, pending, when):
+        """The target keeps its files (one in use), each link is a link still (or gone, as on Windows),
+        and nothing is scheduled in the target or through a link."""
+        target = os.path.join(px.c, 'Data', 'Keep')
+        left = sorted(os.listdir(target)) if os.path.isdir(target) else []
+        self.check(left == ['Keyloft_User.exe', 'inuse.dll', 'readme.txt'], 'link target holds %s %s' % (left, when))
+        for link in (os.path.join(px.pf, 'Kestovanet'), os.path.join(px.pf, 'Kestovanet3.0', 'linked')):
+            self.check(os.path.islink(link) or not os.path.lexists(link), 'link %s replaced %s' % (link, when))
+        inside = [p for p in pending if '\\data\\keep' in p.lower() or p.endswith(('\\Kestovanet', '\\linked'))]
+        self.check(not inside, 'scheduled through a link %s: %s' % (when, inside))
 
     def seed_nsis(self, px, name, ms):
         """Builds an NSIS uninstaller with makensis and has its installer write it."""
@@ -405,6 +427,8 @@ class Scenario:
             present, pending = self.regcheck(px, bins)
             after = self.edition_state(px)
             self.check_after_run(px, present, pending)
+            if self.links:
+                self.check_links(px, pending, 'after the run')
             if self.planted:
                 self.check_planted(px, bins, os.path.dirname(exe))
             px.close()
@@ -414,6 +438,8 @@ class Scenario:
             px.close()
             restarted = self.edition_state(px)
             self.check_after_restart(px, pending, pending2, present2)
+            if self.links:
+                self.check_links(px, pending2, 'after the restart')
             self.report = dict(before=before, after=after, restarted=restarted, pending=pending, lines=lines)
         finally:
             px.close()
@@ -539,9 +565,10 @@ class Scenario:
             # An edition redone after the cut sends its command once more.
             self.check(got == want or (self.cut and got == want * 2), 'edition %d window commands %s' % (e, got))
             folder = os.path.join(px.pf, p['folder'])
-            if removed:
+            if removed and not (self.links and e == 1):  # a link: check_links
                 left = sorted(os.listdir(folder)) if os.path.exists(folder) else []
                 want = (['held-open.dat'] if self.held_file and e == self.editions[0] else [])
+                want += ['linked'] if self.links and e == 3 else []
                 self.check(left == sorted(want + (['sub'] if self.subfolder else [])),
                            'edition %d program folder holds %s' % (e, left))
         self.check_subfolders(px, 'after the run')
@@ -630,6 +657,7 @@ def scenarios():
                  during='cursor,click,about', probe=True),
         Scenario('close-during-run-waits-for-its-end', 'en', [2], ['ok'], ['success'],
                  delays={'uninst.exe': 3000}, during='esc,close,altf4,cancel', probe=True),
+        Scenario('program-folders-with-links', 'zh-CN', [1, 3], ['ok'], ['success'], links=True),
     ]
 
 

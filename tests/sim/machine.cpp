@@ -171,11 +171,26 @@ Machine::Node* Machine::FindNode(const std::string& path) {
 }
 const Machine::Node* Machine::FindNode(const std::string& path) const {
   const std::string full = FullPath(path);
-  auto it = nodes.find(Fold(Normalize(full)));
+  auto it = nodes.find(Fold(Resolve(Normalize(full), false)));
   if (it == nodes.end()) return nullptr;
   const auto seps = Separators(*this, full);
   const bool trailing = full.size() > 3 && !seps.empty() && seps.back() == full.size() - 1;
   return trailing && !it->second.dir ? nullptr : &it->second;
+}
+
+std::string Machine::Resolve(const std::string& normalized, bool followLast, int hops) const {
+  const std::string parent = Parent(normalized);
+  if (parent.empty() || hops > 99) return normalized;  // the root, or a loop of links (not found)
+  const std::string p = Resolve(parent, true, hops + 1), n = p + (p.size() > 3 ? "\\" : "") + Leaf(normalized);
+  auto it = nodes.find(Fold(n));
+  return followLast && it != nodes.end() && !it->second.linkTo.empty() ? Resolve(it->second.linkTo, true, hops + 1) : n;
+}
+
+void Machine::AddLink(const std::string& path, const std::string& target) {
+  AddDir(path);
+  Node& node = nodes[Fold(Normalize(path))];
+  node.attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+  node.linkTo = Normalize(target);
 }
 
 void Machine::AddDrive(char letter) {

@@ -112,6 +112,7 @@ class Machine {
   // SetDllDirectoryA; older systems neither.
   bool hasSetDefaultDllDirectories = true;
   bool hasSetDllDirectory = true;
+  bool hasSetProcessMitigationPolicy = true, hasGetFinalPathNameByHandle = true;  // Windows 8 on, Vista on
   DWORD startupFlags = 0;  // as the parent passed them in STARTUPINFO
   WORD startupShow = 0;
   DWORD currentPid = 4;
@@ -127,6 +128,9 @@ class Machine {
   void AddFile(const std::string& path, DWORD attributes = 0);  // with missing parents
   // In use: cannot be deleted; movable says whether it can still be renamed.
   void Lock(const std::string& path, bool movable);
+  // A junction to the folder target: attributes 0x410, names below it looked
+  // up in the target; removing it removes the link only.
+  void AddLink(const std::string& path, const std::string& target);
   bool Exists(const std::string& path) const;
   DWORD Attributes(const std::string& path) const;  // INVALID_FILE_ATTRIBUTES when absent
   std::vector<std::string> ListAll() const;          // every path, sorted
@@ -203,6 +207,7 @@ class Machine {
     DWORD attributes = 0;
     bool locked = false;
     bool lockMovable = false;
+    std::string linkTo;  // a link: the normalized path of its target folder
   };
   struct Key {
     std::string path;
@@ -227,6 +232,8 @@ class Machine {
   std::string Parent(const std::string& normalized) const;
   std::string Leaf(const std::string& normalized) const;
   std::vector<std::string> Children(const std::string& normalized) const;  // folded keys
+  // The normalized path with each link on the way (and the last, if asked) replaced by its target.
+  std::string Resolve(const std::string& normalized, bool followLast, int hops = 0) const;
   Node* FindNode(const std::string& path);
   const Node* FindNode(const std::string& path) const;
   Key* FindKey(const std::string& path);

@@ -226,7 +226,7 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
   if (newName == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   Machine::Node* src = M().FindNode(existing);
   if (src == nullptr) return Fail(MissingError(existing), FALSE);
-  const std::string to = M().Normalize(newName);
+  const std::string to = M().Resolve(M().Normalize(newName), false);
   if (!SameDrive(src->path, to) && !(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
   if (src->locked && !src->lockMovable) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   Machine::Node* parent = M().FindNode(M().Parent(to));
@@ -298,7 +298,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
   std::string p = pattern;
   if (p.size() < 2 || p.compare(p.size() - 2, 2, "\\*") != 0) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   const std::string dir = M().Normalize(p.substr(0, p.size() - 2));
-  Machine::Node* n = M().FindNode(dir);
+  Machine::Node* n = M().FindNode(M().Resolve(dir, true));
   if (n == nullptr || !n->dir) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
   HO obj(HO::kFind);
   if (n->path.size() > 3) {
@@ -357,6 +357,14 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
   M().AddFile(name);
   M().Record("CreateFile", name);
   return number;
+}
+
+long GetFinalPathOfFolder(const char* path, char* buffer, DWORD bufferLength) {
+  SEAM("GetFinalPathOfFolder");
+  if (!M().hasGetFinalPathNameByHandle) return kMissing;
+  const Machine::Node* n = M().FindNode(M().Resolve(M().Normalize(path), true));
+  if (n == nullptr || !n->dir) return Fail(MissingError(path), 0L);
+  return static_cast<long>(CopyOut("\\\\?\\" + n->path, buffer, bufferLength));
 }
 
 DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart) {
@@ -763,6 +771,12 @@ int SetDllDirectoryA(const char* path) {
   if (!M().hasSetDllDirectory) return kMissing;
   FAULT("SetDllDirectoryA", FALSE);
   M().Record("SetDllDirectory", path == nullptr ? "(null)" : "\"" + std::string(path) + "\"");
+  return TRUE;
+}
+
+int SetRedirectionTrustPolicy(DWORD flags) {
+  if (!M().hasSetProcessMitigationPolicy) return kMissing;
+  M().Record("SetProcessMitigationPolicy", "RedirectionTrust", std::to_string(flags));
   return TRUE;
 }
 
