@@ -185,7 +185,7 @@ class Prefix:
 class Scenario:
     def __init__(self, name, lang, editions, answers, expect_boxes, seed_browser=False, no_at_two=False,
                  deny=None, held_file=False, expect_removed=None, win98=False, subfolder=False, nsis=None,
-                 cut=None, planted=False, arches=None, delays=None, during=None, probe=False):
+                 cut=None, planted=False, arches=None, delays=None, during=None, probe=False, dpi=None):
         self.name, self.lang, self.editions, self.answers = name, lang, editions, answers
         self.expect_boxes = expect_boxes
         self.seed_browser, self.no_at_two, self.deny, self.held_file = seed_browser, no_at_two, deny, held_file
@@ -201,6 +201,7 @@ class Scenario:
         self.delays = delays or {}  # uninstaller name: how long it works, in ms
         self.during = during  # what the user does in the dialog while uninst.exe runs (driver --during)
         self.probe = probe  # WM_NULL to the dialog every 20 ms during the run
+        self.dpi = dpi  # the screen's DPI (LogPixels); the About box is measured too
         self.problems = []
         self.report = {}
         self.note = ''
@@ -349,6 +350,10 @@ class Scenario:
         self.check(closed or 'dialog enabled=1' in lines, 'dialog disabled after the run')
         # Windows 9x offers most W calls as stubs: there the dialog is made with the A calls.
         self.check(('dialog unicode=%d' % (not self.win98)) in lines, 'dialog made with the wrong calls')
+        # Every text fits its control, at the DPI the scenario sets.
+        fit = [l for l in lines if l.startswith('fit ')]
+        self.check(fit and all(' ok=1 ' in l for l in fit) and ('fit-dpi main dpi=%d' % (self.dpi or 96)) in lines and
+                   (not self.dpi or any(l.startswith('fit about ') for l in fit)), 'texts against their controls: %s' % fit)
         if self.probe:
             # A blocked dialog leaves every probe of an uninstaller's seconds
             # unanswered; one probe a little late is the host's scheduling (seen
@@ -385,6 +390,9 @@ class Scenario:
             if screenshot:
                 cmd += ['--ready', winpath(ready, px.prefix), '--go', winpath(go, px.prefix)]
             cmd += ['--probe'] if self.probe else []
+            if self.dpi:
+                px.regedit(['[HKEY_CURRENT_USER\\Control Panel\\Desktop]', '"LogPixels"=dword:%08x' % self.dpi])
+                cmd += ['--about']
             cmd += ['--during', self.during] if self.during else []
             driver = subprocess.Popen(cmd + self.answers, env=px.env, stdout=subprocess.DEVNULL,
                                       stderr=subprocess.DEVNULL)
@@ -609,7 +617,7 @@ def scenarios():
         Scenario('all-editions-zh-CN', 'zh-CN', held_file=True, **full),
         Scenario('all-editions-en', 'en', **full),
         Scenario('all-editions-zh-TW', 'zh-TW', **full),
-        Scenario('nothing-installed', 'zh-CN', [], ['ok'], ['success']),
+        Scenario('nothing-installed', 'zh-CN', [], ['ok'], ['success'], dpi=144),
         Scenario('browser-closed-after-second-prompt', 'en', [3], ['click+yes', 'kill:firefox.exe+yes', 'ok'],
                  ['prompt', 'prompt', 'success'], seed_browser=True),
         Scenario('no-during-edition-2', 'zh-CN', [1, 2, 3], ['no'], ['prompt'], no_at_two=True,
@@ -723,6 +731,12 @@ def main():
         print('neighbours (another vendor\'s folders, other Run values, Uninstall keys and shortcuts): %s'
               % ('intact' if not [p for p in s.problems if 'neighbour' in p] else 'DAMAGED'))
         print('screenshot of the dialog: %s' % shot)
+        big = Scenario('demo-144dpi', 'zh-CN', [], ['ok'], ['success'], dpi=144)
+        shot144 = os.path.join(os.path.abspath(args.demo), 'dialog-144dpi.png')
+        ok = big.run(template, bins, exe, work, screenshot=shot144) and ok
+        s.problems += big.problems
+        print('screenshot at 144 DPI (150 %%), every text within its control%s: %s'
+              % ('' if not big.problems else ' FAILED', shot144))
         print('demo %s%s' % ('PASSED' if ok else 'FAILED', '' if ok else ': ' + '; '.join(s.problems)))
         return 0 if ok else 1
     failed = 0
