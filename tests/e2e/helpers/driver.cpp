@@ -1,7 +1,8 @@
 // Drives Brannoch.exe like a user under Wine and writes what it saw to a log:
 //   driver folders <log>                      the machine's folders and language
 //   driver run <exe> <log> [--ready F --go F] [--probe] [--about] [--during A,B...] answer...
-//   driver startup <exe> <log>                time until the dialog is shown
+//   driver startup <exe> <log>                time until the dialog is shown, and the
+//                                             processor time the program took to it
 //   driver regcheck <log> KEY[|VALUE]...      which HKLM keys and values exist,
 //                                             the processes and the pending
 //                                             restart operations
@@ -290,7 +291,12 @@ int Startup(const char* exe) {
   if (!p) return 2;
   HWND d = WaitForDialog(pid, p, 30000);
   const double t1 = Now();
-  std::fprintf(g_log, "startup_ms=%.1f\n", t1 - t0);
+  // and the processor time the program's process took to get there
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(p, &created, &exited, &kernel, &user);
+  const double cpu = (static_cast<double>(kernel.dwLowDateTime) + user.dwLowDateTime +
+                      4294967296.0 * (static_cast<double>(kernel.dwHighDateTime) + user.dwHighDateTime)) / 1e4;
+  std::fprintf(g_log, "startup_ms=%.1f cpu_ms=%.1f\n", t1 - t0, cpu);
   if (d) PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   WaitForSingleObject(p, 10000);
   CloseHandle(p);
