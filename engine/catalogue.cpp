@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/text.h"
+
 const char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 const char* const kResourceLibraries[3] = {"\\ZenfoResv3_kstv.dll", "\\ZenfoResv3E_kstv.dll",
@@ -120,21 +122,60 @@ const EditionNameRow& EditionNamesFor(int edition, UiLanguage language) {
   return rows[1];
 }
 
-// Every name is far below 260 bytes; whole copies, terminator included.
-static void CopyRow(const EditionNameRow& row, char* title, char* folder, char* subfolder,
+// The code page a language's names are stored in; 0 for the ASCII rows.
+static UINT NamesCodePage(UiLanguage language) {
+  return language == kUiSimplifiedChinese ? 936 : language == kUiTraditionalChinese ? 950 : 0;
+}
+
+bool NameInAnsiCodePage(const char* name, UINT codePage, char* out, size_t cap) {
+  if (cap == 0) return false;
+  out[0] = '\0';
+  const UINT acp = codePage == 0 ? 0 : pf::GetACP();
+  if (acp == codePage) {
+    const size_t n = std::strlen(name);
+    if (n >= cap) return false;
+    std::memcpy(out, name, n + 1);
+    return true;
+  }
+  WCHAR wide[MAX_PATH];
+  const int units = pf::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, name, -1, wide, MAX_PATH);
+  // UTF-8 holds every character and takes neither flags nor the used-default
+  // pointer; elsewhere a character without its own mapping becomes the
+  // default character, and the name is then not this system's.
+  const bool utf8 = acp == CP_UTF8;
+  BOOL usedDefault = FALSE;
+  const int bytes = units == 0 ? 0
+                               : pf::WideCharToMultiByte(acp, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, units, out,
+                                                         static_cast<int>(cap), nullptr, utf8 ? nullptr : &usedDefault);
+  if (bytes > 0 && !usedDefault && out[bytes - 1] == '\0') return true;
+  out[0] = '\0';  // a failed conversion may have written part of the name
+  return false;
+}
+
+static void CopyRow(const EditionNameRow& row, UINT codePage, char* title, char* folder, char* subfolder,
                     char* shortcut) {
-  std::strcpy(title, row.toolWindowTitle);
-  std::strcpy(folder, row.menuFolder);
-  std::strcpy(subfolder, row.menuSubfolder);
-  std::strcpy(shortcut, row.desktopShortcut);
+  NameInAnsiCodePage(row.toolWindowTitle, codePage, title, MAX_PATH);
+  NameInAnsiCodePage(row.menuFolder, codePage, folder, MAX_PATH);
+  NameInAnsiCodePage(row.menuSubfolder, codePage, subfolder, MAX_PATH);
+  NameInAnsiCodePage(row.desktopShortcut, codePage, shortcut, MAX_PATH);
+}
+
+static void GetNames(int edition, char* title, char* folder, char* subfolder, char* shortcut) {
+  const UiLanguage language = SelectUiLanguage();
+  CopyRow(EditionNamesFor(edition, language), NamesCodePage(language), title, folder, subfolder, shortcut);
 }
 
 void GetEdition1Names(char* title, char* folder, char* subfolder, char* shortcut) {
-  CopyRow(EditionNamesFor(1, SelectUiLanguage()), title, folder, subfolder, shortcut);
+  GetNames(1, title, folder, subfolder, shortcut);
 }
 void GetEdition2Names(char* title, char* folder, char* subfolder, char* shortcut) {
-  CopyRow(EditionNamesFor(2, SelectUiLanguage()), title, folder, subfolder, shortcut);
+  GetNames(2, title, folder, subfolder, shortcut);
 }
 void GetEdition3Names(char* title, char* folder, char* subfolder, char* shortcut) {
-  CopyRow(EditionNamesFor(3, SelectUiLanguage()), title, folder, subfolder, shortcut);
+  GetNames(3, title, folder, subfolder, shortcut);
+}
+
+const char* StoredToolWindowTitle(const EditionProfile& profile) {
+  const int edition = profile.names == GetEdition1Names ? 1 : profile.names == GetEdition2Names ? 2 : 3;
+  return EditionNamesFor(edition, SelectUiLanguage()).toolWindowTitle;
 }

@@ -81,7 +81,8 @@ int RemoveEdition(const EditionProfile& profile) {
 
   TerminateByPrefix(profile.processPrefix, nullptr, nullptr, nullptr);
   TerminateByPrefix(profile.processPrefix, nullptr, nullptr, nullptr);
-  CloseToolWindow(toolWindowTitle, profile.closeCommandId);
+  // Converted, or as stored: what the old tool's A calls set.
+  CloseToolWindow(toolWindowTitle, profile.closeCommandId, StoredToolWindowTitle(profile));
 
   DeleteRunValues(profile);
   RemoveProgramFolder(profile);

@@ -85,8 +85,15 @@ void TerminateByPrefix(const char* prefix1, const char* prefix2, const char* pre
   }
 }
 
-LRESULT CloseToolWindow(const char* title, uint16_t commandId) {
-  HWND window = pf::FindWindowA(nullptr, title);
+// FindWindowA with "" would take any untitled window for the tool's.
+static HWND WindowTitled(const char* title) {
+  return title != nullptr && title[0] != '\0' ? pf::FindWindowA(nullptr, title) : nullptr;
+}
+
+LRESULT CloseToolWindow(const char* title, uint16_t commandId, const char* otherTitle) {
+  HWND window = WindowTitled(title);
+  if (window == nullptr && otherTitle != nullptr && (title == nullptr || std::strcmp(title, otherTitle) != 0))
+    window = WindowTitled(otherTitle);
   if (window == nullptr) return 0;
   DWORD_PTR answer = 0;
   if (!pf::SendMessageTimeoutA(window, WM_COMMAND, MAKEWPARAM(commandId, 0), 0,

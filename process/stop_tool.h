@@ -13,6 +13,8 @@ bool PrefixMatches(const char* fileName, const char* prefix);
 void TerminateByPrefix(const char* prefix1, const char* prefix2, const char* prefix3,
                        const char* prefix4);
 
-// Sends WM_COMMAND(commandId) to the top-level window of that exact title; a
-// window that does not answer within 5 s is given up. 0 when there is none.
-LRESULT CloseToolWindow(const char* title, uint16_t commandId);
+// Sends WM_COMMAND(commandId) to the top-level window of that exact title or,
+// when there is none, of otherTitle (the same title in another form; null:
+// none); an empty title names no window. A window that does not answer within
+// 5 s is given up. 0 when there is none.
+LRESULT CloseToolWindow(const char* title, uint16_t commandId, const char* otherTitle = nullptr);

@@ -38,6 +38,7 @@ std::vector<Row> ExpectedRows() {
 }
 
 const uint16_t kLangIdFor[3] = {0x0804, 0x0409, 0x0404};
+const UINT kAcpFor[3] = {936, 1252, 950};
 const EditionNamesOperation kOps[3] = {GetEdition1Names, GetEdition2Names, GetEdition3Names};
 }  // namespace
 
@@ -45,6 +46,7 @@ TEST(Catalogue, NamesAreByteExactForEveryEditionAndLanguage) {
   sim::Machine m;
   for (const Row& row : ExpectedRows()) {
     m.langId = kLangIdFor[row.language];
+    m.acp = kAcpFor[row.language];
     char title[260], folder[260], sub[260], shortcut[260];
     std::memset(title, 0x7F, sizeof title);  // the operation must terminate each name
     std::memset(folder, 0x7F, sizeof folder);
@@ -62,6 +64,35 @@ TEST(Catalogue, NamesAreByteExactForEveryEditionAndLanguage) {
     // so trimming never finds an enclosing folder.
     EXPECT_EQ(std::count(row.shortcut.begin(), row.shortcut.end(), '\\'), 1);
   }
+}
+
+// Under another ANSI code page ("Use Unicode UTF-8" gives 65001 on a Chinese
+// system) each name is converted, or "" where that code page cannot hold it;
+// where the code pages agree, or the name is ASCII, nothing is converted.
+TEST(Catalogue, NamesFollowTheAnsiCodePage) {
+  const char* kFrom[3] = {"CP936", "ASCII", "CP950"};
+  sim::Machine m;
+  for (const Row& row : ExpectedRows()) {
+    for (UINT acp : {936u, 950u, 1252u, 65001u}) {
+      m.langId = kLangIdFor[row.language];
+      m.acp = acp;
+      m.callCounts.clear();
+      char t[260], f[260], s[260], l[260];
+      kOps[row.edition - 1](t, f, s, l);
+      const std::string to = acp == 65001 ? "UTF-8" : "CP" + std::to_string(acp);
+      auto in = [&](const std::string& name) { return Recode(name, kFrom[row.language], to.c_str()); };
+      SCOPED_TRACE("edition " + std::to_string(row.edition) + " language " + std::to_string(row.language) +
+                   " acp " + std::to_string(acp));
+      EXPECT_EQ(std::string(t) + "|" + f + "|" + s + "|" + l,
+                in(row.title) + "|" + in(row.folder) + "|" + in(row.subfolder) + "|" + in(row.shortcut));
+      EXPECT_EQ(m.callCounts["MultiByteToWideChar"] == 0, row.language == 1 || acp == kAcpFor[row.language]);
+    }
+  }
+  char small[37];  // in UTF-8 (m.acp): 36 bytes and the terminator
+  EXPECT_FALSE(NameInAnsiCodePage(EditionNamesFor(1, 2).toolWindowTitle, 950, small, sizeof small - 1));
+  EXPECT_STREQ(small, "");
+  EXPECT_TRUE(NameInAnsiCodePage(EditionNamesFor(1, 2).toolWindowTitle, 950, small, sizeof small));
+  EXPECT_STREQ(small, "凱斯托瓦銀行tokara管理工具");
 }
 
 TEST(Catalogue, OtherLanguagesGiveEnglishAndNothingIsCached) {

@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <vector>
 
-std::string ToCodePage(const std::string& utf8, const char* codePage) {
-  iconv_t cd = iconv_open(codePage, "UTF-8");
+static std::string Convert(const std::string& utf8, const char* from, const char* codePage) {
+  iconv_t cd = iconv_open(codePage, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv_open failed");
   std::vector<char> in(utf8.begin(), utf8.end());
   std::vector<char> out(utf8.size() * 2 + 16);
@@ -17,4 +17,14 @@ std::string ToCodePage(const std::string& utf8, const char* codePage) {
   iconv_close(cd);
   if (r == static_cast<size_t>(-1)) throw std::runtime_error("not representable in " + std::string(codePage));
   return std::string(out.data(), out.size() - outLeft);
+}
+
+std::string ToCodePage(const std::string& utf8, const char* codePage) { return Convert(utf8, "UTF-8", codePage); }
+
+std::string Recode(const std::string& text, const char* from, const char* to) {
+  try {
+    return Convert(text, from, to);
+  } catch (const std::runtime_error&) {
+    return "";
+  }
 }

@@ -4,5 +4,7 @@
 #include <string>
 
 std::string ToCodePage(const std::string& utf8, const char* codePage);  // "CP936", "CP950"
+// Bytes from one code page to another (iconv names); "" when not all convert.
+std::string Recode(const std::string& text, const char* from, const char* to);
 inline std::string Cp936(const std::string& s) { return ToCodePage(s, "CP936"); }
 inline std::string Cp950(const std::string& s) { return ToCodePage(s, "CP950"); }

@@ -7,6 +7,7 @@
 
 #include "engine/removal.h"
 #include "i18n/texts.h"
+#include "tests/cp_convert.h"
 #include "tests/installed_machine.h"
 
 using fixture::kDesktop;
@@ -302,6 +303,43 @@ TEST(RemovalRun, KeyThatCannotBeOpenedForAllAccessCountsAsNotInstalled) {
   RemoveAllEditions(kOwner);
   EXPECT_TRUE(Installed(m, kEdition2Profile));
   EXPECT_EQ(m.LogLines(), std::vector<std::string>{"MessageBox " + std::string(SuccessCaption)});
+}
+
+// An ANSI code page other than the names' own ("Use Unicode UTF-8", or
+// Singapore's 936 with Traditional names): the folders and shortcuts, named in
+// Unicode at install time, are found in that code page; the old tool titled its
+// window through the A calls with the stored bytes. What the code page cannot
+// hold is left alone.
+TEST(RemovalRun, AnsiCodePageOtherThanTheNames) {
+  const struct {
+    LANGID langId;
+    UINT acp;
+    const char *from, *to;
+  } cases[] = {{0x0804, 65001, "CP936", "UTF-8"}, {0x0404, 65001, "CP950", "UTF-8"},
+               {0x1004, 936, "CP950", "CP936"},   {0x0804, 950, "CP936", "CP950"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.to);
+    sim::Machine m;
+    m.langId = c.langId;
+    m.acp = c.acp;
+    fixture::Install(m, {{1, 2, 3}, {}, false, false, false});
+    std::vector<std::string> named;
+    for (int e = 1; e <= 3; ++e) {
+      const EditionNameRow& n = EditionNamesFor(e, UiLanguageFromLangId(c.langId));
+      const std::string sub = Recode(n.menuSubfolder, c.from, c.to), lnk = Recode(n.desktopShortcut, c.from, c.to);
+      if (!sub.empty()) named.push_back(kPrograms + sub + "\\Tool.lnk");
+      if (!lnk.empty()) named.push_back(kDesktop + lnk);
+      m.AddWindow(n.toolWindowTitle);
+    }
+    for (const auto& p : named) m.AddFile(p);
+    RemoveAllEditions(kOwner);
+    for (const auto& p : named) EXPECT_FALSE(m.Exists(p)) << p;
+    for (const auto& w : m.windows) EXPECT_EQ(w.commands.size(), 1u) << w.title;
+    for (const auto& a : m.log)  // nothing in the shared folders when no name converts
+      EXPECT_TRUE(!named.empty() || (a.target.rfind(kPrograms, 0) != 0 && a.target.rfind(kDesktop, 0) != 0))
+          << a.ToString();
+    EXPECT_EQ(named.empty(), c.acp == 950);
+  }
 }
 
 TEST(RemovalRun, MissingRunValueDoesNotStopTheOther) {

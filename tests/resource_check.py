@@ -231,7 +231,10 @@ def check_strings(data, problems):
 
 
 def check_manifest(data, arch, problems):
-    ns = {'v1': 'urn:schemas-microsoft-com:asm.v1', 'v3': 'urn:schemas-microsoft-com:asm.v3'}
+    ns = {'v1': 'urn:schemas-microsoft-com:asm.v1', 'v3': 'urn:schemas-microsoft-com:asm.v3',
+          'ws5': 'http://schemas.microsoft.com/SMI/2005/WindowsSettings',
+          'ws16': 'http://schemas.microsoft.com/SMI/2016/WindowsSettings',
+          'c': 'urn:schemas-microsoft-com:compatibility.v1'}
     try:
         root = ET.fromstring(data)
     except ET.ParseError as e:
@@ -245,12 +248,21 @@ def check_manifest(data, arch, problems):
          dict(type='win32', name='Microsoft.Windows.Common-Controls', version='6.0.0.0', processorArchitecture=arch,
               publicKeyToken='6595b64144ccf1df', language='*')),
         ('v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel',
-         dict(level='requireAdministrator', uiAccess='false'))]
+         dict(level='requireAdministrator', uiAccess='false')),
+        ('v3:application/v3:windowsSettings/ws5:dpiAware', 'true'),
+        ('v3:application/v3:windowsSettings/ws16:dpiAwareness', 'PerMonitorV2, System')]
     for path, attributes in want:
         found = root.findall(path, ns)
-        if len(found) != 1 or (attributes is not None and found[0].attrib != attributes) or \
-                (attributes is None and found[0].text != name):
+        text = attributes if isinstance(attributes, str) else name if attributes is None else None
+        if len(found) != 1 or (text is None and found[0].attrib != attributes) or \
+                (text is not None and (found[0].text != text or found[0].attrib)):
             problems.append('manifest %s: %s' % (path, [(f.attrib, f.text) for f in found]))
+    # Vista, 7, 8, 8.1, 10 and 11
+    systems = [f.get('Id') for f in root.findall('c:compatibility/c:application/c:supportedOS', ns)]
+    if systems != ['{e2011457-1546-43c5-a5fe-008deee3d3f0}', '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}',
+                   '{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}', '{1f676c76-80e1-4239-95bb-83d0f6d0da78}',
+                   '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}']:
+        problems.append('manifest supportedOS: %s' % systems)
 
 
 def check_resources(res, arch, problems):
@@ -320,6 +332,9 @@ MUTATIONS = [
     ('a notice too wide for its control', 'Brannoch.rc', None, 'Removes old editions of the USB-key tool.'),
     ('an added string', 'Brannoch.rc', '    IDS_ABOUT_MENU "', '    102 "x"\n    IDS_ABOUT_MENU "'),
     ('manifest without administrator rights', 'Brannoch.manifest', 'requireAdministrator', 'asInvoker'),
+    ('manifest not DPI-aware', 'Brannoch.manifest', '>true</dpiAware>', '>false</dpiAware>'),
+    ('manifest per-monitor v1', 'Brannoch.manifest', 'PerMonitorV2, System', 'PerMonitor'),
+    ('manifest without Windows 10 and 11', 'Brannoch.manifest', '8e0f7a12', '8e0f7a13'),
     ('icon depths 4/8/32 -> 8/8/32', 'Brannoch.ico', 4, 8),
     ('icon sizes 48 -> 64', 'Brannoch.ico', 48, 64),
     ('an import not in the list (GetTickCount64, Vista)', 'Brannoch.exe', 'GetModuleFileNameA', 'GetTickCount64'),

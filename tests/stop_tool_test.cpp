@@ -171,3 +171,22 @@ TEST(TerminateByPrefix, SecondCallStopsWhatStartedAfterTheFirstSnapshot) {
   EXPECT_TRUE(m.FindProcess(late)->terminated);
   EXPECT_EQ(std::count_if(m.log.begin(), m.log.end(), [](const sim::Action& a) { return a.op == "TerminateProcess"; }), 2);
 }
+
+// The title as given first, then its other form; an empty title names no
+// window (FindWindowA would take an untitled one), and one form is looked up once.
+TEST(CloseToolWindow, EitherFormOfTheTitle) {
+  const struct {
+    const char *window, *title, *other;
+    int lookups;
+    bool sent;
+  } cases[] = {{"Tool", "Tool", "Raw", 1, true}, {"Raw", "Tool", "Raw", 2, true}, {"Raw", "", "Raw", 1, true},
+               {"", "", nullptr, 0, false},       {"", "", "", 0, false},         {"Tool", "Tool", "Tool", 1, true},
+               {"Other", "Tool", "Raw", 2, false}};
+  for (const auto& c : cases) {
+    sim::Machine m;
+    m.AddWindow(c.window);
+    CloseToolWindow(c.title, 32772, c.other);
+    EXPECT_EQ(m.callCounts["FindWindowA"], c.lookups) << c.window << " " << c.title;
+    EXPECT_EQ(m.WindowByTitle(c.window)->commands.size(), c.sent ? 1u : 0u) << c.window << " " << c.title;
+  }
+}

@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "platform/window.h"
 
 namespace conformance {
@@ -123,6 +124,28 @@ std::string RChr(const char* text, unsigned ch) {
   return p == nullptr ? "null" : Num(static_cast<unsigned long>(p - s));
 }
 
+// MultiByteToWideChar into 8 units: "<result> <units>" or "0 e=<error>".
+std::string ToWide(UINT codePage, DWORD flags, const char* text) {
+  WCHAR w[8] = {};
+  const int n = pf::MultiByteToWideChar(codePage, flags, text, -1, w, 8);
+  std::string s = n == 0 ? "0 e=" + Num(pf::GetLastError()) : Num(static_cast<unsigned long>(n));
+  char b[8];
+  for (int i = 0; i < n; ++i) std::snprintf(b, sizeof b, " %04X", static_cast<unsigned>(w[i])), s += b;
+  return s;
+}
+
+// WideCharToMultiByte of a terminated string into cap bytes, with a
+// used-default pointer when asked: "<result> <bytes> used=<0|1>", or
+// "0 e=<error> <bytes written>".
+std::string FromWide(UINT codePage, DWORD flags, const WCHAR* w, bool askUsed, int cap = 16) {
+  char t[16] = {};
+  BOOL used = 7;
+  const int n = pf::WideCharToMultiByte(codePage, flags, w, -1, t, cap, nullptr, askUsed ? &used : nullptr);
+  if (n == 0) return "0 e=" + Num(pf::GetLastError()) + " " + Esc(t);
+  return Num(static_cast<unsigned long>(n)) + " " + Esc(std::string(t, n - 1)) +
+         (askUsed ? " used=" + Num(static_cast<unsigned long>(used)) : "");
+}
+
 }  // namespace
 
 // The newest Windows, which the simulator follows; a row whose two lines
@@ -152,13 +175,18 @@ const std::vector<Difference>& KnownDifferences() {
      "C:\\conf\\full.three-dots-inside\\...\\y",
      "learn.microsoft.com/dotnet/standard/io/file-path-formats (Trim characters: a segment of three "
      "or more periods is not normalized)"},
-    // The runtime's own source: a lead byte before the terminator answers with
-    // the terminator when nothing matched before it; Wine's msvcrt steps over
-    // the terminator instead.
     {"link.folder", "1040 file 0 e=145 [link\\, link\\a.txt, target\\, target\\a.txt]",
      "1040 file 1 [target\\, target\\a.txt]",
      "learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-removedirectorya (Remarks: it removes a junction "
      "or a symbolic link, not its target)"},
+    // Wine 8 takes WC_NO_BEST_FIT_CHARS and a used-default pointer with UTF-8;
+    // Windows refuses them (as Wine's own kernel32 codepage test expects of the pointer).
+    {"convert.to-utf8", "5 \\xE5\\x87\\xAFa 5 \\xE5\\x87\\xAFa used=0 5 \\xE5\\x87\\xAFa", "0 e=1004  0 e=87  5 \\xE5\\x87\\xAFa",
+     "learn.microsoft.com/windows/win32/api/stringapiset/nf-stringapiset-widechartomultibyte (UTF-8: dwFlags 0 or "
+     "WC_ERR_INVALID_CHARS, else ERROR_INVALID_FLAGS; lpUsedDefaultChar must be NULL, else ERROR_INVALID_PARAMETER)"},
+    // The runtime's own source: a lead byte before the terminator answers with
+    // the terminator when nothing matched before it; Wine's msvcrt steps over
+    // the terminator instead.
     {"mbsrchr.936", "null 1 1 null 1 null", "4 1 1 null 1 null",
      "Microsoft CRT source mbsrchr (ucrt/mbstring/mbsrchr.cpp: 'return pointer to \\0')"},
     {"mbsrchr.950", "null 0 0", "3 0 0",
@@ -619,6 +647,31 @@ std::vector<Probe> MakeProbes() {
   add("leadbyte.936", 936, none, [](Dir) {
     return Num(pf::IsDBCSLeadByte(0x81) != 0) + Num(pf::IsDBCSLeadByte(0xFE) != 0) +
            Num(pf::IsDBCSLeadByte(0x80) != 0) + Num(pf::IsDBCSLeadByte(0xFF) != 0);
+  });
+  // ---- conversions between code pages through UTF-16 ----------------------------------------
+  // 936 and 950 names to UTF-16, strictly: an incomplete character fails the
+  // whole name; a code page no system has is refused.
+  add("convert.936-to-utf16", 936, none, [](Dir) {
+    return Join({ToWide(936, MB_ERR_INVALID_CHARS, "\xBF\xAD" "a"), ToWide(936, MB_ERR_INVALID_CHARS, "\xBF\xAD\xCB"),
+                 ToWide(936, 0, "\xBF\xAD\xCB"), ToWide(936, MB_ERR_INVALID_CHARS, "\xFF"), ToWide(12345, 0, "a")});
+  });
+  add("convert.950-to-utf16", 950, none, [](Dir) {
+    return Join({ToWide(950, MB_ERR_INVALID_CHARS, "\xB3\xCD" "a"), ToWide(950, MB_ERR_INVALID_CHARS, "\xB3\xCD\xB4"),
+                 ToWide(950, 0, "\xB3\xCD\xB4")});
+  });
+  // Back: a character the code page lacks becomes the default character and
+  // is reported; UTF-8 takes neither flags nor the used-default pointer.
+  add("convert.from-utf16", 936, none, [](Dir) {
+    static const WCHAR kaiS[] = {0x51EF, 'a', 0}, kaiT[] = {0x51F1, 0}, hangul[] = {0xAC00, 'a', 0};
+    static const WCHAR abKai[] = {'a', 'b', 0x51EF, 0};
+    return Join({FromWide(950, WC_NO_BEST_FIT_CHARS, kaiS, true), FromWide(950, WC_NO_BEST_FIT_CHARS, kaiT, true),
+                 FromWide(936, WC_NO_BEST_FIT_CHARS, hangul, true), FromWide(936, WC_NO_BEST_FIT_CHARS, kaiS, true),
+                 FromWide(936, WC_NO_BEST_FIT_CHARS, abKai, true, 3)});
+  });
+  add("convert.to-utf8", 936, none, [](Dir) {
+    static const WCHAR kai[] = {0x51EF, 'a', 0};
+    return Join({FromWide(CP_UTF8, WC_NO_BEST_FIT_CHARS, kai, false), FromWide(CP_UTF8, 0, kai, true),
+                 FromWide(CP_UTF8, 0, kai, false)});
   });
   // ---- DLL search, narrowed at start-up; last, as it stays for the process ----------------
   add("dll-search.narrow", 936, none, [](Dir) {

@@ -866,9 +866,11 @@ int MbsICmp(const char* a, const char* b) {
 }
 
 // ---- code pages ---------------------------------------------------------------------
-// Invalid input without MB_ERR_INVALID_CHARS becomes U+FFFD, as from Vista;
-// best-fit mappings are not modelled: a character the code page lacks always
-// becomes the default character.
+// Invalid input without MB_ERR_INVALID_CHARS becomes U+FFFD in UTF-8, as from
+// Vista, and "?" in the double-byte code pages (Wine's kernel32 codepage
+// tests, test_dbcs_to_widechar); best-fit mappings are not modelled: a
+// character the code page lacks always becomes the default character. Output
+// that does not fit is written as far as whole characters fit.
 UINT GetACP() { return M().acp; }
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int length, WCHAR* wide, int wideCap) {
@@ -886,7 +888,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int length
     if (in[i] == '\0') units.assign(2, '\0');
     if (n == 0) {
       if (flags & MB_ERR_INVALID_CHARS) return Fail(ERROR_NO_UNICODE_TRANSLATION, 0);
-      out += u'\xFFFD';
+      out += codePage == CP_UTF8 ? u'\xFFFD' : u'?';  // double-byte code pages: their default character
       ++i;
       continue;
     }
@@ -919,6 +921,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int lengt
     count = static_cast<size_t>(length);
   }
   std::string out;
+  size_t whole = 0;  // bytes of the characters that fit textCap: written even when the rest does not
   bool usedDefault = false;
   for (size_t i = 0; i < count;) {
     const size_t n = wide[i] >= 0xD800 && wide[i] < 0xDC00 && i + 1 < count ? 2 : 1;
@@ -935,11 +938,15 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int lengt
       usedDefault = true;
     }
     out += bytes;
+    if (out.size() <= static_cast<size_t>(textCap)) whole = out.size();
     i += n;
   }
   if (usedDefaultChar != nullptr) *usedDefaultChar = usedDefault ? TRUE : FALSE;
   if (textCap == 0) return static_cast<int>(out.size());
-  if (out.size() > static_cast<size_t>(textCap)) return Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+  if (out.size() > static_cast<size_t>(textCap)) {
+    std::memcpy(text, out.data(), whole);
+    return Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+  }
   std::memcpy(text, out.data(), out.size());
   return static_cast<int>(out.size());
 }

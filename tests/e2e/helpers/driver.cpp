@@ -1,7 +1,8 @@
 // Drives Brannoch.exe like a user under Wine and writes what it saw to a log:
 //   driver folders <log>                      the machine's folders and language
-//   driver run <exe> <log> [--ready F --go F] [--probe] [--during A,B...] answer...
-//   driver startup <exe> <log>                time until the dialog is shown
+//   driver run <exe> <log> [--ready F --go F] [--probe] [--about] [--during A,B...] answer...
+//   driver startup <exe> <log>                time until the dialog is shown, and the
+//                                             processor time the program took to it
 //   driver regcheck <log> KEY[|VALUE]...      which HKLM keys and values exist,
 //                                             the processes and the pending
 //                                             restart operations
@@ -13,6 +14,8 @@
 // Answers are taken by the message boxes in order: yes, no, ok,
 // kill:NAME+yes (end the processes of that name first, then Yes), or
 // click+ANSWER (click the main button again first, which must do nothing).
+// Every run measures the main dialog's texts against their controls (fit
+// lines); --about the About box's too.
 // --probe: another thread sends the dialog WM_NULL every 20 ms from the click
 // to the end of the run and logs the longest wait for an answer.
 // --during: once uninst.exe runs, acts on the main dialog: cursor (sample the
@@ -195,6 +198,53 @@ void ActDuringRun(HWND dlg, DWORD pid, const std::string& actions, HCURSOR* duri
   std::fflush(g_log);
 }
 
+// Each control's text, measured with the dialogs' font (9-point 宋体 from the
+// templates, which the resource check holds them to) at the screen's DPI,
+// against its client rectangle: a button's on one line inside its edges, a
+// static's wrapped as the control draws it.
+void LogTextFit(HWND dlg, const char* which) {
+  HDC dc = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  HFONT font = CreateFontW(-MulDiv(9, dpi, 72), 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
+                           L"\x5B8B\x4F53");
+  HGDIOBJ old = SelectObject(dc, font);
+  std::fprintf(g_log, "fit-dpi %s dpi=%d\n", which, dpi);
+  for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    wchar_t text[512] = {};
+    char cls[16] = {};
+    GetClassNameA(c, cls, sizeof cls);
+    const LONG style = GetWindowLongW(c, GWL_STYLE);
+    const bool button = lstrcmpiA(cls, "Button") == 0;
+    if (GetWindowTextW(c, text, 512) == 0 || (!button && (style & SS_TYPEMASK) == SS_ICON)) continue;
+    RECT room;
+    GetClientRect(c, &room);
+    if (button) InflateRect(&room, -2 * GetSystemMetrics(SM_CXEDGE), -2 * GetSystemMetrics(SM_CYEDGE));
+    RECT need = {0, 0, room.right - room.left, 0};
+    DrawTextW(dc, text, -1, &need,
+              DT_CALCRECT | (button ? DT_SINGLELINE : DT_WORDBREAK | DT_EXPANDTABS | (style & SS_NOPREFIX ? DT_NOPREFIX : 0)));
+    const LONG w = room.right - room.left, h = room.bottom - room.top;
+    std::fprintf(g_log, "fit %s id=%d need=%ldx%ld room=%ldx%ld ok=%d text=%s\n", which, GetDlgCtrlID(c), need.right,
+                 need.bottom, w, h, need.right <= w && need.bottom <= h, Utf8(text).c_str());
+  }
+  SelectObject(dc, old);
+  DeleteObject(font);
+  ReleaseDC(nullptr, dc);
+}
+
+// Opens the About box from the system menu, measures it, closes it.
+void LogAboutFit(HWND dlg, DWORD pid) {
+  PostMessageA(dlg, WM_SYSCOMMAND, 0x0010, 0);
+  HWND about = nullptr;
+  for (int i = 0; i < 100 && !(about = FindDialog(pid, dlg)); ++i) Sleep(50);
+  if (!about) {
+    std::fprintf(g_log, "error no About box\n");
+    return;
+  }
+  LogTextFit(about, "about");
+  PostMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  for (int i = 0; i < 100 && IsWindow(about); ++i) Sleep(50);
+}
+
 HANDLE Start(const char* exe, DWORD* pid) {
   STARTUPINFOA si = {};
   si.cb = sizeof si;
@@ -241,14 +291,19 @@ int Startup(const char* exe) {
   if (!p) return 2;
   HWND d = WaitForDialog(pid, p, 30000);
   const double t1 = Now();
-  std::fprintf(g_log, "startup_ms=%.1f\n", t1 - t0);
+  // and the processor time the program's process took to get there
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(p, &created, &exited, &kernel, &user);
+  const double cpu = (static_cast<double>(kernel.dwLowDateTime) + user.dwLowDateTime +
+                      4294967296.0 * (static_cast<double>(kernel.dwHighDateTime) + user.dwHighDateTime)) / 1e4;
+  std::fprintf(g_log, "startup_ms=%.1f cpu_ms=%.1f\n", t1 - t0, cpu);
   if (d) PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   WaitForSingleObject(p, 10000);
   CloseHandle(p);
   return d ? 0 : 3;
 }
 
-int Run(const char* exe, const char* ready, const char* go, bool probe, const std::string& during,
+int Run(const char* exe, const char* ready, const char* go, bool probe, bool about, const std::string& during,
         std::vector<std::string> answers) {
   DWORD pid = 0;
   const double t0 = Now();
@@ -267,6 +322,8 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, const st
   std::fprintf(g_log, "dialog ok=%s cancel=%s\n", TextW(GetDlgItem(dlg, IDOK)).c_str(),
                TextW(GetDlgItem(dlg, IDCANCEL)).c_str());
   std::fprintf(g_log, "dialog unicode=%d\n", IsWindowUnicode(dlg) ? 1 : 0);
+  LogTextFit(dlg, "main");
+  if (about) LogAboutFit(dlg, pid);
   std::fflush(g_log);
   if (ready && go) {
     FILE* r = std::fopen(ready, "w");
@@ -490,6 +547,7 @@ int Deny(const char* key) {
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
+  SetProcessDPIAware();  // rectangles and fonts in the screen's pixels, as a DPI-aware program has them
   const std::string mode = argv[1];
   const bool withExe = mode == "run" || mode == "startup" || mode == "cut";
   if (withExe && argc < 4) return 2;
@@ -509,17 +567,18 @@ int main(int argc, char** argv) {
   } else if (mode == "run") {
     const char* ready = nullptr;
     const char* go = nullptr;
-    bool probe = false;
+    bool probe = false, about = false;
     std::string during;
     std::vector<std::string> answers;
     for (int i = 4; i < argc; ++i) {
       if (!std::strcmp(argv[i], "--probe")) probe = true;
+      else if (!std::strcmp(argv[i], "--about")) about = true;
       else if (!std::strcmp(argv[i], "--during") && i + 1 < argc) during = argv[++i];
       else if (!std::strcmp(argv[i], "--ready") && i + 1 < argc) ready = argv[++i];
       else if (!std::strcmp(argv[i], "--go") && i + 1 < argc) go = argv[++i];
       else answers.push_back(argv[i]);
     }
-    rc = Run(argv[2], ready, go, probe, during, answers);
+    rc = Run(argv[2], ready, go, probe, about, during, answers);
   }
   std::fclose(g_log);
   return rc;
