@@ -30,18 +30,16 @@ TEST(AppLogic, AnsiWindowCallsOnlyOnWindows9x) {
   EXPECT_EQ(m.callCounts["GetVersionExA"], 3);
 }
 
-// In the logon session where there are sessions; a plain name on 9x and NT 4.
-TEST(AppLogic, InstanceMutexNamePerSystem) {
+TEST(AppLogic, InstanceMutexInTheLogonSessionWhereThereAreSessions) {
   EXPECT_STREQ(InstanceMutexName(VER_PLATFORM_WIN32_NT, 5), "Local\\Brannoch.CleanupDialog");
-  EXPECT_STREQ(InstanceMutexName(VER_PLATFORM_WIN32_NT, 10), "Local\\Brannoch.CleanupDialog");
-  EXPECT_STREQ(InstanceMutexName(VER_PLATFORM_WIN32_NT, 4), "Brannoch.CleanupDialog");
-  EXPECT_STREQ(InstanceMutexName(VER_PLATFORM_WIN32_WINDOWS, 4), "Brannoch.CleanupDialog");
+  for (DWORD platform : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS})  // NT 4, 9x
+    EXPECT_STREQ(InstanceMutexName(platform, 4), "Brannoch.CleanupDialog");
 }
 
 // One letter per user action or run event, and what the dialog does:
-// s = click or Enter, c = Cancel/Esc/Alt+F4/close box, a = About, e = the run's
-// thread reports its end, x = the same message from any other thread.
-// Answers: R run starts, - ignored, X dialog ends, A About opens, w held, E run ended.
+// s = click or Enter, c = Cancel/Esc/Alt+F4/close box, a = About, e = the run ends
+// (x: the same message from another thread). Answers: R run starts, - ignored,
+// X dialog ends, A About opens, w held, E run ended.
 TEST(AppLogic, RunGateHoldsTheUsersRequestsUntilTheRunEnds) {
   const struct {
     const char* events;
@@ -70,14 +68,7 @@ TEST(AppLogic, RunGateHoldsTheUsersRequestsUntilTheRunEnds) {
     const char ends[] = {'-', 'E', 'X'};  // RunEnd: ignored, ended, ended and close
     for (const char* e = c.events; *e; ++e) {
       switch (*e) {
-        case 's':
-          if (!gate.Start(ui)) {
-            got += '-';
-            break;
-          }
-          gate.SetRunner(runner);
-          got += 'R';
-          break;
+        case 's': got += gate.Start(ui) ? (gate.SetRunner(runner), 'R') : '-'; break;
         case 'c': got += gate.RequestClose() ? 'X' : 'w'; break;
         case 'a': got += gate.AboutAllowed() ? 'A' : '-'; break;
         case 'e': got += ends[static_cast<int>(gate.Finish(runner))]; break;

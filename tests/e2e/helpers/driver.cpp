@@ -17,10 +17,9 @@
 // to the end of the run and logs the longest wait for an answer.
 // --during: once uninst.exe runs, acts on the main dialog: cursor (sample the
 // cursor over the main button then, before the click and after the run),
-// click, about, esc, close (the close box), altf4, cancel, second (minimise
-// the dialog, start the exe again and wait for that start to end); then logs
-// whether the dialog is still there and whether another window of it appeared.
-// Texts read back from windows are logged as the hex of their UTF-8.
+// click, about, esc, close (the close box), altf4, cancel, second (start the
+// exe again); then logs whether the dialog is still there and whether another
+// window of it appeared. Window texts are logged as hex of their Unicode's UTF-8.
 #include <windows.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -173,34 +172,20 @@ void LogButtonState(const char* when, HWND dlg) {
                known && gui.hwndFocus ? GetDlgCtrlID(gui.hwndFocus) : 0);
 }
 
-BOOL CALLBACK CountTitled(HWND h, LPARAM lp) {
-  auto* want = reinterpret_cast<std::pair<std::string, int>*>(lp);
-  char cls[64] = {};
-  GetClassNameA(h, cls, sizeof cls);
-  if (IsWindowVisible(h) && std::strcmp(cls, "#32770") == 0 && TextW(h) == want->first) ++want->second;
-  return TRUE;
-}
-
 HANDLE Start(const char* exe, DWORD* pid);
 
-// A second start during the run: it must end by itself and bring the first
-// dialog back from the taskbar, leaving one dialog of that title.
+// A second start with the dialog minimised: it must end by itself and bring the dialog back.
 void StartSecond(HWND dlg, const char* exe) {
   ShowWindowAsync(dlg, SW_MINIMIZE);
   for (int i = 0; i < 40 && !IsIconic(dlg); ++i) Sleep(50);
-  const bool minimised = IsIconic(dlg) != 0;
-  DWORD pid = 0;
+  const int minimised = IsIconic(dlg) != 0;
+  DWORD pid = 0, code = 1;
   HANDLE second = Start(exe, &pid);
-  const bool ended = second && WaitForSingleObject(second, 15000) == WAIT_OBJECT_0;
-  DWORD code = 0;
-  if (second) GetExitCodeProcess(second, &code);
-  if (second && !ended) TerminateProcess(second, 1);
-  if (second) CloseHandle(second);
+  const int ended = second && WaitForSingleObject(second, 15000) == WAIT_OBJECT_0 && GetExitCodeProcess(second, &code);
+  if (second) TerminateProcess(second, 1), CloseHandle(second);
   for (int i = 0; i < 40 && IsIconic(dlg); ++i) Sleep(50);
-  std::pair<std::string, int> titled(TextW(dlg), 0);
-  EnumWindows(CountTitled, reinterpret_cast<LPARAM>(&titled));
-  std::fprintf(g_log, "second minimised=%d exited=%d code=%lu iconic=%d foreground=%d dialogs=%d\n", minimised,
-               ended, code, IsIconic(dlg) ? 1 : 0, GetForegroundWindow() == dlg, titled.second);
+  std::fprintf(g_log, "second minimised=%d exited=%d code=%lu iconic=%d foreground=%d\n", minimised, ended, code,
+               IsIconic(dlg) ? 1 : 0, GetForegroundWindow() == dlg);
 }
 
 void ActDuringRun(HWND dlg, DWORD pid, const char* exe, const std::string& actions, HCURSOR* during) {
