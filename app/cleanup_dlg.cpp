@@ -72,6 +72,9 @@ bool CCleanupDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* res
       SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(kAppStartingCursor)));
       *result = TRUE;
       return true;
+    case WM_DESTROY:
+      RemovePropA(m_hWnd, kMainDialogMark);  // a window must leave with no property of its own left
+      break;
     case kRunEnded:
       OnRunEnded(static_cast<unsigned>(wParam), static_cast<RunOutcome>(lParam));
       return true;
