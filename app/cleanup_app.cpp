@@ -62,6 +62,7 @@ bool TakeInstanceMutex(pf::ScopedHandle* mutex) {
     version.dwPlatformId = VER_PLATFORM_WIN32_NT;
     version.dwMajorVersion = 5;
   }
+  SetLastError(ERROR_SUCCESS);
   *mutex->Receive() = CreateMutexA(nullptr, FALSE, InstanceMutexName(version.dwPlatformId, version.dwMajorVersion));
   const DWORD error = GetLastError();
   return !(error == ERROR_ALREADY_EXISTS || (!mutex->IsValid() && error == ERROR_ACCESS_DENIED));
