@@ -74,6 +74,7 @@ bool CCleanupDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* res
       return true;
     case WM_DESTROY:
       RemovePropA(m_hWnd, kMainDialogMark);  // a window must leave with no property of its own left
+      if (m_runThread.IsValid()) WaitForSingleObject(m_runThread.Get(), 5000);  // only ever an ended run's
       break;
     case kRunEnded:
       OnRunEnded(static_cast<unsigned>(wParam), static_cast<RunOutcome>(lParam));
@@ -163,8 +164,8 @@ void CCleanupDlg::ShowRunning(bool running) {
 void CCleanupDlg::OnRunEnded(unsigned sender, RunOutcome outcome) {
   const RunEnd end = m_run.Finish(sender);
   if (end == RunEnd::kIgnored) return;  // not the run's own end: nothing to wait for
-  if (m_runThread.IsValid()) WaitForSingleObject(m_runThread.Get(), INFINITE);  // it has posted its last act
-  m_runThread.Close();
+  // The thread has posted its last act: its exit is not waited for here, where
+  // the dialog would stop answering meanwhile, but when the dialog goes.
   ShowRunning(false);
   RefreshCursor(m_hWnd);
   ShowRunOutcome(m_hWnd, outcome);  // the final box belongs to this thread, like its owner
