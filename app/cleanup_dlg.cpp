@@ -7,10 +7,12 @@
 #include "app/ui_logic.h"
 #include "engine/removal.h"
 #include "i18n/texts.h"
+#include "platform/window.h"
 
 namespace {
-// Posted by the run's thread as its last act.
+// Posted by the run's thread as its last act: its thread id, the RunOutcome.
 constexpr UINT kRunEnded = WM_APP + 1;
+constexpr WORD kAppStartingCursor = 32650;  // IDC_APPSTARTING: busy, and answering
 
 // Lets the window under the mouse, when it is the dialog or one of its
 // controls, choose the cursor again at once rather than at the next move.
@@ -48,7 +50,8 @@ BOOL CCleanupDlg::OnInitDialog() {
   }
   SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hMainIcon));
   SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hMainIcon));
-  SetWindowTextA(m_hWnd, MainWindowTitle);
+  pf::SetWindowTextInCodePage(m_hWnd, MainWindowTitle, kFixedTextsCodePage);
+  SetPropA(m_hWnd, kMainDialogMark, reinterpret_cast<HANDLE>(1));
   return TRUE;  // focus to the first tab stop, "卸载旧版本"
 }
 
@@ -66,11 +69,15 @@ bool CCleanupDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* res
       return true;
     case WM_SETCURSOR:
       if (!m_run.WantsWaitCursor(static_cast<short>(LOWORD(lParam)))) break;
-      SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+      SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(kAppStartingCursor)));
       *result = TRUE;
       return true;
+    case WM_DESTROY:
+      RemovePropA(m_hWnd, kMainDialogMark);  // a window must leave with no property of its own left
+      if (m_runThread.IsValid()) WaitForSingleObject(m_runThread.Get(), 5000);  // only ever an ended run's
+      break;
     case kRunEnded:
-      OnRunEnded();
+      OnRunEnded(static_cast<unsigned>(wParam), static_cast<RunOutcome>(lParam));
       return true;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK && HIWORD(wParam) == BN_CLICKED) {
@@ -116,30 +123,51 @@ bool CCleanupDlg::OnPaint() {
 }
 
 void CCleanupDlg::RemoveAllEditions() {
-  // The dialog stays enabled during a run: a second click must not start
-  // another run beside the running one.
-  if (!m_run.Start()) return;
+  // A click or Enter that still reaches the dialog during a run must not
+  // start another run beside the running one.
+  if (!m_run.Start(GetCurrentThreadId())) return;
+  ShowRunning(true);
   RefreshCursor(m_hWnd);
+  unsigned runner = 0;
   *m_runThread.Receive() =
-      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CCleanupDlg::RunThread, this, 0, nullptr));
-  if (!m_runThread.IsValid()) {  // no thread to be had: the run holds the dialog, as it always could
-    ::RemoveAllEditions(m_hWnd);
-    OnRunEnded();
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CCleanupDlg::RunThread, this, 0, &runner));
+  if (m_runThread.IsValid()) {
+    m_run.SetRunner(runner);  // its end message is read on this thread, after this
+    return;
   }
+  // No thread to be had: the run holds the dialog, as it always could.
+  OnRunEnded(GetCurrentThreadId(), ::RunRemoval());
 }
 
 unsigned __stdcall CCleanupDlg::RunThread(void* dialog) {
   HWND hwnd = static_cast<CCleanupDlg*>(dialog)->m_hWnd;
-  ::RemoveAllEditions(hwnd);  // its boxes are this thread's windows
+  const RunOutcome outcome = ::RunRemoval();  // its browser prompts are this thread's windows
   // The dialog cannot end before it hears this, so the window is still there.
-  while (!PostMessageA(hwnd, kRunEnded, 0, 0) && IsWindow(hwnd)) Sleep(50);
+  while (!PostMessageA(hwnd, kRunEnded, GetCurrentThreadId(), static_cast<LPARAM>(outcome)) && IsWindow(hwnd))
+    Sleep(50);
   return 0;
 }
 
-void CCleanupDlg::OnRunEnded() {
-  if (m_runThread.IsValid()) WaitForSingleObject(m_runThread.Get(), INFINITE);  // it has posted its last act
-  m_runThread.Close();
-  const bool close = m_run.Finish();
+// The main button cannot be pressed during a run, and the keyboard is left
+// on "取消" rather than on a disabled button: focus first, then disable.
+void CCleanupDlg::ShowRunning(bool running) {
+  HWND button = GetDlgItem(m_hWnd, IDOK);
+  if (running) {
+    SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(m_hWnd, IDCANCEL)), TRUE);
+    EnableWindow(button, FALSE);
+  } else {
+    EnableWindow(button, TRUE);
+    SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+  }
+}
+
+void CCleanupDlg::OnRunEnded(unsigned sender, RunOutcome outcome) {
+  const RunEnd end = m_run.Finish(sender);
+  if (end == RunEnd::kIgnored) return;  // not the run's own end: nothing to wait for
+  // The thread has posted its last act: its exit is not waited for here, where
+  // the dialog would stop answering meanwhile, but when the dialog goes.
+  ShowRunning(false);
   RefreshCursor(m_hWnd);
-  if (close) CDialog::OnCancel();
+  ShowRunOutcome(m_hWnd, outcome);  // the final box belongs to this thread, like its owner
+  if (end == RunEnd::kEndedClose) CDialog::OnCancel();
 }

@@ -1,7 +1,11 @@
 #pragma once
 #include "app/dialog.h"
 #include "app/ui_logic.h"
+#include "engine/removal.h"
 #include "platform/handles.h"
+
+// Marks the main dialog among the system's dialogs, for a second start to find.
+constexpr char kMainDialogMark[] = "Brannoch.MainDialog";
 
 // The main dialog: its first button runs the removal, "取消" ends the program.
 // The run goes on a thread of its own so that the dialog keeps answering; the
@@ -21,7 +25,8 @@ class CCleanupDlg : public CDialog {
   bool OnPaint();
   HCURSOR OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(m_hMainIcon); }
   void RemoveAllEditions();
-  void OnRunEnded();
+  void ShowRunning(bool running);
+  void OnRunEnded(unsigned sender, RunOutcome outcome);
   static unsigned __stdcall RunThread(void* dialog);
 
   HICON m_hMainIcon;

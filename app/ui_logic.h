@@ -1,9 +1,7 @@
 // Pure pieces of the main dialog's message handling.
 #pragma once
-#include <cstring>
-
 #include "app/resource.h"
-#include "platform/system.h"
+#include "platform/window.h"
 
 // System commands carry state in their low four bits: 0x0010..0x001F all mean About.
 inline bool IsAboutCommand(unsigned commandId) { return (commandId & 0xFFF0) == IDM_ABOUT; }
@@ -14,47 +12,60 @@ inline int CentredIconOrigin(int clientExtent, int iconExtent) {
   return (clientExtent - iconExtent + 1) / 2;
 }
 
-// Windows 95, 98 and Me offer most W calls as stubs that only fail: there the
-// dialogs and the menu entry are made with the A calls, in the system's own
-// code page. Elsewhere, and when the version cannot be read, the W calls.
-inline bool UsesAnsiWindowCalls() {
-  OSVERSIONINFOA version;
-  std::memset(&version, 0, sizeof version);
-  version.dwOSVersionInfoSize = sizeof version;
-  return pf::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+using pf::UsesAnsiWindowCalls;
+
+// The name of the mutex that keeps the program to one dialog at a time: in
+// the logon session ("Local\\") from Windows 2000 on; Windows 9x and NT 4
+// have no such namespaces.
+inline const char* InstanceMutexName(DWORD platformId, DWORD majorVersion) {
+  if (platformId == VER_PLATFORM_WIN32_NT && majorVersion >= 5) return "Local\\Brannoch.CleanupDialog";
+  return "Brannoch.CleanupDialog";
 }
+
+// How a run's end is taken.
+enum class RunEnd {
+  kIgnored,     // no run in progress, or not from the run's thread
+  kEnded,       // the dialog goes on
+  kEndedClose,  // a close was asked meanwhile: the dialog ends now
+};
 
 // The main dialog while a removal run may be in progress. The run owns the
 // user's requests until it ends: a second start is ignored, a close request
 // is kept and carried out when the run has ended, the About box does not open.
+// Only the thread that does the run can end it.
 class RunGate {
  public:
-  // True when a run starts; false while one is in progress.
-  bool Start() {
+  // True when a run starts, done by thread `runner`; false while one is in progress.
+  bool Start(unsigned runner) {
     if (running_) return false;
     running_ = true;
+    runner_ = runner;
     return true;
   }
+  // The thread that does the run, once it is known.
+  void SetRunner(unsigned runner) { runner_ = runner; }
   // True when the dialog may end now; else the request waits for the run.
   bool RequestClose() {
     if (!running_) return true;
     closePending_ = true;
     return false;
   }
-  // True when the dialog must end now, a close having been asked meanwhile.
-  bool Finish() {
+  // The end of a run as reported by thread `sender`.
+  RunEnd Finish(unsigned sender) {
+    if (!running_ || sender != runner_) return RunEnd::kIgnored;
     running_ = false;
     const bool close = closePending_;
     closePending_ = false;
-    return close;
+    return close ? RunEnd::kEndedClose : RunEnd::kEnded;
   }
   bool Running() const { return running_; }
   bool AboutAllowed() const { return !running_; }
-  // The wait cursor over every part of the dialog, but where the system
+  // The busy cursor over every part of the dialog, but where the system
   // answers a click on the dialog disabled under a box (hit-test code HTERROR, -2).
   bool WantsWaitCursor(int hitTest) const { return running_ && hitTest != -2; }
 
  private:
   bool running_ = false;
   bool closePending_ = false;
+  unsigned runner_ = 0;
 };

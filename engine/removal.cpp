@@ -68,9 +68,16 @@ void DeleteResourceLibraries() {
   }
 }
 
-int RemoveEdition(const EditionProfile& profile) {
+// denied: set when the edition's key exists but refuses full access (the
+// program runs without administrator rights); the edition is then left as
+// not installed. A missing key, or any other failure, leaves it clear.
+int RemoveEdition(const EditionProfile& profile, bool* denied) {
   pf::ScopedRegKey uninstallKey;
-  if (!uninstallKey.Open(HKEY_LOCAL_MACHINE, profile.uninstallKey, KEY_ALL_ACCESS)) return 1;
+  LONG error = ERROR_SUCCESS;
+  if (!uninstallKey.Open(HKEY_LOCAL_MACHINE, profile.uninstallKey, KEY_ALL_ACCESS, &error)) {
+    *denied = error == ERROR_ACCESS_DENIED;
+    return 1;
+  }
   if (!ConfirmBrowsersClosed()) return 0;
 
   char toolWindowTitle[MAX_PATH] = {};
@@ -102,13 +109,36 @@ int RemoveEdition(const EditionProfile& profile) {
 
 }  // namespace
 
-int RemoveEdition1() { return RemoveEdition(kEdition1Profile); }
-int RemoveEdition2() { return RemoveEdition(kEdition2Profile); }
-int RemoveEdition3() { return RemoveEdition(kEdition3Profile); }
-
-void RemoveAllEditions(HWND owner) {
-  if (!RemoveEdition1()) return;
-  if (!RemoveEdition2()) return;
-  if (!RemoveEdition3()) return;
-  pf::MessageBoxA(owner, SuccessText, SuccessCaption, MB_OK);
+int RemoveEdition1() {
+  bool denied = false;
+  return RemoveEdition(kEdition1Profile, &denied);
 }
+int RemoveEdition2() {
+  bool denied = false;
+  return RemoveEdition(kEdition2Profile, &denied);
+}
+int RemoveEdition3() {
+  bool denied = false;
+  return RemoveEdition(kEdition3Profile, &denied);
+}
+
+RunOutcome RunRemoval() {
+  bool anyDenied = false;
+  const EditionProfile* const editions[] = {&kEdition1Profile, &kEdition2Profile, &kEdition3Profile};
+  for (const EditionProfile* profile : editions) {
+    bool denied = false;
+    if (!RemoveEdition(*profile, &denied)) return RunOutcome::kStopped;
+    anyDenied = anyDenied || denied;
+  }
+  return anyDenied ? RunOutcome::kNotAllowed : RunOutcome::kAllRemoved;
+}
+
+void ShowRunOutcome(HWND owner, RunOutcome outcome) {
+  if (outcome == RunOutcome::kAllRemoved)
+    pf::MessageBoxInCodePage(owner, SuccessText, SuccessCaption, kFixedTextsCodePage, MB_OK);
+  else if (outcome == RunOutcome::kNotAllowed)
+    pf::MessageBoxInCodePage(owner, NotAllRemovedText, SuccessCaption, kFixedTextsCodePage,
+                             MB_OK | MB_ICONWARNING);
+}
+
+void RemoveAllEditions(HWND owner) { ShowRunOutcome(owner, RunRemoval()); }

@@ -21,6 +21,7 @@ static const char kPromptTraditional[] =
     "f,\xC2I\xA1\xA7\xA7_\xA1\xA8\xB0h\xA5X\xB5{\xA7\xC7";
 
 const char* const BrowserPromptTexts[3] = {kPromptSimplified, kPromptEnglish, kPromptTraditional};
+const unsigned BrowserPromptCodePages[3] = {936, 0, 950};
 
 // "凯瓦银行Tokara旧版卸载工具"
 const char MainWindowTitle[] =
@@ -29,5 +30,9 @@ const char MainWindowTitle[] =
 const char SuccessText[] = "\xD0\xB6\xD4\xD8\xB3\xC9\xB9\xA6";
 // "提示"
 const char SuccessCaption[] = "\xCC\xE1\xCA\xBE";
+// "部分旧版本未能卸载，请以管理员身份运行本工具"
+const char NotAllRemovedText[] =
+    "\xB2\xBF\xB7\xD6\xBE\xC9\xB0\xE6\xB1\xBE\xCE\xB4\xC4\xDC\xD0\xB6\xD4\xD8\xA3\xAC\xC7\xEB"
+    "\xD2\xD4\xB9\xDC\xC0\xED\xD4\xB1\xC9\xED\xB7\xDD\xD4\xCB\xD0\xD0\xB1\xBE\xB9\xA4\xBE\xDF";
 // The browser prompt's caption is English in every language.
 const char BrowserPromptCaption[] = "Information";

@@ -56,11 +56,14 @@ class ScopedRegKey {
   ScopedRegKey(const ScopedRegKey&) = delete;
   ScopedRegKey& operator=(const ScopedRegKey&) = delete;
 
-  // Opens root\subKey; true when the key is open.
-  bool Open(HKEY root, const char* subKey, REGSAM access) {
+  // Opens root\subKey; true when the key is open. error, when given, gets
+  // the call's result.
+  bool Open(HKEY root, const char* subKey, REGSAM access, LONG* error = nullptr) {
     Close();
     HKEY k = nullptr;
-    if (pf::RegOpenKeyExA(root, subKey, 0, access, &k) != ERROR_SUCCESS) return false;
+    const LONG result = pf::RegOpenKeyExA(root, subKey, 0, access, &k);
+    if (error != nullptr) *error = result;
+    if (result != ERROR_SUCCESS) return false;
     key_ = k;
     return key_ != nullptr;
   }

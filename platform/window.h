@@ -1,10 +1,30 @@
 // Top-level windows and message boxes.
 #pragma once
+#include <cstring>
+
+#include "platform/system.h"
 #include "platform/wintypes.h"
 
 namespace pf {
 HWND FindWindowA(const char* className, const char* windowName);
 LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags,
                             UINT timeoutMs, DWORD_PTR* result);
-int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
+
+// Windows 95, 98 and Me offer most W calls as stubs that only fail: there
+// windows and boxes are made with the A calls, in the system's own code page.
+// Elsewhere, and when the version cannot be read, the W calls.
+inline bool UsesAnsiWindowCalls() {
+  OSVERSIONINFOA version;
+  std::memset(&version, 0, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;
+  return pf::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+}
+
+// Texts stored as bytes of a given code page, shown as that code page reads
+// them whatever the system's own: on NT converted to Unicode for the W call;
+// on Windows 9x, or where the system cannot convert from that code page, the
+// bytes go to the A call as they are. codePage CP_ACP: plain ASCII, which
+// every ANSI code page reads alike.
+int MessageBoxInCodePage(HWND owner, const char* text, const char* caption, UINT codePage, UINT type);
+BOOL SetWindowTextInCodePage(HWND hwnd, const char* text, UINT codePage);
 }  // namespace pf

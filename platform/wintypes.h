@@ -91,6 +91,7 @@ typedef char16_t WCHAR;  // UTF-16 code unit, as on Windows
 #define MB_OK 0x0u
 #define MB_YESNO 0x4u
 #define MB_ICONINFORMATION 0x40u
+#define MB_ICONWARNING 0x30u
 #define IDOK 1
 #define IDCANCEL 2
 #define IDYES 6

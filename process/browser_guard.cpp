@@ -24,8 +24,8 @@ int ConfirmBrowsersClosed() {
     SelectUiLanguage();
     const UiLanguage language = currentUiLanguage < 3 ? currentUiLanguage : kUiEnglish;
     // No owner window: the prompt stands on its own, whatever dialog is open.
-    const int answer = pf::MessageBoxA(nullptr, BrowserPromptTexts[language], BrowserPromptCaption,
-                                       MB_YESNO | MB_ICONINFORMATION);
+    const int answer = pf::MessageBoxInCodePage(nullptr, BrowserPromptTexts[language], BrowserPromptCaption,
+                                                BrowserPromptCodePages[language], MB_YESNO | MB_ICONINFORMATION);
     if (answer != IDYES) return 0;
     pf::Sleep(500);
   }

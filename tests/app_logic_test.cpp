@@ -30,9 +30,16 @@ TEST(AppLogic, AnsiWindowCallsOnlyOnWindows9x) {
   EXPECT_EQ(m.callCounts["GetVersionExA"], 3);
 }
 
+TEST(AppLogic, InstanceMutexInTheLogonSessionWhereThereAreSessions) {
+  EXPECT_STREQ(InstanceMutexName(VER_PLATFORM_WIN32_NT, 5), "Local\\Brannoch.CleanupDialog");
+  for (DWORD platform : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS})  // NT 4, 9x
+    EXPECT_STREQ(InstanceMutexName(platform, 4), "Brannoch.CleanupDialog");
+}
+
 // One letter per user action or run event, and what the dialog does:
-// s = click or Enter, c = Cancel/Esc/Alt+F4/close box, a = About, e = the run ends.
-// Answers: R run starts, - ignored, X dialog ends, A About opens, w held.
+// s = click or Enter, c = Cancel/Esc/Alt+F4/close box, a = About, e = the run ends
+// (x: the same message from another thread). Answers: R run starts, - ignored,
+// X dialog ends, A About opens, w held, E run ended.
 TEST(AppLogic, RunGateHoldsTheUsersRequestsUntilTheRunEnds) {
   const struct {
     const char* events;
@@ -40,24 +47,32 @@ TEST(AppLogic, RunGateHoldsTheUsersRequestsUntilTheRunEnds) {
   } cases[] = {
       {"c", "X"},                // idle: Cancel ends at once
       {"a", "A"},                // idle: About opens
-      {"ses", "R-R"},            // a run after a run
-      {"sse", "R--"},            // second click during a run ignored
+      {"ses", "RER"},            // a run after a run
+      {"sse", "R-E"},            // second click during a run ignored
       {"sce", "RwX"},            // close during the run: carried out at its end
       {"scccce", "RwwwwX"},      // many close requests: one end
-      {"sae", "R--"},            // About during a run does not open
+      {"sae", "R-E"},            // About during a run does not open
       {"scae", "Rw-X"},
       {"sceec", "RwX-X"},        // (a stray end changes nothing)
-      {"seas", "R-AR"},          // after the run all is as before
+      {"seas", "REAR"},          // after the run all is as before
+      {"e", "-"},                // an end with no run in progress
+      {"xc", "-X"},
+      {"sxs", "R--"},            // an end from another thread: the run goes on
+      {"sxae", "R--E"},
+      {"scxe", "Rw-X"},          // ... and the held close waits for the real end
   };
   for (const auto& c : cases) {
     RunGate gate;
     std::string got;
+    const unsigned ui = 7, runner = 12;
+    const char ends[] = {'-', 'E', 'X'};  // RunEnd: ignored, ended, ended and close
     for (const char* e = c.events; *e; ++e) {
       switch (*e) {
-        case 's': got += gate.Start() ? 'R' : '-'; break;
+        case 's': got += gate.Start(ui) ? (gate.SetRunner(runner), 'R') : '-'; break;
         case 'c': got += gate.RequestClose() ? 'X' : 'w'; break;
         case 'a': got += gate.AboutAllowed() ? 'A' : '-'; break;
-        case 'e': got += gate.Finish() ? 'X' : '-'; break;
+        case 'e': got += ends[static_cast<int>(gate.Finish(runner))]; break;
+        case 'x': got += ends[static_cast<int>(gate.Finish(ui))]; break;
       }
     }
     EXPECT_EQ(got, c.answers) << c.events;
@@ -68,11 +83,11 @@ TEST(AppLogic, WaitCursorForTheWholeRunOverEveryPartButTheDisabledAnswer) {
   RunGate gate;
   const int hitTests[] = {1 /* HTCLIENT */, 2 /* HTCAPTION */, 20 /* HTCLOSE */, 0 /* HTNOWHERE */};
   for (int hit : hitTests) EXPECT_FALSE(gate.WantsWaitCursor(hit)) << hit;
-  gate.Start();
+  gate.Start(3);
   for (int hit : hitTests) EXPECT_TRUE(gate.WantsWaitCursor(hit)) << hit;
   EXPECT_FALSE(gate.WantsWaitCursor(-2));  // HTERROR: the system beeps and shows the box
   gate.RequestClose();
   EXPECT_TRUE(gate.WantsWaitCursor(1));
-  gate.Finish();
+  gate.Finish(3);
   for (int hit : hitTests) EXPECT_FALSE(gate.WantsWaitCursor(hit)) << hit;
 }

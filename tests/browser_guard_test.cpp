@@ -41,7 +41,7 @@ TEST(BrowserGuard, NoOrUnshownBoxDeclines) {
   }
   sim::Machine m;
   m.AddProcess("360se.exe", "alice");
-  m.FailAlways("MessageBoxA");
+  m.FailAlways("MessageBoxInCodePage");
   EXPECT_EQ(ConfirmBrowsersClosed(), 0);
 }
 
@@ -66,6 +66,8 @@ TEST(BrowserGuard, LanguageIsChosenAgainBeforeEachPrompt) {
   ASSERT_EQ(m.boxes.size(), 2u);
   EXPECT_EQ(m.boxes[0].text, BrowserPromptTexts[1]);
   EXPECT_EQ(m.boxes[1].text, BrowserPromptTexts[2]);
+  EXPECT_EQ(m.boxes[0].codePage, 0u);  // ASCII: read alike in every ANSI code page
+  EXPECT_EQ(m.boxes[1].codePage, 950u);
 }
 
 // Which processes count as a running browser: the eleven names (case

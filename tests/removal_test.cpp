@@ -54,21 +54,23 @@ void ExpectNeighboursIntact(sim::Machine& m, const std::vector<DWORD>& neighbour
 bool Installed(const sim::Machine& m, const EditionProfile& p) { return m.KeyExists(p.uninstallKey); }
 
 // The boxes from index `from` on are browser prompts and, when the run got
-// that far, one success box as the last; true when the success box is there.
-bool OnlyPromptsThenSuccess(const sim::Machine& m, size_t from, UiLanguage l) {
-  bool success = false;
+// that far, one final box as the last: 's' the success box, 'a' the one that
+// asks for administrator rights, 'n' none.
+char FinalBox(const sim::Machine& m, size_t from, UiLanguage l) {
+  char final = 'n';
   for (size_t i = from; i < m.boxes.size(); ++i) {
     const sim::BoxRecord& b = m.boxes[i];
     const bool prompt = b.owner == nullptr && b.text == BrowserPromptTexts[l] &&
-                        b.caption == BrowserPromptCaption &&
+                        b.caption == BrowserPromptCaption && b.codePage == BrowserPromptCodePages[l] &&
                         b.style == static_cast<UINT>(MB_YESNO | MB_ICONINFORMATION);
-    const bool last = b.owner == kOwner && b.text == SuccessText && b.caption == SuccessCaption &&
-                      b.style == static_cast<UINT>(MB_OK) && i + 1 == m.boxes.size();
-    EXPECT_TRUE(prompt || last) << "box " << i << ": " << b.caption;
-    success = success || last;
+    const bool last = b.owner == kOwner && b.caption == SuccessCaption && b.codePage == 936 && i + 1 == m.boxes.size();
+    if (last && b.text == SuccessText && b.style == static_cast<UINT>(MB_OK)) final = 's';
+    else if (last && b.text == NotAllRemovedText && b.style == static_cast<UINT>(MB_OK | MB_ICONWARNING)) final = 'a';
+    else EXPECT_TRUE(prompt) << "box " << i << ": " << b.caption;
   }
-  return success;
+  return final;
 }
+bool OnlyPromptsThenSuccess(const sim::Machine& m, size_t from, UiLanguage l) { return FinalBox(m, from, l) == 's'; }
 
 // Three editions in the names of every language, neighbours, a browser that
 // is closed at the second prompt, and Yes for every prompt.
@@ -121,6 +123,7 @@ TEST(RemovalRun, NoEditionInstalledShowsOnlyTheSuccessBox) {
   ASSERT_EQ(m.boxes.size(), 1u);
   EXPECT_EQ(m.boxes[0].owner, kOwner);
   EXPECT_EQ(m.boxes[0].text, SuccessText);
+  EXPECT_EQ(m.boxes[0].codePage, 936u);
   EXPECT_EQ(m.boxes[0].style, static_cast<UINT>(MB_OK));
   for (const auto& open : m.keyOpens) EXPECT_EQ(open.second, 0xF003Fu);
   EXPECT_EQ(m.OpenHandles(), 0u);
@@ -296,13 +299,21 @@ TEST(RemovalRun, NoAtTheFirstEditionTouchesNothing) {
   EXPECT_EQ(m.log[0].op, "MessageBox");
 }
 
-TEST(RemovalRun, KeyThatCannotBeOpenedForAllAccessCountsAsNotInstalled) {
+// Skipped as not installed, the others removed, and the run does not end
+// with "卸载成功": it asks for administrator rights.
+TEST(RemovalRun, KeyThatCannotBeOpenedForAllAccessIsSkippedAndReported) {
   sim::Machine m;
-  fixture::Install(m, {{2}, {0}, false, false, false});
+  fixture::Install(m, {{1, 2, 3}, {0}, false, false, false});
   m.DenyAllAccess(kEdition2Profile.uninstallKey);
   RemoveAllEditions(kOwner);
+  EXPECT_FALSE(Installed(m, kEdition1Profile));
   EXPECT_TRUE(Installed(m, kEdition2Profile));
-  EXPECT_EQ(m.LogLines(), std::vector<std::string>{"MessageBox " + std::string(SuccessCaption)});
+  EXPECT_TRUE(m.Exists(std::string(kProgramFiles) + "\\Kestovanet2.0\\readme.txt"));
+  EXPECT_FALSE(Installed(m, kEdition3Profile));
+  EXPECT_EQ(FinalBox(m, 0, 0), 'a');
+  EXPECT_EQ(m.boxes.size(), 1u);
+  // Removing the editions one at a time says nothing of the denied key.
+  EXPECT_EQ(RemoveEdition2(), 1);
 }
 
 // An ANSI code page other than the names' own ("Use Unicode UTF-8", or
@@ -419,13 +430,15 @@ TEST(RemovalRun, FaultSweepNeverActsOutsideTheAllowlist) {
       RemoveAllEditions(kOwner);
       ++scenarios;
       SCOPED_TRACE(call + " mode " + std::to_string(mode));
-      // A prompt that cannot be shown counts as No; no other failure decides
-      // whether the run reaches its success box.
+      // A prompt that cannot be shown counts as No; an Uninstall key that
+      // cannot be opened (the first open, or every one) ends the run with the
+      // administrator box; no other failure decides how the run ends.
       bool promptRefused = false;
-      if (call == "MessageBoxA")
+      if (call == "MessageBoxInCodePage")
         for (size_t i = 0; i < m.boxes.size(); ++i)
           if (m.boxes[i].owner == nullptr && (mode == 2 || static_cast<int>(i) == mode)) promptRefused = true;
-      EXPECT_EQ(OnlyPromptsThenSuccess(m, 0, 0), !promptRefused);
+      const bool keyRefused = call == "RegOpenKeyExA" && mode != 1;
+      EXPECT_EQ(FinalBox(m, 0, 0), promptRefused ? 'n' : keyRefused ? 'a' : 's');
       const auto out = Outside(m, 0);
       outside += static_cast<int>(out.size());
       EXPECT_TRUE(out.empty()) << out[0];

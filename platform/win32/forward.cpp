@@ -171,8 +171,27 @@ LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, U
                             UINT timeoutMs, DWORD_PTR* result) {
   return ::SendMessageTimeoutA(hwnd, msg, wParam, lParam, flags, timeoutMs, result);
 }
-int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+namespace {
+// The text as Unicode in a buffer of the caller's, or false when the system
+// cannot read it in that code page (not installed, invalid bytes, too long).
+bool ToUnicode(const char* text, UINT codePage, wchar_t* wide, int wideCap) {
+  if (text == nullptr) return false;
+  return ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text, -1, wide, wideCap) > 0;
+}
+constexpr int kTextCap = 512;
+}  // namespace
+
+int MessageBoxInCodePage(HWND owner, const char* text, const char* caption, UINT codePage, UINT type) {
+  wchar_t wideText[kTextCap], wideCaption[kTextCap];
+  if (!UsesAnsiWindowCalls() && ToUnicode(text, codePage, wideText, kTextCap) &&
+      ToUnicode(caption, codePage, wideCaption, kTextCap))
+    return ::MessageBoxW(owner, wideText, wideCaption, type);
   return ::MessageBoxA(owner, text, caption, type);
+}
+BOOL SetWindowTextInCodePage(HWND hwnd, const char* text, UINT codePage) {
+  wchar_t wide[kTextCap];
+  if (!UsesAnsiWindowCalls() && ToUnicode(text, codePage, wide, kTextCap)) return ::SetWindowTextW(hwnd, wide);
+  return ::SetWindowTextA(hwnd, text);
 }
 
 BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int csidl, BOOL create) {

@@ -71,14 +71,16 @@ PROFILES = {
 }
 RUN_KEY = 'SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run'
 LIBS = ['ZenfoResv3_kstv.dll', 'ZenfoResv3E_kstv.dll', 'ZenfoResv3T_kstv.dll']
+# What the user must read; each prompt with the code page it is stored in, the fixed texts in 936.
 PROMPTS = [
-    '程序检测到浏览器正在运行,确认关闭所有浏览器窗口后,点“是”继续,或者不关闭浏览器窗口,点“否”退出程序'.encode('gbk'),
-    b'The Browser is running ,please close it before continue,select <YES> to continue,<NO> to quit',
-    '程序檢測到瀏覽器正在運行,確認關閉所有瀏覽器窗口后,點“是”繼續,或者不關閉瀏覽器窗口,點“否”退出程序'.encode('cp950'),
+    ('程序检测到浏览器正在运行,确认关闭所有浏览器窗口后,点“是”继续,或者不关闭浏览器窗口,点“否”退出程序', 'gbk'),
+    ('The Browser is running ,please close it before continue,select <YES> to continue,<NO> to quit', 'ascii'),
+    ('程序檢測到瀏覽器正在運行,確認關閉所有瀏覽器窗口后,點“是”繼續,或者不關閉瀏覽器窗口,點“否”退出程序', 'cp950'),
 ]
-SUCCESS_TEXT = '卸载成功'.encode('gbk')
-SUCCESS_CAPTION = '提示'.encode('gbk')
-TITLE = '凯瓦银行Tokara旧版卸载工具'.encode('gbk')
+SUCCESS_TEXT = '卸载成功'
+ADMIN_TEXT = '部分旧版本未能卸载，请以管理员身份运行本工具'
+NOTICE_CAPTION = '提示'
+TITLE = '凯瓦银行Tokara旧版卸载工具'
 
 NSIS_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'leftover_uninstaller.nsi')
 
@@ -338,29 +340,34 @@ class Scenario:
                 pending.append(rest.split(' -> ')[0])
         return present, pending
 
+    def shown(self, px, text, codec='gbk'):
+        """The text itself; on Windows 9x (A calls) its bytes as the system's code page reads them."""
+        return text.encode(codec).decode(px.codec) if self.win98 else text
+
     def check_boxes(self, px, lines):
         boxes = []
+        read = lambda h: bytes.fromhex(h).decode('utf-8', errors='replace')
         for line in lines:
             if line.startswith('box '):
                 fields = dict(f.split('=', 1) for f in line.split(' ')[1:] if '=' in f)
                 boxes.append(fields)
             if line.startswith('dialog title='):
-                self.check(bytes.fromhex(line.split()[1].split('=')[1]) == TITLE, 'dialog title bytes: ' + line)
+                self.check(read(line[13:]) == self.shown(px, TITLE), 'dialog title reads %r' % read(line[13:]))
             if line.startswith('error'):
                 self.problems.append('driver: ' + line)
         kinds = []
         for b in boxes:
-            caption, text = bytes.fromhex(b['caption']), bytes.fromhex(b['text'])
-            if caption == b'Information':
-                self.check(text == PROMPTS[px.ui], 'prompt text bytes: %s' % b['text'])
+            caption, text = read(b['caption']), read(b['text'])
+            if caption == 'Information':
+                self.check(text == self.shown(px, *PROMPTS[px.ui]), 'prompt reads %r' % text)
                 self.check(b['owner'] == 'none' and b['yes'] == '1' and b['no'] == '1', 'prompt form: %s' % b)
                 kinds.append('prompt')
-            elif caption == SUCCESS_CAPTION:
-                self.check(text == SUCCESS_TEXT, 'success text bytes: %s' % b['text'])
-                self.check(b['owner'] == 'main' and b['okbtn'] == '1' and b['yes'] == '0', 'success form: %s' % b)
-                kinds.append('success')
+            elif caption == self.shown(px, NOTICE_CAPTION) and text in (self.shown(px, SUCCESS_TEXT),
+                                                                        self.shown(px, ADMIN_TEXT)):
+                self.check(b['owner'] == 'main' and b['okbtn'] == '1' and b['yes'] == '0', 'final box form: %s' % b)
+                kinds.append('success' if text == self.shown(px, SUCCESS_TEXT) else 'admin')
             else:
-                kinds.append('unknown')
+                kinds.append('unknown: %r %r' % (caption, text))
         self.check(kinds == self.expect_boxes, 'boxes %s, expected %s' % (kinds, self.expect_boxes))
 
     def check_window(self, lines):
@@ -390,6 +397,13 @@ class Scenario:
             d = fields('during-run')
             self.check(d and (d[0]['dialog'], d[0]['other-window'], d[0]['uninstaller-still-running']) ==
                        ('1', '0', '1'), 'during the run: %s' % d)
+            # The main button disabled, the keyboard on "取消" (id 2); both back after the run.
+            for word, want in [('during-state', '0 2')] + ([] if closing else [('after-run', '1 1')]):
+                got = ['%s %s' % (f['ok-enabled'], f['focus']) for f in fields(word)]
+                self.check(got == [want], '%s: main button enabled, focus: %s' % (word, got))
+        if self.during and 'second' in self.during.split(','):  # it ended by itself, the dialog back in front
+            got = [' '.join(f[k] for k in ('minimised', 'exited', 'code', 'iconic', 'foreground')) for f in fields('second')]
+            self.check(got == ['1 1 0 0 1'], 'second start: minimised exited code iconic foreground %s' % got)
         if self.during and 'cursor' in self.during.split(','):
             c = fields('cursor')
             self.check(c and c[0]['before'] not in ('0', '0000000000000000') and
@@ -556,8 +570,8 @@ class Scenario:
                 continue
             self.check((p['key'] in present) != removed, 'edition %d key present=%s' % (e, p['key'] in present))
             for v in p['run']:
-                if e == 3 and v == 'DWReg_kstv(user)' and 2 in self.editions and 2 not in self.expect_removed:
-                    continue  # shared with edition 2.0, which stays
+                if v == 'DWReg_kstv(user)' and 5 - e in self.editions and (5 - e in self.expect_removed) != removed:
+                    continue  # shared by 2.0 and 3.0, one of them left
                 self.check((('%s|%s' % (RUN_KEY, v)) in present) != removed, 'edition %d Run value %s' % (e, v))
             self.check(os.path.exists(os.path.join(px.programs, group)) != removed, 'edition %d menu' % e)
             if self.win98:
@@ -650,7 +664,8 @@ def scenarios():
                  ['prompt', 'prompt', 'success'], seed_browser=True),
         Scenario('no-during-edition-2', 'zh-CN', [1, 2, 3], ['no'], ['prompt'], no_at_two=True,
                  expect_removed=[1]),
-        Scenario('key-without-all-access', 'zh-CN', [2], ['ok'], ['success'], deny=2, expect_removed=[]),
+        # 2.0's key refuses full access: 1 and 3.0 removed, and the box that asks for administrator rights.
+        Scenario('key-without-all-access', 'zh-CN', [1, 2, 3], ['ok'], ['admin'], deny=2, expect_removed=[1, 3]),
         Scenario('windows-98-shortcut-place', 'en', [1], ['ok'], ['success'], win98=True),
         Scenario('program-folder-with-subfolder', 'zh-CN', [1, 3], ['ok'], ['success'], subfolder=True),
         Scenario('nsis-uninstallers', 'en', [1, 2, 3], ['ok'], ['success'],
@@ -659,11 +674,12 @@ def scenarios():
                  nsis={'Uninstall.exe': 6000, 'uninst.exe': 1000}, cut='Uninstall.exe start'),
         # The x86_64 setting only: it passes in the i686 settings too, kept out of their matrix for time.
         Scenario('planted-dll-in-downloads', 'en', planted=True, arches=['win64'], **full),
-        # A slow uninstaller: the window answers, a second click and About do
-        # nothing, the wait cursor shows; then every way of closing is held
-        # until the run has ended.
-        Scenario('window-answers-during-run', 'zh-CN', [1], ['ok'], ['success'], delays={'uninst.exe': 3000},
-                 during='cursor,click,about', probe=True),
+        # A slow uninstaller: the window answers, the main button is disabled with the
+        # focus on "取消", a second click and About do nothing, the busy cursor shows, a
+        # second start brings the dialog forward and ends; then every
+        # way of closing is held until the run has ended.
+        Scenario('window-answers-during-run', 'zh-CN', [1], ['ok'], ['success'], delays={'uninst.exe': 6000},
+                 during='cursor,click,about,second', probe=True),
         Scenario('close-during-run-waits-for-its-end', 'en', [2], ['ok'], ['success'],
                  delays={'uninst.exe': 3000}, during='esc,close,altf4,cancel', probe=True),
         Scenario('program-folders-with-links', 'zh-CN', [1, 3], ['ok'], ['success'], links=True),
@@ -756,7 +772,7 @@ def main():
             if line.startswith('box '):
                 f = dict(x.split('=', 1) for x in line.split(' ') if '=' in x)
                 print('message box: caption "%s", text "%s", owner %s' % (
-                    bytes.fromhex(f['caption']).decode('gbk'), bytes.fromhex(f['text']).decode('gbk'), f['owner']))
+                    bytes.fromhex(f['caption']).decode('utf-8'), bytes.fromhex(f['text']).decode('utf-8'), f['owner']))
         print('neighbours (another vendor\'s folders, other Run values, Uninstall keys and shortcuts): %s'
               % ('intact' if not [p for p in s.problems if 'neighbour' in p] else 'DAMAGED'))
         print('screenshot of the dialog: %s' % shot)

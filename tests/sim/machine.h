@@ -58,6 +58,7 @@ struct BoxRecord {
   std::string caption;
   UINT style;
   uint64_t atMs;
+  UINT codePage;  // the one text and caption are stored in
 };
 
 struct Launch {

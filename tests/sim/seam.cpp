@@ -663,11 +663,11 @@ LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM, UINT fla
   return 1;
 }
 
-int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
-  SEAM("MessageBoxA");
-  M().boxes.push_back({owner, text ? text : "", caption ? caption : "", type, M().clockMs});
+int MessageBoxInCodePage(HWND owner, const char* text, const char* caption, UINT codePage, UINT type) {
+  SEAM("MessageBoxInCodePage");
+  M().boxes.push_back({owner, text ? text : "", caption ? caption : "", type, M().clockMs, codePage});
   M().Record("MessageBox", caption ? caption : "");
-  FAULT("MessageBoxA", 0);
+  FAULT("MessageBoxInCodePage", 0);
   if (M().boxScript.empty()) {
     ++M().unscriptedBoxes;
     return 0;

@@ -20,8 +20,9 @@
 // to the end of the run and logs the longest wait for an answer.
 // --during: once uninst.exe runs, acts on the main dialog: cursor (sample the
 // cursor over the main button then, before the click and after the run),
-// click, about, esc, close (the close box), altf4, cancel; then logs whether
-// the dialog is still there and whether another window of it appeared.
+// click, about, esc, close (the close box), altf4, cancel, second (start the
+// exe again); then logs whether the dialog is still there and whether another
+// window of it appeared. Window texts are logged as hex of their Unicode's UTF-8.
 #include <windows.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -49,12 +50,6 @@ std::string Hex(const std::string& s) {
 std::string Utf8(const wchar_t* w) {
   char buf[4096] = {};
   WideCharToMultiByte(CP_UTF8, 0, w, -1, buf, sizeof buf - 1, nullptr, nullptr);
-  return buf;
-}
-
-std::string TextA(HWND h) {
-  char buf[2048] = {};
-  GetWindowTextA(h, buf, sizeof buf);
   return buf;
 }
 
@@ -171,7 +166,33 @@ HCURSOR CursorOverButton(HWND dlg) {
   return ci.hCursor;
 }
 
-void ActDuringRun(HWND dlg, DWORD pid, const std::string& actions, HCURSOR* during) {
+// The main button's state and the control that holds the dialog's focus (its id, 0 for none).
+void LogButtonState(const char* when, HWND dlg) {
+  GUITHREADINFO gui = {};
+  gui.cbSize = sizeof gui;
+  const bool known = GetGUIThreadInfo(GetWindowThreadProcessId(dlg, nullptr), &gui) != 0;
+  std::fprintf(g_log, "%s ok-enabled=%d focus=%d\n", when, IsWindowEnabled(GetDlgItem(dlg, IDOK)) ? 1 : 0,
+               known && gui.hwndFocus ? GetDlgCtrlID(gui.hwndFocus) : 0);
+}
+
+HANDLE Start(const char* exe, DWORD* pid);
+
+// A second start with the dialog minimised: it must end by itself and bring the dialog back.
+void StartSecond(HWND dlg, const char* exe) {
+  ShowWindowAsync(dlg, SW_MINIMIZE);
+  for (int i = 0; i < 40 && !IsIconic(dlg); ++i) Sleep(50);
+  const int minimised = IsIconic(dlg) != 0;
+  DWORD pid = 0, code = 1;
+  HANDLE second = Start(exe, &pid);
+  const int ended = second && WaitForSingleObject(second, 15000) == WAIT_OBJECT_0 && GetExitCodeProcess(second, &code);
+  if (second) TerminateProcess(second, 1), CloseHandle(second);
+  for (int i = 0; i < 40 && IsIconic(dlg); ++i) Sleep(50);
+  std::fprintf(g_log, "second minimised=%d exited=%d code=%lu iconic=%d foreground=%d\n", minimised, ended, code,
+               IsIconic(dlg) ? 1 : 0, GetForegroundWindow() == dlg);
+}
+
+void ActDuringRun(HWND dlg, DWORD pid, const char* exe, const std::string& actions, HCURSOR* during) {
+  LogButtonState("during-state", dlg);
   size_t from = 0;
   while (from <= actions.size()) {
     const size_t comma = actions.find(',', from);
@@ -188,6 +209,7 @@ void ActDuringRun(HWND dlg, DWORD pid, const std::string& actions, HCURSOR* duri
     else if (a == "altf4") PostMessageA(dlg, WM_SYSKEYDOWN, VK_F4, 0x203E0001);
     else if (a == "cancel") PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                                          reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDCANCEL)));
+    else if (a == "second") StartSecond(dlg, exe);
     else std::fprintf(g_log, "error unknown action %s\n", a.c_str());
     Sleep(150);
   }
@@ -318,7 +340,7 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, bool abo
     return 3;
   }
   const double tDialog = Now();
-  std::fprintf(g_log, "dialog title=%s titleW=%s\n", Hex(TextA(dlg)).c_str(), TextW(dlg).c_str());
+  std::fprintf(g_log, "dialog title=%s\n", Hex(TextW(dlg)).c_str());
   std::fprintf(g_log, "dialog ok=%s cancel=%s\n", TextW(GetDlgItem(dlg, IDOK)).c_str(),
                TextW(GetDlgItem(dlg, IDCANCEL)).c_str());
   std::fprintf(g_log, "dialog unicode=%d\n", IsWindowUnicode(dlg) ? 1 : 0);
@@ -347,7 +369,7 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, bool abo
       break;
     }
     if (!acted && Running("uninst.exe")) {
-      ActDuringRun(dlg, pid, during, &cursorDuring);
+      ActDuringRun(dlg, pid, exe, during, &cursorDuring);
       acted = true;
       continue;
     }
@@ -355,11 +377,10 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, bool abo
     if (box) {
       quiet = 0;
       HWND owner = GetWindow(box, GW_OWNER);
-      std::fprintf(g_log, "box at_ms=%.1f caption=%s text=%s owner=%s yes=%d no=%d okbtn=%d captionW=%s textW=%s\n",
-                   Now() - tClick, Hex(TextA(box)).c_str(), Hex(TextA(GetDlgItem(box, 0xFFFF))).c_str(),
+      std::fprintf(g_log, "box at_ms=%.1f caption=%s text=%s owner=%s yes=%d no=%d okbtn=%d\n", Now() - tClick,
+                   Hex(TextW(box)).c_str(), Hex(TextW(GetDlgItem(box, 0xFFFF))).c_str(),
                    owner == dlg ? "main" : owner ? "other" : "none", GetDlgItem(box, IDYES) != nullptr,
-                   GetDlgItem(box, IDNO) != nullptr, GetDlgItem(box, IDOK) != nullptr, TextW(box).c_str(),
-                   TextW(GetDlgItem(box, 0xFFFF)).c_str());
+                   GetDlgItem(box, IDNO) != nullptr, GetDlgItem(box, IDOK) != nullptr);
       std::string answer = next < answers.size() ? answers[next++] : "unexpected";
       int id = IDOK;
       if (answer.rfind("click+", 0) == 0) {
@@ -426,6 +447,7 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, bool abo
                  static_cast<void*>(cursorDuring), static_cast<void*>(after));
   }
   if (!closed) std::fprintf(g_log, "dialog enabled=%d\n", IsWindowEnabled(dlg) ? 1 : 0);
+  if (!closed) LogButtonState("after-run", dlg);
   if (closed) std::fprintf(g_log, "dialog closed by itself after the run\n");
   else PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   if (WaitForSingleObject(p, 15000) != WAIT_OBJECT_0) {
