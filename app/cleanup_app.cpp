@@ -7,11 +7,7 @@
 #include "app/ui_logic.h"
 #include "platform/handles.h"
 
-// Before any other static object: the multibyte string functions compare and
-// search in the system's ANSI code page.
-static const int g_mbcpSet = _setmbcp(_MB_CP_ANSI);
-
-CCleanupApp theApp;
+CCleanupApp theApp;  // constant-initialised: the program has no static constructors
 
 // The common controls are loaded here, after the DLL search was narrowed, not
 // imported: at process start their own on-demand loads (uxtheme.dll) would
@@ -84,7 +80,9 @@ BOOL CCleanupApp::InitInstance() {
 }
 
 int CCleanupApp::Run(HINSTANCE instance, int showCommand) {
-  (void)g_mbcpSet;
+  // Before anything else: the multibyte string functions compare and search
+  // in the system's ANSI code page.
+  _setmbcp(_MB_CP_ANSI);
   m_hInstance = instance;
   m_nCmdShow = showCommand;
   InitInstance();

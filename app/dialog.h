@@ -9,7 +9,6 @@
 class CDialog {
  public:
   CDialog(UINT templateId, HWND parent) : m_templateId(templateId), m_parent(parent) {}
-  virtual ~CDialog() = default;
   CDialog(const CDialog&) = delete;
   CDialog& operator=(const CDialog&) = delete;
 
@@ -19,6 +18,9 @@ class CDialog {
   HWND GetSafeHwnd() const { return m_hWnd; }
 
  protected:
+  // Dialogs live on the stack and are never deleted through this class: no
+  // virtual destructor, so no operator delete is linked in.
+  ~CDialog() = default;
   virtual BOOL OnInitDialog() { return TRUE; }
   // Returns true when the message was handled; result is the message's result.
   virtual bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result);

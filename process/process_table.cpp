@@ -31,7 +31,8 @@ int browserTableFilled = 0;
 // Copies a name that fits the caller's 260 bytes; a longer one is not cut
 // into another account's name.
 static int CopyName(char* name, const char* from, size_t capacity) {
-  const size_t len = strnlen(from, capacity);
+  size_t len = 0;  // strnlen, without the runtime's copy of it
+  while (len < capacity && from[len] != '\0') ++len;
   if (len >= MAX_PATH) return 0;
   std::memcpy(name, from, len);
   name[len] = '\0';

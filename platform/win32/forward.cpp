@@ -119,8 +119,11 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 
 namespace {
-// Calls newer than the oldest system the program runs on are looked up when
-// first used, so that the program still loads where they are missing.
+// Calls newer than the oldest system the program runs on are looked up at
+// each use, so that the program still loads where they are missing. Nothing
+// is cached: the lookups are reached from the dialog's thread and the run's,
+// and a function-local static would need the runtime's guard (and with it
+// the C++ exception machinery, some 70 KB of the exe).
 template <typename Fn>
 Fn Kernel32(const char* name) {
   HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
@@ -136,23 +139,23 @@ T Missing(T result) {
 
 BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* size) {
   typedef BOOL(WINAPI * Fn)(HANDLE, DWORD, LPSTR, PDWORD);
-  static const Fn fn = Kernel32<Fn>("QueryFullProcessImageNameA");
+  const Fn fn = Kernel32<Fn>("QueryFullProcessImageNameA");
   return fn != nullptr ? fn(process, flags, name, size) : Missing(FALSE);
 }
 HANDLE CreateJobObjectA(void* attributes, const char* name) {
   typedef HANDLE(WINAPI * Fn)(LPSECURITY_ATTRIBUTES, LPCSTR);
-  static const Fn fn = Kernel32<Fn>("CreateJobObjectA");
+  const Fn fn = Kernel32<Fn>("CreateJobObjectA");
   return fn != nullptr ? fn(static_cast<LPSECURITY_ATTRIBUTES>(attributes), name)
                        : Missing<HANDLE>(nullptr);
 }
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
   typedef BOOL(WINAPI * Fn)(HANDLE, HANDLE);
-  static const Fn fn = Kernel32<Fn>("AssignProcessToJobObject");
+  const Fn fn = Kernel32<Fn>("AssignProcessToJobObject");
   return fn != nullptr ? fn(job, process) : Missing(FALSE);
 }
 BOOL QueryJobActiveProcesses(HANDLE job, DWORD* active) {
   typedef BOOL(WINAPI * Fn)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD);
-  static const Fn fn = Kernel32<Fn>("QueryInformationJobObject");
+  const Fn fn = Kernel32<Fn>("QueryInformationJobObject");
   if (fn == nullptr) return Missing(FALSE);
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info;
   ZeroMemory(&info, sizeof info);
