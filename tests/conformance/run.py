@@ -103,7 +103,10 @@ def main():
             return 77
     if not os.environ.get('BRANNOCH_CONFORMANCE_XVFB'):  # windows need an X server
         os.environ['BRANNOCH_CONFORMANCE_XVFB'] = '1'
-        os.execvp('xvfb-run', ['xvfb-run', '-a', '-s', '-screen 0 640x480x24', sys.executable] + sys.argv)
+        # From a display number of its own: it may start beside the Wine scenarios.
+        first = {'win64': 4200, 'i686': 4300}[args.arch]
+        os.execvp('xvfb-run', ['xvfb-run', '-a', '-n', str(first), '-s', '-screen 0 640x480x24', sys.executable]
+                  + sys.argv)
 
     sim_out = subprocess.run([args.sim], stdout=subprocess.PIPE, check=True).stdout.decode('latin-1')
     known, sim, unprobed = {}, [], []

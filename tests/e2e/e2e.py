@@ -17,6 +17,7 @@ that runs 32-bit code and wine32; without them they exit with SKIP (77).
   e2e.py --build-dir DIR --bench               figures: start-up and run overhead
 """
 import argparse
+import fcntl
 import getpass
 import os
 import shutil
@@ -26,6 +27,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 WINESERVER = '/usr/lib/wine/wineserver'
 SKIP = 77
@@ -672,8 +674,8 @@ def scenarios():
                  nsis={'Uninstall.exe': 2000, 'uninst.exe': 1000}),
         Scenario('run-ended-during-uninstaller', 'zh-CN', [1, 2, 3], ['ok'], ['success'],
                  nsis={'Uninstall.exe': 6000, 'uninst.exe': 1000}, cut='Uninstall.exe start'),
-        # The x86_64 setting only: it passes in the i686 settings too, kept out of their matrix for time.
-        Scenario('planted-dll-in-downloads', 'en', planted=True, arches=['win64'], **full),
+        # The x86_64 setting and WoW64 only: it passes in a 32-bit prefix too, kept out of that matrix for time.
+        Scenario('planted-dll-in-downloads', 'en', planted=True, arches=['win64', 'wow64'], **full),
         # A slow uninstaller: the window answers, the main button is disabled with the
         # focus on "取消", a second click and About do nothing, the busy cursor shows, a
         # second start brings the dialog forward and ends; then every
@@ -687,8 +689,14 @@ def scenarios():
 
 
 def make_template(path):
-    if os.path.exists(os.path.join(path, 'system.reg')):
-        return
+    # Scenarios run side by side: the first to come boots the template, the others wait for it.
+    with open(path + '.lock', 'w') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(os.path.join(path, 'system.reg')):
+            boot_template(path)
+
+
+def boot_template(path):
     shutil.rmtree(path, ignore_errors=True)
     home = path + '-home'
     os.makedirs(home, exist_ok=True)
@@ -733,7 +741,8 @@ def main():
     ap.add_argument('--bench', action='store_true')
     args = ap.parse_args()
     if args.list:
-        print('\n'.join(s.name for s in scenarios() if args.arch in s.arches))
+        # "timed": the scenario measures how fast the dialog answers, so it runs alone.
+        print('\n'.join(s.name + (' timed' if s.probe else '') for s in scenarios() if args.arch in s.arches))
         return 0
     if not args.build_dir:
         ap.error('--build-dir is required')
@@ -749,7 +758,12 @@ def main():
             return SKIP
     if not os.environ.get('BRANNOCH_E2E_XVFB'):  # one private X server for every Wine command of the run
         os.environ['BRANNOCH_E2E_XVFB'] = '1'
-        os.execvp('xvfb-run', ['xvfb-run', '-a', '-s', '-screen 0 1024x768x24', sys.executable] + sys.argv)
+        # Scenarios run side by side, each with its own display: each run
+        # looks for a free one from a number of its own, so that two starting
+        # at once do not take the same.
+        first = 100 + zlib.crc32(' '.join(sys.argv[1:]).encode()) % 4000
+        os.execvp('xvfb-run', ['xvfb-run', '-a', '-n', str(first), '-s', '-screen 0 1024x768x24', sys.executable]
+                  + sys.argv)
     build = os.path.abspath(args.build_dir)
     bins = os.path.join(build, 'tests/e2e/helpers')
     exe = os.path.join(build, 'app/Brannoch.exe')
