@@ -36,7 +36,7 @@ void RemoveProgramFolder(const EditionProfile& profile) {
   // A program folder that is a link loses the link only.
   if (SpecialFolder(CSIDL_PROGRAM_FILES, programFiles) &&
       CheckBelow(programFiles, profile.programFolder, folder, MAX_PATH) != PathBelow::kRefused)
-    EmptyAndRemoveFolder(folder);
+    EmptyAndRemoveFolderBelow(programFiles, folder);
 }
 
 // The vendor folder is emptied; the program group around it is only removed
@@ -46,7 +46,8 @@ void RemoveStartMenuFolders(const char* menuFolder, const char* menuSubfolder) {
   if (!SpecialFolder(CSIDL_COMMON_PROGRAMS, programs)) return;
   char inner[MAX_PATH] = {};
   char outer[MAX_PATH] = {};
-  if (CheckBelow(programs, menuSubfolder, inner, MAX_PATH) != PathBelow::kRefused) EmptyAndRemoveFolder(inner);
+  if (CheckBelow(programs, menuSubfolder, inner, MAX_PATH) != PathBelow::kRefused)
+    EmptyAndRemoveFolderBelow(programs, inner);
   const PathBelow group = CheckBelow(programs, menuFolder, outer, MAX_PATH);
   if (group == PathBelow::kRefused) return;
   if (group == PathBelow::kLink) {  // the link itself, never scheduled
@@ -65,6 +66,21 @@ void DeleteResourceLibraries() {
   for (const char* library : kResourceLibraries) {
     char path[MAX_PATH] = {};
     if (ComposePath(path, MAX_PATH, systemDir, library)) DeleteOrScheduleFile(path);
+  }
+}
+
+// The end of a run: what was moved aside on the volumes the run works on
+// (the system directory's and the special folders') is handed to the
+// restart, each file and then its folder once. Also picks up what a run
+// ended earlier moved aside and left unscheduled.
+void HandOverMovedFiles() {
+  char path[MAX_PATH] = {};
+  const UINT n = pf::GetSystemDirectoryA(path, MAX_PATH);
+  if (n != 0 && n < MAX_PATH) ScheduleRunFolders(path);
+  const int specialFolders[] = {CSIDL_PROGRAM_FILES, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY};
+  for (int csidl : specialFolders) {
+    char folder[MAX_PATH] = {};
+    if (SpecialFolder(csidl, folder)) ScheduleRunFolders(folder);
   }
 }
 
@@ -109,27 +125,31 @@ int RemoveEdition(const EditionProfile& profile, bool* denied) {
 
 }  // namespace
 
-int RemoveEdition1() {
+namespace {
+int RemoveOneEdition(const EditionProfile& profile) {
   bool denied = false;
-  return RemoveEdition(kEdition1Profile, &denied);
+  const int result = RemoveEdition(profile, &denied);
+  HandOverMovedFiles();
+  return result;
 }
-int RemoveEdition2() {
-  bool denied = false;
-  return RemoveEdition(kEdition2Profile, &denied);
-}
-int RemoveEdition3() {
-  bool denied = false;
-  return RemoveEdition(kEdition3Profile, &denied);
-}
+}  // namespace
+
+int RemoveEdition1() { return RemoveOneEdition(kEdition1Profile); }
+int RemoveEdition2() { return RemoveOneEdition(kEdition2Profile); }
+int RemoveEdition3() { return RemoveOneEdition(kEdition3Profile); }
 
 RunOutcome RunRemoval() {
   bool anyDenied = false;
   const EditionProfile* const editions[] = {&kEdition1Profile, &kEdition2Profile, &kEdition3Profile};
   for (const EditionProfile* profile : editions) {
     bool denied = false;
-    if (!RemoveEdition(*profile, &denied)) return RunOutcome::kStopped;
+    if (!RemoveEdition(*profile, &denied)) {
+      HandOverMovedFiles();
+      return RunOutcome::kStopped;
+    }
     anyDenied = anyDenied || denied;
   }
+  HandOverMovedFiles();
   return anyDenied ? RunOutcome::kNotAllowed : RunOutcome::kAllRemoved;
 }
 

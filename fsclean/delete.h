@@ -4,12 +4,29 @@
 // FILE_ATTRIBUTE_DIRECTORY (16) when path is a folder, else 0.
 unsigned IsDirectory(const char* path);
 
-// Deletes the file now; otherwise schedules a free "_@" temporary name on its
-// own drive for deletion at restart and then moves the file onto it (never
-// onto a name that is taken). 1 on either. A folder is never moved: 0.
+// Deletes the file now; otherwise moves it onto a free "_@" name in the run's
+// folder at its volume's root (only administrators can write there), which
+// ScheduleRunFolders hands to the restart; where the system keeps no security
+// or no such folder can be had, onto one in the temporary folder or the drive
+// root, scheduled at once (refused: moved back). 1 on either. A file that is
+// not there, a folder (never moved) and a failed move give 0, with nothing
+// scheduled.
 int DeleteOrScheduleFile(const char* path);
+
+// Schedules for deletion at restart each "_@" file of the run's folders on
+// the volume of pathOnVolume that is not yet scheduled, then the folder itself
+// once, after them; removes such a folder at once when it is empty. Called at
+// the end of a run; a run ended earlier leaves it to the next.
+void ScheduleRunFolders(const char* pathOnVolume);
 
 // Deletes the files lying directly in folder (subfolders are skipped and stay
 // where they are; the running program's own exe stays), then removes the
 // folder or schedules it (restart removes it only once it is empty).
+// Links are never followed: nothing above the folder is trusted but its
+// drive's root, and the folder must still be the same one, reached the same
+// way, before each deletion.
 int EmptyAndRemoveFolder(const char* folder);
+// The same for a folder below special (special's bytes begin folder's):
+// special itself is trusted as the system resolves it (reached through a
+// link, an 8.3 name or SUBST), what lies below it is not.
+int EmptyAndRemoveFolderBelow(const char* special, const char* folder);

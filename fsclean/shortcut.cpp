@@ -54,14 +54,14 @@ void RemoveShortcutAndFolders(const char* name, int csidl) {
   pf::DeleteFileA(full);
   pf::SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHA | SHCNF_FLUSH, special, nullptr);
 
-  // A folder that is itself a link is handed on: EmptyAndRemoveFolder removes
+  // A folder that is itself a link is handed on: EmptyAndRemoveFolderBelow removes
   // only the link.
   char folder[kBuf] = {};
   TrimLastComponent(name, trimmed1, kBuf);
   if (trimmed1[0] == '\0' || CheckBelow(special, trimmed1, folder, kBuf) == PathBelow::kRefused) return;
-  EmptyAndRemoveFolder(folder);
+  EmptyAndRemoveFolderBelow(special, folder);
 
   TrimLastComponent(trimmed1, trimmed2, kBuf);
   if (trimmed2[0] == '\0' || CheckBelow(special, trimmed2, folder, kBuf) == PathBelow::kRefused) return;
-  EmptyAndRemoveFolder(folder);
+  EmptyAndRemoveFolderBelow(special, folder);
 }

@@ -24,4 +24,27 @@ DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char*
 // "\\?\C:\...". The length written, or the size needed when buffer is too
 // small, or 0; kMissing where the system lacks the call (before Vista).
 long GetFinalPathOfFolder(const char* path, char* buffer, DWORD bufferLength);
+
+// What a file or folder is, whatever name reaches it: the volume's serial
+// number and the file index (GetFileInformationByHandle), with its attributes.
+struct FileIdentity {
+  DWORD volume = 0, indexHigh = 0, indexLow = 0, attributes = 0;
+};
+// The entry at path itself, a link at that name not followed
+// (FILE_FLAG_OPEN_REPARSE_POINT); links on the way to it are followed.
+// 1, 0, or kMissing where the system opens no folder (Windows 9x).
+int GetFileIdentity(const char* path, FileIdentity* identity);
+// The root of the volume that path lies on ("C:", or a folder a volume is
+// mounted on), with its trailing backslash.
+BOOL GetVolumePathNameA(const char* path, char* root, DWORD rootLength);
+// CreateDirectoryA with a security descriptor of owner Administrators and a
+// DACL protected from inheritance that grants full control to SYSTEM and
+// Administrators only (inherited by what is made inside). 1, or 0 with the
+// last error; kMissing where the system keeps no security (Windows 9x).
+int CreateAdminOnlyFolder(const char* path);
+// 1 when path itself (a link there not followed) is a plain folder, not a
+// reparse point, owned by Administrators, whose DACL is protected and allows
+// SYSTEM and Administrators only: what CreateAdminOnlyFolder makes, which no
+// other account can write to or rename. 0 otherwise.
+int IsAdminOnlyFolder(const char* path);
 }  // namespace pf

@@ -6,6 +6,7 @@
 #include "tests/sim/machine.h"
 
 namespace {
+const char kRunFolder[] = "C:\\Brannoch.pending\\";
 bool StartsWith(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
 
 // The "_@" names the machine holds under a folder.
@@ -31,26 +32,33 @@ TEST(DeleteOrScheduleFile, DeletableFileGoesAtOnceWithoutTemporaryName) {
   EXPECT_EQ(m.LogLines(), std::vector<std::string>{"DeleteFile C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll"});
 }
 
-TEST(DeleteOrScheduleFile, LockedFileMovesToTempFolderAndIsGoneAfterRestart) {
+// Into the run's folder, only administrators' to write; each name handed
+// over once, then the folder; a second hand-over adds nothing.
+TEST(DeleteOrScheduleFile, LockedFileMovesToTheRunsFolderAndIsGoneAfterRestart) {
   sim::Machine m;
   m.AddFile("C:\\P\\key.dll");
   m.Lock("C:\\P\\key.dll", true);
   EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\key.dll"), 1);
-  const auto temps = TempNamesIn(m, "C:\\TEMP\\");
+  const auto temps = TempNamesIn(m, kRunFolder);
   ASSERT_EQ(temps.size(), 1u);
   EXPECT_FALSE(m.Exists("C:\\P\\key.dll"));
-  EXPECT_EQ(m.restartQueue, std::vector<std::string>{temps[0]});
-  m.Restart();
   EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
+  EXPECT_TRUE(m.restartQueue.empty());
+  ScheduleRunFolders("C:\\P\\key.dll");
+  ScheduleRunFolders("C:\\WINDOWS");
+  EXPECT_EQ(m.restartQueue, (std::vector<std::string>{temps[0], "C:\\Brannoch.pending"}));
+  m.Restart();
+  EXPECT_FALSE(m.Exists("C:\\Brannoch.pending"));
 }
 
 TEST(DeleteOrScheduleFile, ReadOnlyFileIsScheduledWritableSoTheRestartDeletesIt) {
   sim::Machine m;
   m.AddFile("C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll", FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(DeleteOrScheduleFile("C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll"), 1);
-  ASSERT_EQ(m.restartQueue.size(), 1u);
+  ScheduleRunFolders("C:\\WINDOWS\\system32");
+  ASSERT_EQ(m.restartQueue.size(), 2u);
   m.Restart();
-  EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
+  EXPECT_FALSE(m.Exists(kRunFolder));
 }
 
 TEST(DeleteOrScheduleFile, TemporaryNameGoesToOwnDriveRootWhenFirstByteDiffers) {
@@ -60,12 +68,28 @@ TEST(DeleteOrScheduleFile, TemporaryNameGoesToOwnDriveRootWhenFirstByteDiffers) 
   } cases[] = {{"D:\\P\\key.dll", "D:\\"}, {"c:\\P\\key.dll", "c:\\"}};
   for (const auto& c : cases) {
     sim::Machine m;
+    m.platformId = VER_PLATFORM_WIN32_WINDOWS;  // no security: today's place
     m.AddFile(c.path);
     m.Lock(c.path, true);
     EXPECT_EQ(DeleteOrScheduleFile(c.path), 1) << c.path;
     EXPECT_EQ(TempNamesIn(m, "C:\\TEMP\\").size(), 0u) << c.path;
     ASSERT_EQ(m.restartQueue.size(), 1u) << c.path;
     EXPECT_TRUE(StartsWith(m.restartQueue[0], std::string(c.root) + "_@")) << m.restartQueue[0];
+  }
+}
+
+// With security, the run's folder at the root of the file's own volume: a
+// drive, or a folder a volume is mounted on.
+TEST(DeleteOrScheduleFile, RunsFolderIsOnTheFilesOwnVolume) {
+  for (const char* path : {"D:\\P\\key.dll", "C:\\Mnt\\Vol\\P\\key.dll"}) {
+    sim::Machine m;
+    m.mountPoints.push_back("C:\\Mnt\\Vol");
+    m.AddFile(path);
+    m.Lock(path, true);
+    EXPECT_EQ(DeleteOrScheduleFile(path), 1) << path;
+    ScheduleRunFolders(path);
+    const std::string folder = path[0] == 'D' ? "D:\\Brannoch.pending" : "C:\\Mnt\\Vol\\Brannoch.pending";
+    EXPECT_EQ(m.restartQueue, (std::vector<std::string>{folder + "\\_@1.tmp", folder})) << path;
   }
 }
 
@@ -95,36 +119,42 @@ TEST(DeleteOrScheduleFile, FailedMoveLeavesNoTemporaryLitter) {
   EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\pinned.dll"), 0);
   EXPECT_TRUE(m.Exists("C:\\P\\pinned.dll"));
   EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
-  // Its name was scheduled before the move was tried; nothing lies under it.
-  EXPECT_EQ(m.restartQueue, std::vector<std::string>{"C:\\TEMP\\_@1.tmp"});
+  // Nothing is scheduled for a move that failed; the empty folder goes now.
+  ScheduleRunFolders("C:\\P");
+  EXPECT_TRUE(m.restartQueue.empty());
+  EXPECT_FALSE(m.Exists(kRunFolder));
 }
 
-// The name is scheduled while still free and the file moves onto it only
-// then, writable, without replacing anything; a name already taken (an
-// earlier run's, waiting for the restart) is passed over.
-TEST(DeleteOrScheduleFile, ScheduledBeforeTheMoveAndNeverOntoATakenName) {
+// Without security: the file moves, writable, onto a free name without
+// replacing anything (an earlier run's name is passed over), and only then is
+// that name scheduled; a refused scheduling moves it back.
+TEST(DeleteOrScheduleFile, WithoutSecurityTheMoveComesFirstAndNeverOntoATakenName) {
   sim::Machine m;
+  m.platformId = VER_PLATFORM_WIN32_WINDOWS;
   m.AddFile("C:\\TEMP\\_@1.tmp", FILE_ATTRIBUTE_READONLY);
   m.AddFile("C:\\P\\key.dll", FILE_ATTRIBUTE_READONLY);
   m.Lock("C:\\P\\key.dll", true);
   EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\key.dll"), 1);
-  EXPECT_EQ(m.LogLines(), (std::vector<std::string>{"ScheduleDelete C:\\TEMP\\_@2.tmp",
-                                                    "SetFileAttributes C:\\P\\key.dll 0x80",
-                                                    "MoveFile C:\\P\\key.dll C:\\TEMP\\_@2.tmp"}));
+  EXPECT_EQ(m.LogLines(), (std::vector<std::string>{"SetFileAttributes C:\\P\\key.dll 0x80",
+                                                    "MoveFile C:\\P\\key.dll C:\\TEMP\\_@2.tmp",
+                                                    "ScheduleDelete C:\\TEMP\\_@2.tmp"}));
   EXPECT_EQ(m.Attributes("C:\\TEMP\\_@1.tmp"), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 
-  // Scheduling refused: the file is not moved at all.
+  // Scheduling refused: the file is back in its place.
   m.AddFile("C:\\P\\b.dll");
   m.Lock("C:\\P\\b.dll", true);
-  m.FailAlways("MoveFileExA");
+  m.FailNth("MoveFileExA", 4);
   EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\b.dll"), 0);
   EXPECT_TRUE(m.Exists("C:\\P\\b.dll"));
-  EXPECT_EQ(m.callCounts["MoveFileExA"], 3);  // the move above, and one refused scheduling
+  EXPECT_EQ(m.restartQueue, std::vector<std::string>{"C:\\TEMP\\_@2.tmp"});
 }
 
 TEST(DeleteOrScheduleFile, MissingFileOrNoTemporaryNameGivesZero) {
   sim::Machine m;
   EXPECT_EQ(DeleteOrScheduleFile("C:\\nothing.dll"), 0);
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\no\\nothing.dll"), 0);
+  ScheduleRunFolders("C:\\");
+  EXPECT_TRUE(m.log.empty() && m.restartQueue.empty()) << m.log[0].ToString();
   m.AddFile("C:\\P\\a.dll");
   m.Lock("C:\\P\\a.dll", true);
   m.FailAlways("GetTempFileNameA");
@@ -148,10 +178,11 @@ TEST(EmptyAndRemoveFolder, LockedMovableFilesLeaveAndTheFolderGoesNow) {
   m.Lock("C:\\Program Files\\Kestovanet\\held.dll", true);
   EXPECT_EQ(EmptyAndRemoveFolder("C:\\Program Files\\Kestovanet"), 1);
   EXPECT_FALSE(m.Exists("C:\\Program Files\\Kestovanet"));
-  ASSERT_EQ(m.restartQueue.size(), 1u);
-  EXPECT_TRUE(StartsWith(m.restartQueue[0], "C:\\TEMP\\_@"));
+  ScheduleRunFolders("C:\\Program Files");
+  ASSERT_EQ(m.restartQueue.size(), 2u);
+  EXPECT_TRUE(StartsWith(m.restartQueue[0], kRunFolder + std::string("_@")));
   m.Restart();
-  EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
+  EXPECT_FALSE(m.Exists(kRunFolder));
 }
 
 TEST(EmptyAndRemoveFolder, OwnExeStaysAndItsFolderIsScheduled) {
@@ -229,7 +260,7 @@ TEST(EmptyAndRemoveFolder, EntryPathOneByteTooLongIsLeftAlone) {
 
 // Links are never followed: one inside the folder (to a folder or a file),
 // the folder itself (only the link goes), one on the way to it, or one the
-// folder turns into while it is emptied (before Vista too).
+// folder turns into while it is emptied (on Windows 9x too).
 TEST(EmptyAndRemoveFolder, LinksAreNeverFollowed) {
   const std::pair<const char*, std::vector<std::string>> cases[] = {
       {"C:\\K", {"SetFileAttributes C:\\K\\f 0x80", "DeleteFile C:\\K\\f", "SetFileAttributes C:\\K 0x80",
@@ -239,7 +270,7 @@ TEST(EmptyAndRemoveFolder, LinksAreNeverFollowed) {
       {"C:\\M", {"SetFileAttributes C:\\M\\a 0x80", "DeleteFile C:\\M\\a"}}};
   for (const auto& c : cases) {
     sim::Machine m;
-    m.hasGetFinalPathNameByHandle = std::string(c.first) != "C:\\M";
+    if (std::string(c.first) == "C:\\M") m.platformId = VER_PLATFORM_WIN32_WINDOWS;  // no identity
     for (const char* f : {"D:\\T\\a", "D:\\T\\b", "D:\\T\\sub\\x", "C:\\K\\f", "C:\\M\\a", "C:\\M\\b"}) m.AddFile(f);
     m.AddFile("C:\\K\\flink", FILE_ATTRIBUTE_REPARSE_POINT);
     for (const char* link : {"C:\\K\\dir", "C:\\J"}) m.AddLink(link, "D:\\T");
@@ -253,4 +284,60 @@ TEST(EmptyAndRemoveFolder, LinksAreNeverFollowed) {
     EXPECT_EQ(m.LogLines(), c.second) << c.first;
     EXPECT_TRUE(m.Exists("D:\\T\\a") && m.Exists("D:\\T\\b") && m.Exists("D:\\T\\sub\\x")) << c.first;
   }
+}
+
+// The restart works as SYSTEM and follows a link it finds at a scheduled
+// name. Another account finds no name to take over: a library already gone is
+// not scheduled, the moved file lies where only administrators write, and a
+// folder of the run's name that is not the run's own is passed over.
+TEST(DeleteOrScheduleFile, NoScheduledNameCanBeTakenOverBeforeTheRestart) {
+  sim::Machine m;
+  const std::string victim = "C:\\WINDOWS\\system32\\config\\SAM";
+  const std::string held = "C:\\WINDOWS\\system32\\ZenfoResv3T_kstv.dll";
+  m.AddFile(victim);
+  m.AddDir("C:\\Brannoch.pending");  // another account's
+  m.AddFile(held);
+  m.Lock(held, true);
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll"), 0);
+  EXPECT_EQ(DeleteOrScheduleFile(held.c_str()), 1);
+  ScheduleRunFolders(held.c_str());
+  EXPECT_EQ(m.restartQueue, (std::vector<std::string>{"C:\\Brannoch.pending1\\_@1.tmp", "C:\\Brannoch.pending1"}));
+  for (const std::string& name : m.restartQueue) EXPECT_FALSE(m.Plant(name, victim)) << name;
+  m.Restart();
+  EXPECT_TRUE(m.Exists(victim));
+  EXPECT_TRUE(m.Exists("C:\\Brannoch.pending") && !m.Exists("C:\\Brannoch.pending1"));
+}
+
+// A run ended between the move and the end of the run leaves the file
+// unscheduled; the next run's hand-over schedules it and the folder, once.
+// A refused scheduling leaves everything to the next hand-over.
+TEST(DeleteOrScheduleFile, WhatAnEarlierRunMovedAsideIsScheduledByTheNext) {
+  sim::Machine m;
+  m.AddFile("C:\\P\\a.dll");
+  m.Lock("C:\\P\\a.dll", true);
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\a.dll"), 1);
+  m.Restart();  // before any hand-over
+  m.FailAlways("MoveFileExA");
+  ScheduleRunFolders("C:\\P");
+  m.ClearFaults();
+  EXPECT_TRUE(m.restartQueue.empty());
+  ScheduleRunFolders("C:\\P");
+  ScheduleRunFolders("C:\\P");
+  EXPECT_EQ(m.restartQueue, (std::vector<std::string>{"C:\\Brannoch.pending\\_@1.tmp", "C:\\Brannoch.pending"}));
+  m.Restart();
+  EXPECT_FALSE(m.Exists("C:\\Brannoch.pending"));
+}
+
+// An ACL that refuses DELETE refuses the scheduling too, as on Windows: the
+// folder stays where it is, and so does the file, nothing scheduled.
+TEST(EmptyAndRemoveFolder, RefusedSchedulingLeavesTheFolderAndReportsIt) {
+  sim::Machine m;
+  m.AddFile("C:\\K\\a.dll");
+  m.AddFile("C:\\K\\sub\\b.txt");
+  m.FindNode("C:\\K")->deleteDenied = true;
+  m.FindNode("C:\\K\\a.dll")->deleteDenied = true;
+  EXPECT_EQ(EmptyAndRemoveFolder("C:\\K"), 0);
+  ScheduleRunFolders("C:\\K");
+  EXPECT_TRUE(m.restartQueue.empty());
+  EXPECT_TRUE(m.Exists("C:\\K\\a.dll") && !m.Exists("C:\\Brannoch.pending"));
 }

@@ -97,10 +97,16 @@ bool Under(const std::string& path, const std::string& folder, bool directChildO
   return !directChildOnly || path.find('\\', folder.size() + 1) == std::string::npos;
 }
 
+// The run's own folder at a drive's root.
+bool IsRunFolder(const std::string& p) {
+  return p.size() > 3 && p.find('\\', 3) == std::string::npos && p.compare(3, 16, "Brannoch.pending") == 0;
+}
+
 bool IsTempName(const std::string& p) {
   const std::string leaf = p.substr(p.rfind('\\') + 1);
   const std::string dir = p.substr(0, p.rfind('\\') + 1);
-  return leaf.compare(0, 2, "_@") == 0 && (dir == "C:\\TEMP\\" || dir.size() == 3);
+  return leaf.compare(0, 2, "_@") == 0 &&
+         (dir == "C:\\TEMP\\" || dir.size() == 3 || IsRunFolder(dir.substr(0, dir.size() - 1)));
 }
 }  // namespace
 
@@ -122,6 +128,9 @@ bool Allowlist::Allows(const sim::Machine& m, const sim::Action& a) const {
     return std::find(createdTempNames.begin(), createdTempNames.end(), p) != createdTempNames.end();
   };
   if (a.op == "CreateFile") return IsTempName(t);
+  if (IsRunFolder(t))
+    return a.op == "CreateDirectory" || a.op == "ScheduleDelete" || a.op == "RemoveDirectory" ||
+           (a.op == "SetFileAttributes" && a.detail == "0x2");
   if (a.op == "ScheduleDelete" && IsTempName(t)) return true;
   if (a.op == "DeleteFile" || a.op == "SetFileAttributes" || a.op == "RemoveDirectory" ||
       a.op == "ScheduleDelete")

@@ -139,6 +139,7 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
   for (const auto& l : log) joined += l + "\n";
   // The expected sequence for edition 1 (editions 2.0 and 3.0 follow the same shape).
   const std::string pf = std::string(kProgramFiles) + "\\Kestovanet";
+  const std::string run = "C:\\Brannoch.pending";
   const std::string sub = std::string(kPrograms) + "\\Internet banking Key MANAGE OF KESTOVA\\Dorwyn";
   const std::string outer = std::string(kPrograms) + "\\Internet banking Key MANAGE OF KESTOVA";
   const std::vector<std::string> edition1Head = {
@@ -146,9 +147,10 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
       "SendMessage USBKey MANAGE OF KESTOVA msg=0x111 wparam=32867",
       "RegDeleteValue SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\Keyloft_User.exe",
       "SetFileAttributes " + pf + "\\inuse.dll 0x80",
-      "ScheduleDelete C:\\TEMP\\_@1.tmp",
+      "CreateDirectory " + run,
+      "SetFileAttributes " + run + " 0x2",
       "SetFileAttributes " + pf + "\\inuse.dll 0x80",
-      "MoveFile " + pf + "\\inuse.dll C:\\TEMP\\_@1.tmp",
+      "MoveFile " + pf + "\\inuse.dll " + run + "\\_@1.tmp",
       "SetFileAttributes " + pf + "\\Keyloft_User.exe 0x80",
       "DeleteFile " + pf + "\\Keyloft_User.exe",
       "SetFileAttributes " + pf + "\\readme.txt 0x80",
@@ -171,12 +173,10 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
       "ShellExecute C:\\WINDOWS\\system32\\uninst.exe  /S",
       "DeleteFile C:\\WINDOWS\\system32\\capicom.dll",
       "DeleteFile C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll",
-      "ScheduleDelete C:\\TEMP\\_@2.tmp",
       "SetFileAttributes C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll 0x80",
-      "MoveFile C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll C:\\TEMP\\_@2.tmp",
-      "ScheduleDelete C:\\TEMP\\_@3.tmp",
+      "MoveFile C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll " + run + "\\_@2.tmp",
       "SetFileAttributes C:\\WINDOWS\\system32\\ZenfoResv3T_kstv.dll 0x80",
-      "MoveFile C:\\WINDOWS\\system32\\ZenfoResv3T_kstv.dll C:\\TEMP\\_@3.tmp",
+      "MoveFile C:\\WINDOWS\\system32\\ZenfoResv3T_kstv.dll " + run + "\\_@3.tmp",
       // Last: until the key is gone, the next run redoes the edition.
       "RegDeleteTree SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5D21A7E0-3B9C-4F62-A18D-7C04E9B2F615}",
   };
@@ -192,6 +192,14 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
   EXPECT_LT(e2, e3);
   EXPECT_LT(static_cast<size_t>(e3), log.size());
   EXPECT_EQ(log.back(), "MessageBox " + std::string(SuccessCaption));
+  // The end of the run: each moved name once (3.0's inuse.dll last), then the folder, then the marks.
+  const auto from = at("ScheduleDelete " + run + "\\_@1.tmp");
+  ASSERT_LT(static_cast<size_t>(from) + 11, log.size());
+  EXPECT_EQ(log[from + 4], "ScheduleDelete " + run + "\\_@5.tmp");
+  EXPECT_EQ(log[from + 5], "ScheduleDelete " + run);
+  EXPECT_EQ(log[from + 10], "SetFileAttributes " + run + "\\_@5.tmp 0x2");
+  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("ScheduleDelete", 0) == 0; }),
+            7);  // five moved files, the folder, edition 1's folder with its subfolder
   EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("ShellExecute", 0) == 0; }),
             6);  // two uninstallers, once per installed edition
   EXPECT_TRUE(Outside(m, 1).empty()) << Outside(m, 1)[0];
@@ -284,7 +292,9 @@ TEST(RemovalRun, NoDuringEditionTwoKeepsTwoAndThreeAndShowsNothingMore) {
   EXPECT_TRUE(m.ValueExists(kRunKey, "DWReg_kstv(user)"));
   ASSERT_EQ(m.boxes.size(), 3u);
   for (const auto& b : m.boxes) EXPECT_EQ(b.caption, "Information");
-  EXPECT_EQ(m.log.back().op, "MessageBox");
+  // After the declined prompt, only what edition 1 moved aside is handed over.
+  for (auto it = m.log.rbegin(); it != m.log.rend() && it->op != "MessageBox"; ++it)
+    EXPECT_EQ(it->target.rfind("C:\\Brannoch.pending", 0), 0u) << it->ToString();
   EXPECT_EQ(m.boxScript.size(), 0u);
   ExpectNeighboursIntact(m, neighbours);
 }
@@ -374,6 +384,31 @@ TEST(RemovalRun, OuterStartMenuFolderWithAFileIsOnlyScheduled) {
   EXPECT_TRUE(m.Exists(outer + "\\user note.txt"));
   // The 100 ms wait comes before the outer folder's removal.
   EXPECT_NE(std::find(m.sleeps.begin(), m.sleeps.end(), 100u), m.sleeps.end());
+}
+
+// Program Files moved and reached through a link left at its old name
+// (mklink /J): the special folder is the shell's answer and is trusted as
+// such, so the editions' folders still go; the link stays.
+TEST(RemovalRun, ProgramFilesReachedThroughALinkStillLosesTheEditionsFolders) {
+  sim::Machine m;
+  fixture::Install(m, {{1, 2, 3}, {0}, false, false, false});
+  std::vector<sim::Machine::Node> moved;
+  for (auto it = m.nodes.begin(); it != m.nodes.end();) {
+    if (it->second.path.rfind(kProgramFiles, 0) != 0) {
+      ++it;
+      continue;
+    }
+    moved.push_back(it->second);
+    moved.back().path = "C:\\Data" + it->second.path.substr(2);
+    it = m.nodes.erase(it);
+  }
+  m.AddDir("C:\\Data");
+  for (const auto& n : moved) m.nodes[m.Fold(n.path)] = n;
+  m.AddLink(kProgramFiles, "C:\\Data\\Program Files");
+  RemoveAllEditions(kOwner);
+  for (const char* folder : {"\\Kestovanet", "\\Kestovanet2.0", "\\Kestovanet3.0"})
+    EXPECT_FALSE(m.Exists(std::string("C:\\Data\\Program Files") + folder)) << folder;
+  EXPECT_EQ(m.Attributes(kProgramFiles), 0x410u);
 }
 
 TEST(RemovalRun, UninstallKeyWithSubkeysIsReallyDeleted) {

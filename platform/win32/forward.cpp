@@ -86,6 +86,88 @@ long GetFinalPathOfFolder(const char* path, char* buffer, DWORD bufferLength) {
   return folder.IsValid() ? static_cast<long>(fn(folder.Get(), buffer, bufferLength, 0)) : 0;
 }
 
+namespace {
+// S-1-5-18 (SYSTEM) and S-1-5-32-544 (Administrators), as the system lays them out.
+const BYTE kSystemSid[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+const BYTE kAdministratorsSid[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+bool IsSid(PSID sid, const BYTE* known) {
+  return sid != nullptr && ::EqualSid(sid, const_cast<BYTE*>(known));
+}
+// Windows 9x keeps no security and opens no folder as a file.
+bool KeepsNoSecurity() {
+  OSVERSIONINFOA v;
+  ZeroMemory(&v, sizeof v);
+  v.dwOSVersionInfoSize = sizeof v;
+  return ::GetVersionExA(&v) && v.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+}
+// The entry at path itself: a link there is opened as the link.
+HANDLE OpenItself(const char* path, DWORD access) {
+  return ::CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+}  // namespace
+
+int GetFileIdentity(const char* path, FileIdentity* identity) {
+  if (KeepsNoSecurity()) return kMissing;
+  ScopedHandle item(OpenItself(path, FILE_READ_ATTRIBUTES));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!item.IsValid() || !::GetFileInformationByHandle(item.Get(), &info)) return 0;
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->indexHigh = info.nFileIndexHigh;
+  identity->indexLow = info.nFileIndexLow;
+  identity->attributes = info.dwFileAttributes;
+  return 1;
+}
+BOOL GetVolumePathNameA(const char* path, char* root, DWORD rootLength) {
+  return ::GetVolumePathNameA(path, root, rootLength);
+}
+int CreateAdminOnlyFolder(const char* path) {
+  typedef BOOL(WINAPI * Fn)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
+  HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
+  auto fn = As<Fn>(advapi != nullptr ? ::GetProcAddress(advapi, "ConvertStringSecurityDescriptorToSecurityDescriptorA")
+                                     : nullptr);
+  if (fn == nullptr || KeepsNoSecurity()) return kMissing;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  // Owner Administrators; protected DACL: full control, inherited by files
+  // and folders inside, for SYSTEM and Administrators.
+  if (!fn("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", 1 /* SDDL_REVISION_1 */, &sd, nullptr)) return 0;
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, sd, FALSE};
+  const BOOL made = ::CreateDirectoryA(path, &attributes);
+  const DWORD error = ::GetLastError();
+  ::LocalFree(sd);
+  ::SetLastError(error);
+  return made ? 1 : 0;
+}
+int IsAdminOnlyFolder(const char* path) {
+  ScopedHandle item(OpenItself(path, READ_CONTROL | FILE_READ_ATTRIBUTES));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!item.IsValid() || !::GetFileInformationByHandle(item.Get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY)
+    return 0;
+  DWORD buffer[256];  // ours takes about 100 bytes; a larger one is not ours
+  DWORD needed = 0;
+  PSECURITY_DESCRIPTOR sd = buffer;
+  if (!::GetKernelObjectSecurity(item.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd,
+                                 sizeof buffer, &needed))
+    return 0;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE, present = FALSE;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  PACL dacl = nullptr;
+  if (!::GetSecurityDescriptorOwner(sd, &owner, &defaulted) || !IsSid(owner, kAdministratorsSid) ||
+      !::GetSecurityDescriptorControl(sd, &control, &revision) || !(control & SE_DACL_PROTECTED) ||
+      !::GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) || !present || dacl == nullptr)
+    return 0;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!::GetAce(dacl, i, &ace) || static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) return 0;
+    PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+    if (!IsSid(sid, kSystemSid) && !IsSid(sid, kAdministratorsSid)) return 0;
+  }
+  return 1;
+}
+
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
   return ::CreateToolhelp32Snapshot(flags, processId);
 }

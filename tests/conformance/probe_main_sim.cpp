@@ -30,6 +30,7 @@ class SimFixture : public conformance::Fixture {
     m_.Lock(path, true);
   }
   void Link(const std::string& path, const std::string& target) override { m_.AddLink(path, target); }
+  void DenyDelete(const std::string& path) override { m_.FindNode(path)->deleteDenied = true; }
   void Release() override {
     for (auto& kv : m_.nodes) kv.second.locked = false;
   }

@@ -4,6 +4,7 @@
 // "restart", the lines of the probes that look at what a restart did.
 #include <mbctype.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -71,6 +72,16 @@ class WinFixture : public conformance::Fixture {
     modules_.push_back(LoadLibraryExA(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
   }
   void Link(const std::string&, const std::string&) override {}  // run.py made it
+  void DenyDelete(const std::string& path) override {
+    Secure(path.substr(0, path.rfind('\\')), "D:P(D;;0x40;;;WD)(A;OICI;FA;;;WD)");  // FILE_DELETE_CHILD
+    Secure(path, "D:P(D;;0x10000;;;WD)(A;;FA;;;WD)");                          // DELETE
+  }
+  static void Secure(const std::string& path, const char* sddl) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr)) return;
+    SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, sd);
+    LocalFree(sd);
+  }
   void Release() override {
     for (HANDLE h : holds_) CloseHandle(h);
     for (HMODULE m : modules_) FreeLibrary(m);

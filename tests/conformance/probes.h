@@ -21,6 +21,8 @@ class Fixture {
   virtual void MapImage(const std::string& path) = 0;
   // A link at path to the folder target (under Wine: run.py's Unix directory symlink).
   virtual void Link(const std::string& path, const std::string& target) = 0;
+  // Its ACL refuses DELETE to everyone, and its folder's FILE_DELETE_CHILD.
+  virtual void DenyDelete(const std::string& path) = 0;
   virtual void Release() = 0;                     // ends every hold and mapping
   virtual void Key(const std::string& path) = 0;  // below HKEY_LOCAL_MACHINE
   virtual void Value(const std::string& key, const std::string& name) = 0;

@@ -103,6 +103,9 @@ NEIGHBOUR_FILES_WOW64 = ['Program Files/Kestovanet/keep64.dll', 'windows/system3
                          'windows/system32/capicom.dll']
 
 
+RUN_FOLDER = 'Brannoch.pending'  # the run's own folder at a volume's root
+
+
 def neighbour_files():
     extra = NEIGHBOUR_FILES_WOW64 if ARCH is ARCHES['wow64'] else []
     return [f.format(pf=ARCH['pf'], sys=ARCH['sys']) for f in NEIGHBOUR_FILES] + extra
@@ -190,7 +193,7 @@ class Scenario:
     def __init__(self, name, lang, editions, answers, expect_boxes, seed_browser=False, no_at_two=False,
                  deny=None, held_file=False, expect_removed=None, win98=False, subfolder=False, nsis=None,
                  cut=None, planted=False, arches=None, delays=None, during=None, probe=False, links=False,
-                 dpi=None):
+                 dpi=None, pf_link=False):
         self.name, self.lang, self.editions, self.answers = name, lang, editions, answers
         self.expect_boxes = expect_boxes
         self.seed_browser, self.no_at_two, self.deny, self.held_file = seed_browser, no_at_two, deny, held_file
@@ -208,6 +211,7 @@ class Scenario:
         self.probe = probe  # WM_NULL to the dialog every 20 ms during the run
         self.links = links  # edition 1's folder and one in edition 3.0's are links to other files
         self.dpi = dpi  # the screen's DPI (LogPixels); the About box is measured too
+        self.pf_link = pf_link  # Program Files moved and reached through a link at its old name (mklink /J)
         self.problems = []
         self.report = {}
         self.note = ''
@@ -229,6 +233,11 @@ class Scenario:
         for path in neighbour_files():
             px.file(os.path.join(px.c, path))
         px.copy(tool, os.path.join(px.e2e, 'holder.exe'))
+        if self.pf_link:
+            moved = os.path.join(px.c, 'Data', 'PF-moved')
+            os.makedirs(os.path.dirname(moved), exist_ok=True)
+            shutil.move(px.pf, moved)
+            os.symlink(moved, px.pf)
         holds = []
         for e in self.editions:
             p = PROFILES[e]
@@ -627,7 +636,26 @@ class Scenario:
             if self.cut:  # folders the first run removed: the second schedules their names, harmlessly
                 groups = [NAMES[e][px.ui][1] for e in self.editions]
                 ok = ok or any(p.endswith('\\' + g) or p.endswith('\\' + g + '\\Dorwyn') for g in groups)
+            ok = ok or p.lower().endswith(RUN_FOLDER.lower())
             self.check(ok, 'unexpected pending operation %s' % p)
+        if self.held_file:
+            self.check_handover(px, pending)
+
+    def check_handover(self, px, pending):
+        """Every "_@" name handed to the restart holds a file, none twice, none directly in a drive root; in
+        the run's folder, then that folder once after them, or, where the folder cannot be had (Wine 8 keeps no
+        folder's security descriptor: the probe security.admin-only-folder), in the user's temporary folder."""
+        names = [p for p in pending if '\\_@' in p]
+        self.check(names and len(names) == len(set(n.lower() for n in names)), 'names scheduled: %s' % names)
+        run = [i for i, p in enumerate(pending) if p.lower() == 'c:\\' + RUN_FOLDER.lower()]
+        inside = [i for i, p in enumerate(pending) if p.lower().startswith('c:\\%s\\' % RUN_FOLDER.lower())]
+        for n in names:
+            linux = os.path.join(px.c, n.split(':\\', 1)[1].replace('\\', '/'))
+            self.check(os.path.isfile(linux), 'scheduled %s holds no file' % n)
+            self.check(n.count('\\') > 1, 'scheduled %s directly in a drive root' % n)
+            self.check(n.lower().startswith('c:\\%s\\' % RUN_FOLDER.lower()) or
+                       (not inside and '\\temp\\' in n.lower()), 'scheduled %s outside the run\'s folder' % n)
+        self.check(not inside or (len(run) == 1 and run[0] > max(inside)), 'the run\'s folder scheduled %s' % run)
 
     def check_subfolders(self, px, when):
         """The seeded subfolders stay where they are; no "_@" name is a folder."""
@@ -644,6 +672,8 @@ class Scenario:
 
     def check_after_restart(self, px, pending, pending2, present2):
         self.check(not pending2, 'pending operations left after restart: %s' % pending2)
+        left = [f for f in os.listdir(px.c) if f.lower().startswith(RUN_FOLDER.lower())]
+        self.check(not left, 'the run\'s folder left after restart: %s' % left)
         self.check_subfolders(px, 'after the restart')
         for p in pending:
             linux = os.path.join(px.c, p.split(':\\', 1)[1].replace('\\', '/'))
@@ -659,7 +689,8 @@ def scenarios():
     full = dict(editions=[1, 2, 3], answers=['ok'], expect_boxes=['success'])
     return [
         Scenario('all-editions-zh-CN', 'zh-CN', held_file=True, **full),
-        Scenario('all-editions-en', 'en', **full),
+        # Program Files behind a link: what lies above the special folder is the system's.
+        Scenario('all-editions-en', 'en', pf_link=True, **full),
         Scenario('all-editions-zh-TW', 'zh-TW', **full),
         Scenario('nothing-installed', 'zh-CN', [], ['ok'], ['success'], dpi=144),
         Scenario('browser-closed-after-second-prompt', 'en', [3], ['click+yes', 'kill:firefox.exe+yes', 'ok'],

@@ -197,6 +197,7 @@ void Machine::AddDrive(char letter) {
   Node n;
   n.path = std::string(1, letter) + ":\\";
   n.dir = true;
+  n.id = nextNodeId++;
   nodes[Fold(n.path)] = n;
 }
 
@@ -208,6 +209,7 @@ void Machine::AddDir(const std::string& path) {
   Node node;
   node.path = n;
   node.dir = true;
+  node.id = nextNodeId++;
   nodes[Fold(n)] = node;
 }
 
@@ -217,6 +219,7 @@ void Machine::AddFile(const std::string& path, DWORD attributes) {
   Node node;
   node.path = n;
   node.attributes = attributes;
+  node.id = nextNodeId++;
   nodes[Fold(n)] = node;
 }
 
@@ -225,6 +228,31 @@ void Machine::Lock(const std::string& path, bool movable) {
   if (node == nullptr) throw std::logic_error("lock of a missing file: " + path);
   node->locked = true;
   node->lockMovable = movable;
+}
+
+std::string Machine::VolumeRoot(const std::string& normalized) const {
+  std::string best = normalized.substr(0, 3);
+  const std::string key = Fold(normalized);
+  for (const std::string& mount : mountPoints) {
+    const std::string m = Fold(Normalize(mount));
+    if ((key == m || key.compare(0, m.size() + 1, m + "\\") == 0) && m.size() + 1 > best.size()) best = Normalize(mount) + "\\";
+  }
+  return best;
+}
+
+bool Machine::Plant(const std::string& path, const std::string& target) {
+  const std::string n = Resolve(Normalize(path), false);
+  for (std::string p = Parent(n); !p.empty(); p = Parent(p)) {
+    const Node* folder = FindNode(p);
+    if (folder != nullptr && folder->adminOnly) return false;
+  }
+  if (FindNode(n) != nullptr) {
+    const std::string temp = Fold(Normalize(tempPath));
+    if (Fold(Parent(n)) != temp) return false;
+    nodes.erase(Fold(n));
+  }
+  AddLink(n, target);
+  return true;
 }
 
 bool Machine::Exists(const std::string& path) const { return FindNode(path) != nullptr; }
@@ -244,7 +272,7 @@ std::vector<std::string> Machine::ListAll() const {
 
 void Machine::Restart() {
   for (const std::string& path : restartQueue) {
-    Node* node = FindNode(path);
+    Node* node = FindNode(Resolve(Normalize(path), true));
     if (node == nullptr) continue;
     if (node->dir && !Children(node->path).empty()) continue;
     if (node->attributes & FILE_ATTRIBUTE_READONLY) continue;  // the deletion honours it

@@ -132,12 +132,23 @@ class Machine {
   // A junction to the folder target: attributes 0x410, names below it looked
   // up in the target; removing it removes the link only.
   void AddLink(const std::string& path, const std::string& target);
+  // Folders another volume is mounted on (each drive's root is one too).
+  std::vector<std::string> mountPoints;
+  std::string VolumeRoot(const std::string& normalized) const;  // "C:\" or a mount point
+  // What another account, without administrator rights, can do: put a link
+  // to target at path (replacing what is there in the temporary folder,
+  // where everything is its own; elsewhere only at a free name). Refused in a
+  // folder only administrators can write to (the run's own).
+  bool Plant(const std::string& path, const std::string& target);
   bool Exists(const std::string& path) const;
   DWORD Attributes(const std::string& path) const;  // INVALID_FILE_ATTRIBUTES when absent
   std::vector<std::string> ListAll() const;          // every path, sorted
 
   // Applies the restart queue as Windows does at boot (files deleted, folders
   // removed only when empty then), ends every process, releases every lock.
+  // Each name is opened as SYSTEM without FILE_OPEN_REPARSE_POINT, so a link
+  // standing there is followed and its target deleted (ReactOS smss,
+  // SmpProcessFileRenames; Wine 8 deletes the link itself).
   // A read-only entry, file or folder, stays: the deletion is a disposition,
   // refused for read-only (MS-FSA 2.1.5.15.3; ReactOS smss clears read-only
   // only on rename targets), as with Wine's.
@@ -209,6 +220,9 @@ class Machine {
     bool locked = false;
     bool lockMovable = false;
     std::string linkTo;  // a link: the normalized path of its target folder
+    uint64_t id = 0;     // the file index: the same under every name
+    bool adminOnly = false;     // a folder only administrators can write to (owner and DACL)
+    bool deleteDenied = false;  // its ACL, and its folder's, refuse DELETE
   };
   struct Key {
     std::string path;
@@ -252,6 +266,7 @@ class Machine {
   std::vector<std::string> accounts;
   DWORD lastError = 0;
   unsigned tempCounter = 0x1A2B;
+  uint64_t nextNodeId = 1;
 
  private:
   std::set<std::string> failAlways_;

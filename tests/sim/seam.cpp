@@ -41,8 +41,9 @@ UINT CopyOut(const std::string& s, char* buffer, UINT size) {
   return static_cast<UINT>(s.size());
 }
 
-bool SameDrive(const std::string& a, const std::string& b) {
-  return !a.empty() && !b.empty() && (a[0] | 0x20) == (b[0] | 0x20);
+// Both on one volume: the same mount point or drive root, links followed.
+bool SameVolume(const std::string& a, const std::string& b) {
+  return M().Fold(M().VolumeRoot(M().Resolve(a, true))) == M().Fold(M().VolumeRoot(M().Resolve(b, true)));
 }
 
 // A missing name: ERROR_FILE_NOT_FOUND in an existing folder, else (or when the
@@ -183,7 +184,7 @@ BOOL DeleteFileA(const char* path) {
   FAULT("DeleteFileA", FALSE);
   Machine::Node* n = M().FindNode(path);
   if (n == nullptr) return Fail(MissingError(path), FALSE);
-  if (n->dir || (n->attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (n->dir || (n->attributes & FILE_ATTRIBUTE_READONLY) || n->deleteDenied) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (M().Fold(n->path) == M().Fold(M().Normalize(M().modulePath))) return Fail(ERROR_ACCESS_DENIED, FALSE);
   // A mapped module (movable) is refused as access denied, an open file as shared.
   if (n->locked) return Fail(n->lockMovable ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION, FALSE);
@@ -198,7 +199,7 @@ BOOL RemoveDirectoryA(const char* path) {
   Machine::Node* n = M().FindNode(path);
   if (n == nullptr) return Fail(MissingError(path), FALSE);
   if (!n->dir || n->path.size() <= 3) return Fail(ERROR_ACCESS_DENIED, FALSE);
-  if (n->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if ((n->attributes & FILE_ATTRIBUTE_READONLY) || n->deleteDenied) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (!M().Children(n->path).empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
   M().Record("RemoveDirectory", n->path);
   M().nodes.erase(M().Fold(n->path));
@@ -218,6 +219,11 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
   FAULT("MoveFileExA", FALSE);
   if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
     if (newName != nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);  // not used here
+    // An existing source is opened for DELETE first, so an ACL that refuses
+    // it refuses the request (ReactOS's MoveFileWithProgressW; Wine 8 writes
+    // every request).
+    const Machine::Node* source = M().FindNode(existing);
+    if (source != nullptr && source->deleteDenied) return Fail(ERROR_ACCESS_DENIED, FALSE);
     const std::string n = M().Normalize(existing);
     M().restartQueue.push_back(n);
     M().Record("ScheduleDelete", n);
@@ -227,12 +233,13 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
   Machine::Node* src = M().FindNode(existing);
   if (src == nullptr) return Fail(MissingError(existing), FALSE);
   const std::string to = M().Resolve(M().Normalize(newName), false);
-  if (!SameDrive(src->path, to) && !(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
+  if (!SameVolume(src->path, to) && !(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
   if (src->locked && !src->lockMovable) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+  if (src->deleteDenied) return Fail(ERROR_ACCESS_DENIED, FALSE);  // a rename needs DELETE
   Machine::Node* parent = M().FindNode(M().Parent(to));
   if (parent == nullptr || !parent->dir) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
   // A folder moves with everything in it, on its own volume only, never into itself.
-  if (src->dir && !SameDrive(src->path, to)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (src->dir && !SameVolume(src->path, to)) return Fail(ERROR_ACCESS_DENIED, FALSE);
   const std::string from = src->path;
   const std::string fromKey = M().Fold(from);
   const std::string toKey = M().Fold(to);
@@ -365,6 +372,55 @@ long GetFinalPathOfFolder(const char* path, char* buffer, DWORD bufferLength) {
   const Machine::Node* n = M().FindNode(M().Resolve(M().Normalize(path), true));
   if (n == nullptr || !n->dir) return Fail(MissingError(path), 0L);
   return static_cast<long>(CopyOut("\\\\?\\" + n->path, buffer, bufferLength));
+}
+
+int GetFileIdentity(const char* path, FileIdentity* identity) {
+  SEAM("GetFileIdentity");
+  FAULT("GetFileIdentity", 0);
+  if (M().platformId != VER_PLATFORM_WIN32_NT) return kMissing;  // no folder opens as a file on 9x
+  const Machine::Node* n = M().FindNode(path);  // a link at the name itself is not followed
+  if (n == nullptr) return Fail(MissingError(path), 0);
+  identity->volume = static_cast<DWORD>(std::hash<std::string>()(M().Fold(M().VolumeRoot(n->path))));
+  identity->indexHigh = static_cast<DWORD>(n->id >> 32);
+  identity->indexLow = static_cast<DWORD>(n->id);
+  identity->attributes = M().Attributes(n->path);
+  return 1;
+}
+
+// The volume mount point the path's own components lead to: the longest
+// folder with a volume mounted on it, else the drive's root
+// (learn.microsoft.com GetVolumePathNameW).
+BOOL GetVolumePathNameA(const char* path, char* root, DWORD rootLength) {
+  SEAM("GetVolumePathNameA");
+  FAULT("GetVolumePathNameA", FALSE);
+  const std::string n = M().Normalize(path);
+  if (n.size() < 3 || n[1] != ':') return Fail(ERROR_INVALID_NAME, FALSE);
+  std::string best = n.substr(0, 3);
+  for (const std::string& mount : M().mountPoints)
+    if (IsInside(n, mount) && mount.size() + 1 > best.size()) best = M().Normalize(mount) + "\\";
+  if (CopyOut(best, root, rootLength) >= rootLength) return Fail(206u /* ERROR_FILENAME_EXCED_RANGE */, FALSE);
+  return TRUE;
+}
+
+int CreateAdminOnlyFolder(const char* path) {
+  SEAM("CreateAdminOnlyFolder");
+  FAULT("CreateAdminOnlyFolder", 0);
+  if (M().platformId != VER_PLATFORM_WIN32_NT) return kMissing;
+  if (M().FindNode(path) != nullptr) return Fail(ERROR_ALREADY_EXISTS, 0);
+  const std::string n = M().Resolve(M().Normalize(path), false);
+  const Machine::Node* parent = M().FindNode(M().Parent(n));
+  if (parent == nullptr || !parent->dir) return Fail(ERROR_PATH_NOT_FOUND, 0);
+  M().AddDir(n);
+  M().FindNode(n)->adminOnly = true;
+  M().Record("CreateDirectory", n);
+  return 1;
+}
+
+int IsAdminOnlyFolder(const char* path) {
+  SEAM("IsAdminOnlyFolder");
+  FAULT("IsAdminOnlyFolder", 0);
+  const Machine::Node* n = M().FindNode(path);
+  return n != nullptr && n->dir && n->linkTo.empty() && !(n->attributes & FILE_ATTRIBUTE_REPARSE_POINT) && n->adminOnly;
 }
 
 DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart) {
