@@ -12,7 +12,7 @@ class CCleanupApp {
 
   CCleanupDlg* m_pMainWnd = nullptr;
   HINSTANCE m_hInstance = nullptr;
-  int m_nCmdShow = SW_SHOWDEFAULT;
+  int m_nCmdShow = 0;  // set by Run; zero keeps the object out of the exe's data
 };
 
 extern CCleanupApp theApp;

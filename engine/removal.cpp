@@ -77,7 +77,7 @@ void HandOverMovedFiles() {
   char path[MAX_PATH] = {};
   const UINT n = pf::GetSystemDirectoryA(path, MAX_PATH);
   if (n != 0 && n < MAX_PATH) ScheduleRunFolders(path);
-  const int specialFolders[] = {CSIDL_PROGRAM_FILES, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY};
+  static const int specialFolders[] = {CSIDL_PROGRAM_FILES, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY};
   for (int csidl : specialFolders) {
     char folder[MAX_PATH] = {};
     if (SpecialFolder(csidl, folder)) ScheduleRunFolders(folder);
@@ -140,7 +140,7 @@ int RemoveEdition3() { return RemoveOneEdition(kEdition3Profile); }
 
 RunOutcome RunRemoval() {
   bool anyDenied = false;
-  const EditionProfile* const editions[] = {&kEdition1Profile, &kEdition2Profile, &kEdition3Profile};
+  static const EditionProfile* const editions[] = {&kEdition1Profile, &kEdition2Profile, &kEdition3Profile};
   for (const EditionProfile* profile : editions) {
     bool denied = false;
     if (!RemoveEdition(*profile, &denied)) {
