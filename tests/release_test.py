@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
-"""Checks scripts/release.sh on the committed HEAD of a source tree.
+"""Checks scripts/release.sh on the committed HEAD of a source tree, in three
+builds:
 
-  release_test.py SOURCE_DIR reproducible   two clean clones, built in different
-      folders, with different umasks, time zones and file times, must give the
-      same Brannoch.exe; otherwise the first differing PE field or section is named
-  release_test.py SOURCE_DIR signed         a throwaway CA signs the release: the
-      signature verifies against it, the resources survive it, it is the build
-      plus a signature, one flipped byte breaks it; failed signing leaves no exe
+  two clean clones, built in different folders, with different umasks, time
+  zones and file times, must give the same Brannoch.exe (otherwise the first
+  differing PE field or section is named); the second is signed by a throwaway
+  CA: the signature verifies against it, the resources survive it, it is the
+  build plus a signature, one flipped byte breaks it; failed signing leaves no
+  exe.
+
+  release_test.py SOURCE_DIR
 """
 import hashlib
 import os
@@ -53,13 +56,14 @@ def release(tree, dist, umask=0o022, **env):
         os.umask(old)
 
 
-def reproducible(source, commit, work):
-    runs = [  # folder, umask, time zone, file times
-        ('a/Brannoch', 0o022, 'UTC', None),
-        ('bb/another/folder/Brannoch-2', 0o077, 'Asia/Shanghai', 981173100),
+def reproducible(source, commit, work, key):
+    """The two clones; the second signed with key. Its dist folder, or None."""
+    runs = [  # folder, umask, time zone, file times, signing
+        ('a/Brannoch', 0o022, 'UTC', None, {}),
+        ('bb/another/folder/Brannoch-2', 0o077, 'Asia/Shanghai', 981173100, key),
     ]
     exes = []
-    for folder, umask, tz, mtime in runs:
+    for folder, umask, tz, mtime, sign in runs:
         tree = os.path.join(work, folder)
         clone(source, commit, tree, umask)
         if mtime is not None:
@@ -69,16 +73,24 @@ def reproducible(source, commit, work):
                     os.utime(os.path.join(root, f), (mtime, mtime))
         tmp = os.path.join(work, folder + '-tmp')
         os.makedirs(tmp)
-        r, seconds = release(tree, os.path.join(tree, 'dist'), umask, TZ=tz, TMPDIR=tmp)
+        r, seconds = release(tree, os.path.join(tree, 'dist'), umask, TZ=tz, TMPDIR=tmp, **sign)
         exe = os.path.join(tree, 'dist/Brannoch.exe')
         if not check(r.returncode == 0, 'release in %s failed: %s' % (folder, r.stderr[-2000:])):
-            return
-        check('UNSIGNED' in r.stdout, 'an unsigned release does not say so: %s' % r.stdout)
-        sums = open(os.path.join(tree, 'dist/SHA256SUMS')).read()
-        check(sums == '%s  Brannoch.exe\n' % sha256(exe), 'SHA256SUMS: %r' % sums)
-        check(sha256(exe) in r.stdout, 'the digest is not printed: %s' % r.stdout)
-        print('clone %-34s umask %03o  %s  %d bytes  %.0f s' % (folder, umask, sha256(exe), os.path.getsize(exe),
-                                                               seconds))
+            return None
+        if sign:
+            # The build the signature was added to: the signed exe without it.
+            print(r.stdout.rstrip())
+            stripped = os.path.join(work, 'stripped.exe')
+            subprocess.run(['osslsigncode', 'remove-signature', '-in', exe, '-out', stripped], capture_output=True,
+                           check=True)
+            exe = stripped
+        else:
+            check('UNSIGNED' in r.stdout, 'an unsigned release does not say so: %s' % r.stdout)
+            sums = open(os.path.join(tree, 'dist/SHA256SUMS')).read()
+            check(sums == '%s  Brannoch.exe\n' % sha256(exe), 'SHA256SUMS: %r' % sums)
+            check(sha256(exe) in r.stdout, 'the digest is not printed: %s' % r.stdout)
+        print('clone %-34s umask %03o  %s  %d bytes  %.0f s%s' % (folder, umask, sha256(exe), os.path.getsize(exe),
+                                                                 seconds, ', signed' if sign else ''))
         exes.append(exe)
     a, b = (open(e, 'rb').read() for e in exes)
     diff = pe_diff.first_difference(a, b)
@@ -88,6 +100,7 @@ def reproducible(source, commit, work):
                                text=True, check=True).stdout)
     check(pe.value('TimeDateStamp') == stamp, 'link time stamp %d, commit time %d' % (pe.value('TimeDateStamp'), stamp))
     check(pe.value('CheckSum') == pe.computed_checksum(), 'PE checksum field does not match the bytes')
+    return os.path.join(work, runs[1][0], 'dist')
 
 
 def openssl(*args, cwd):
@@ -112,13 +125,9 @@ def verify(exe, ca):
     return subprocess.run(['osslsigncode', 'verify', '-CAfile', ca, '-in', exe], capture_output=True, text=True)
 
 
-def signed(source, commit, work):
-    pki = os.path.join(work, 'pki')
-    make_pki(pki)
+def failed_signing(source, work, pki, key):
     dist = os.path.join(work, 'dist')
     exe = os.path.join(dist, 'Brannoch.exe')
-    key = dict(BRANNOCH_SIGN_CERT=os.path.join(pki, 'sign.pem'), BRANNOCH_SIGN_KEY=os.path.join(pki, 'sign.key'),
-               BRANNOCH_SIGN_NAME='Brannoch test build', BRANNOCH_SIGN_URL='https://brannoch.invalid/')
     # Failures: a key of another certificate (found before building), a
     # time-stamp server that cannot be reached (found after). An exe left
     # from an earlier run must not survive either.
@@ -132,10 +141,9 @@ def signed(source, commit, work):
               '%s: dist/ still holds %s' % (what, os.listdir(dist)))
         print('failed signing, %s: exit %d, dist/ holds %s (%.0f s)' % (what, r.returncode, os.listdir(dist), seconds))
 
-    r, seconds = release(source, dist, **key)
-    if not check(r.returncode == 0, 'signed release failed: %s' % r.stderr[-2000:]):
-        return
-    print(r.stdout.rstrip())
+
+def signed(dist, work, pki):
+    exe = os.path.join(dist, 'Brannoch.exe')
     sums = dict(reversed(l.split('  ')) for l in open(os.path.join(dist, 'SHA256SUMS')).read().splitlines())
     check(sums.get('Brannoch.exe') == sha256(exe), 'SHA256SUMS signed line: %s' % sums)
     v = verify(exe, os.path.join(pki, 'ca.pem'))
@@ -149,7 +157,6 @@ def signed(source, commit, work):
     pe = pe_diff.Pe(open(exe, 'rb').read())
     check(pe.value('CheckSum') == pe.computed_checksum(), 'PE checksum of the signed exe')
     stripped = os.path.join(work, 'stripped.exe')
-    subprocess.run(['osslsigncode', 'remove-signature', '-in', exe, '-out', stripped], capture_output=True, check=True)
     check(sha256(stripped) == sums.get('Brannoch-unsigned.exe'), 'without its signature the exe is not the build')
     data = bytearray(open(exe, 'rb').read())
     text = next(s for s in pe.sections if s[0] == '.text')
@@ -158,22 +165,29 @@ def signed(source, commit, work):
     open(tampered, 'wb').write(data)
     v = verify(tampered, os.path.join(pki, 'ca.pem'))
     check(v.returncode != 0 and 'MISMATCH' in v.stdout, 'one flipped byte still verifies: %s' % v.stdout[-500:])
-    print('signed %d bytes (unsigned %d); verify ok; one flipped byte: verify exit %d; %.0f s'
-          % (len(data), os.path.getsize(stripped), v.returncode, seconds))
+    print('signed %d bytes (unsigned %d); verify ok; one flipped byte: verify exit %d'
+          % (len(data), os.path.getsize(stripped), v.returncode))
 
 
 def main():
-    source, mode = os.path.abspath(sys.argv[1]), sys.argv[2]
+    source = os.path.abspath(sys.argv[1])
     commit = subprocess.run(['git', '-C', source, 'rev-parse', 'HEAD'], capture_output=True, text=True,
                             check=True).stdout.strip()
     work = tempfile.mkdtemp(prefix='brannoch-release-test-')
     try:
-        {'reproducible': reproducible, 'signed': signed}[mode](source, commit, work)
+        pki = os.path.join(work, 'pki')
+        make_pki(pki)
+        key = dict(BRANNOCH_SIGN_CERT=os.path.join(pki, 'sign.pem'), BRANNOCH_SIGN_KEY=os.path.join(pki, 'sign.key'),
+                   BRANNOCH_SIGN_NAME='Brannoch test build', BRANNOCH_SIGN_URL='https://brannoch.invalid/')
+        failed_signing(source, work, pki, key)
+        dist = reproducible(source, commit, work, key)
+        if dist is not None:
+            signed(dist, work, pki)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     for p in problems:
         print('FAIL ' + p)
-    print('release %s at %s: %s' % (mode, commit[:12], 'passed' if not problems else '%d problems' % len(problems)))
+    print('release at %s: %s' % (commit[:12], 'passed' if not problems else '%d problems' % len(problems)))
     return 1 if problems else 0
 
 
