@@ -100,10 +100,13 @@ std::vector<std::string> Persistent(const sim::Machine& m) {
   return out;
 }
 
+// An uninstaller the program started suspended and was ended before letting
+// run stays suspended until the restart, as on Windows; it does nothing, and
+// the next run starts it anew (a program that never resumed one would hang).
 std::multiset<std::string> Running(const sim::Machine& m) {
   std::multiset<std::string> out;
   for (const auto& p : m.processes)
-    if (m.IsAlive(p.pid)) out.insert(p.exeFile + " of " + p.owner);
+    if (m.IsAlive(p.pid) && !p.suspended) out.insert(p.exeFile + " of " + p.owner);
   return out;
 }
 
