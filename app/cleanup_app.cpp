@@ -4,7 +4,6 @@
 #include <mbctype.h>
 
 #include "app/cleanup_dlg.h"
-#include "app/startup.h"
 #include "app/ui_logic.h"
 #include "platform/handles.h"
 

@@ -1,8 +1,6 @@
 #include "app/startup.h"
 
-#include "i18n/texts.h"
 #include "platform/loader.h"
-#include "platform/window.h"
 
 DllSearch HardenDllSearch() {
   if (pf::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) > 0) return DllSearch::kSystemDirectoryOnly;
@@ -21,9 +19,4 @@ int StartProgram(HINSTANCE instance, int (*run)(HINSTANCE instance, int showComm
   pf::GetStartupInfoA(&startup);
   const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
   return run(instance, show);
-}
-
-void AnswerSecondStart(bool (*bringForward)()) {
-  if (bringForward()) return;
-  pf::MessageBoxInCodePage(nullptr, SecondStartText, SuccessCaption, kFixedTextsCodePage, MB_OK | MB_ICONINFORMATION);
 }

@@ -19,9 +19,3 @@ DllSearch HardenDllSearch();
 // to follow no junction a non-administrator made, then runs `run`
 // with the show-window value the program was started with.
 int StartProgram(HINSTANCE instance, int (*run)(HINSTANCE instance, int showCommand));
-
-// A second start, which found the program's name taken: bringForward brings
-// the first start's dialog to the front and answers false when none appeared
-// in time (any program of the session can take the name first). The user is
-// then told why nothing opens.
-void AnswerSecondStart(bool (*bringForward)());

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "app/startup.h"
-#include "i18n/texts.h"
 #include "tests/sim/machine.h"
 
 namespace {
@@ -58,20 +57,5 @@ TEST(Startup, ShowCommandComesFromStartupInfoOnlyWhenFlagged) {
     m.startupShow = c.show;
     StartProgram(nullptr, RunRecorded);
     EXPECT_EQ(m.LogLines().back(), c.run) << c.flags << " " << c.show;
-  }
-}
-
-// A second start: the first dialog brought forward, or, when none appeared,
-// a box that says why nothing opens.
-TEST(Startup, SecondStartThatFindsNobodySaysSo) {
-  for (const bool found : {true, false}) {
-    sim::Machine m;
-    AnswerSecondStart(found ? +[] { return true; } : +[] { return false; });
-    ASSERT_EQ(m.boxes.size(), found ? 0u : 1u);
-    if (found) continue;
-    EXPECT_EQ(m.boxes[0].text, SecondStartText);
-    EXPECT_EQ(m.boxes[0].caption, "\xCC\xE1\xCA\xBE");  // "提示" in 936
-    EXPECT_EQ(m.boxes[0].codePage, 936u);
-    EXPECT_EQ(m.boxes[0].owner, nullptr);
   }
 }
