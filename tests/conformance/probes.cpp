@@ -628,32 +628,6 @@ std::vector<Probe> MakeProbes() {
                      R(pf::AssignProcessToJobObject(second.Get(), process.Get()))});
       });
 
-  // A job that allows breakaway lists the ids of its processes (the
-  // uninstallers' wait: JobObjectBasicProcessIdList, Microsoft's
-  // QueryInformationJobObject page).
-  add(
-      "job.process-ids", 936, [](Fixture& f, Dir d) { f.StartProcess(d + "\\List Child.exe"); },
-      [](Dir) {
-        pf::ScopedHandle snap(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        PROCESSENTRY32 e;
-        std::memset(&e, 0, sizeof e);
-        e.dwSize = sizeof e;
-        DWORD pid = 0;
-        for (BOOL ok = pf::Process32First(snap.Get(), &e); ok; ok = pf::Process32Next(snap.Get(), &e)) {
-          const size_t len = strnlen(e.szExeFile, MAX_PATH);
-          if (len >= 14 && pf::MbsICmp(e.szExeFile + len - 14, "List Child.exe") == 0) pid = e.th32ProcessID;
-        }
-        pf::ScopedHandle process(pf::OpenProcess(0x0100 | 0x0001, FALSE, pid));  // set quota, terminate
-        if (!process.IsValid()) return std::string("no process");
-        pf::ScopedHandle job(pf::CreateJobObjectA(nullptr, nullptr));
-        DWORD ids[4] = {};
-        DWORD count = 0;
-        const BOOL allowed = pf::AllowJobBreakaway(job.Get());
-        const BOOL assigned = pf::AssignProcessToJobObject(job.Get(), process.Get());
-        const BOOL listed = pf::QueryJobProcessIds(job.Get(), ids, 4, &count);
-        return Join({R(allowed), R(assigned), R(listed), Num(count), Num(count == 1 && ids[0] == pid)});
-      });
-
   // ---- multibyte strings in the runtime -----------------------------------------------------
   add("mbsrchr.936", 936, none, [](Dir) {
     return Join({RChr("abc\x81", '\\'), RChr("a\\b\x81", '\\'), RChr("a\\b", '\\'), RChr("\x81\x5C", '\\'),
