@@ -34,7 +34,8 @@ BOOL CALLBACK FindMainDialog(HWND hwnd, LPARAM found) {
 // The other start's dialog to the front, restored if minimised, or the box it
 // shows; it may take a moment to appear after that start took the mutex.
 // Asynchronous calls only: this start must not wait on a busy dialog.
-void BringFirstDialogForward() {
+// False when no dialog appeared within 5 s.
+bool BringFirstDialogForward() {
   for (int attempt = 0; attempt < 50; ++attempt) {
     HWND dialog = nullptr;
     EnumWindows(FindMainDialog, reinterpret_cast<LPARAM>(&dialog));
@@ -42,10 +43,11 @@ void BringFirstDialogForward() {
       if (IsIconic(dialog)) ShowWindowAsync(dialog, SW_RESTORE);
       HWND popup = GetLastActivePopup(dialog);
       SetForegroundWindow(popup != nullptr ? popup : dialog);
-      return;
+      return true;
     }
     Sleep(100);
   }
+  return false;
 }
 
 // True when this is the only start in the logon session; the mutex is held
@@ -68,7 +70,7 @@ bool TakeInstanceMutex(pf::ScopedHandle* mutex) {
 BOOL CCleanupApp::InitInstance() {
   pf::ScopedHandle instanceMutex;
   if (!TakeInstanceMutex(&instanceMutex)) {
-    BringFirstDialogForward();
+    AnswerSecondStart(BringFirstDialogForward);
     return FALSE;
   }
   InitCommonControlsNow();

@@ -1,6 +1,7 @@
 // Pure pieces of the main dialog's message handling.
 #pragma once
 #include "app/resource.h"
+#include "i18n/texts.h"
 #include "platform/window.h"
 
 // System commands carry state in their low four bits: 0x0010..0x001F all mean About.
@@ -20,6 +21,15 @@ using pf::UsesAnsiWindowCalls;
 inline const char* InstanceMutexName(DWORD platformId, DWORD majorVersion) {
   if (platformId == VER_PLATFORM_WIN32_NT && majorVersion >= 5) return "Local\\Brannoch.CleanupDialog";
   return "Brannoch.CleanupDialog";
+}
+
+// A second start, which found the program's name taken: bringForward brings
+// the first start's dialog to the front and answers false when none appeared
+// in time (any program of the session can take the name first). The user is
+// then told why nothing opens.
+inline void AnswerSecondStart(bool (*bringForward)()) {
+  if (bringForward()) return;
+  pf::MessageBoxInCodePage(nullptr, SecondStartText, SuccessCaption, kFixedTextsCodePage, MB_OK | MB_ICONINFORMATION);
 }
 
 // How a run's end is taken.

@@ -7,6 +7,7 @@
 #include "platform/handles.h"
 #include "platform/shell.h"
 #include "platform/system.h"
+#include "process/browser_guard.h"
 
 namespace {
 // A directory as the system reports it, or "" when the call fails or the
@@ -18,14 +19,83 @@ void ReadDirectory(UINT (*get)(char*, UINT), char* buffer) {
 
 // Between two looks at an uninstaller's job.
 constexpr DWORD kJobPollMs = 20;
+// How long what the uninstaller started is waited for once the uninstaller
+// itself has ended: an NSIS copy's work takes seconds; a process still
+// running after this is taken as one the uninstaller leaves to the user.
+constexpr DWORD kTreeWaitMs = 2 * 60 * 1000;
+constexpr DWORD kJobIdCapacity = 64;
 
-// Waits for the uninstaller and for everything it started: an NSIS
-// uninstaller copies itself to the temporary folder, starts the copy and ends
-// at once, and the copy does the work. The job has no limits, so the
-// uninstaller goes on if this program is ended. Where there is no job (older
-// systems, a process that cannot join one), the wait is for the process alone.
-void RunAndWait(const char* path) {
-  pf::ScopedHandle job(pf::CreateJobObjectA(nullptr, nullptr));
+// COM on this thread for ShellExecuteExA, released when the run is over.
+class ComForShell {
+ public:
+  ComForShell() : ok_(pf::CoInitializeEx(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE) >= 0) {}
+  ~ComForShell() {
+    if (ok_) pf::CoUninitialize();
+  }
+  ComForShell(const ComForShell&) = delete;
+  ComForShell& operator=(const ComForShell&) = delete;
+
+ private:
+  bool ok_;
+};
+
+// True while a process of the job runs that is worth waiting for: a browser
+// or the shell that the uninstaller opened (a feedback page, a folder) is
+// left running. Where the job's members cannot be listed or named, any one
+// counts, as the count of active processes says.
+bool JobStillWorking(HANDLE job) {
+  DWORD active = 0;
+  if (!pf::QueryJobActiveProcesses(job, &active)) return false;
+  if (active == 0) return false;
+  DWORD ids[kJobIdCapacity];
+  DWORD count = 0;
+  if (!pf::QueryJobProcessIds(job, ids, kJobIdCapacity, &count)) return true;
+  pf::ScopedHandle snapshot(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.IsValid()) return true;
+  PROCESSENTRY32 entry;
+  std::memset(&entry, 0, sizeof entry);
+  entry.dwSize = sizeof entry;
+  for (BOOL more = pf::Process32First(snapshot.Get(), &entry); more; more = pf::Process32Next(snapshot.Get(), &entry)) {
+    bool member = false;
+    for (DWORD i = 0; i < count && !member; ++i) member = ids[i] == entry.th32ProcessID;
+    if (!member) continue;
+    entry.szExeFile[MAX_PATH - 1] = '\0';
+    if (!IsBrowserOrShellExe(entry.szExeFile)) return true;
+  }
+  return false;
+}
+
+// Started suspended and let run only once it is in the job, so that nothing
+// it starts, however soon, is outside the wait. False when the system will
+// not start it this way (an uninstaller that asks for elevation while the
+// program runs without it: ERROR_ELEVATION_REQUIRED).
+bool StartSuspendedInJob(const char* path, HANDLE job, pf::ScopedHandle* process, bool* inJob) {
+  char commandLine[MAX_PATH + 8];
+  const size_t len = std::strlen(path);
+  if (len + 6 > sizeof commandLine) return false;
+  commandLine[0] = '"';
+  std::memcpy(commandLine + 1, path, len);
+  std::memcpy(commandLine + 1 + len, "\" /S", 5);  // with its zero
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info;
+  std::memset(&info, 0, sizeof info);
+  if (!pf::CreateProcessA(path, commandLine, CREATE_SUSPENDED, &startup, &info)) return false;
+  *process->Receive() = info.hProcess;
+  pf::ScopedHandle thread(info.hThread);
+  *inJob = pf::IsValidHandle(job) && pf::AssignProcessToJobObject(job, info.hProcess);
+  if (pf::ResumeThread(thread.Get()) != static_cast<DWORD>(-1)) return true;
+  // Never left suspended: the wait would not end.
+  pf::TerminateProcess(info.hProcess, 0);
+  process->Close();
+  *inJob = false;
+  return false;
+}
+
+// As before the suspended start: the shell starts it (and asks for elevation
+// where it needs it); it joins the job only once it already runs.
+bool StartThroughShell(const char* path, HANDLE job, pf::ScopedHandle* process, bool* inJob) {
   SHELLEXECUTEINFOA info;
   std::memset(&info, 0, sizeof info);
   info.cbSize = sizeof info;
@@ -34,13 +104,40 @@ void RunAndWait(const char* path) {
   info.lpParameters = " /S";
   info.nShow = SW_SHOW;
   pf::ShellExecuteExA(&info);
-  pf::ScopedHandle process(info.hProcess);
-  if (!process.IsValid()) return;
-  const bool inJob = job.IsValid() && pf::AssignProcessToJobObject(job.Get(), process.Get());
-  pf::WaitForSingleObject(process.Get(), INFINITE);
+  *process->Receive() = info.hProcess;
+  if (!process->IsValid()) return false;
+  *inJob = pf::IsValidHandle(job) && pf::AssignProcessToJobObject(job, info.hProcess);
+  return true;
+}
+
+// The uninstaller without limit, then the rest of its job as long as it works
+// and kTreeWaitMs at most.
+void WaitForTree(HANDLE process, HANDLE job, bool inJob) {
+  pf::WaitForSingleObject(process, INFINITE);
   if (!inJob) return;
-  DWORD active = 0;
-  while (pf::QueryJobActiveProcesses(job.Get(), &active) && active != 0) pf::Sleep(kJobPollMs);
+  const DWORD since = pf::GetTickCount();
+  while (JobStillWorking(job) && pf::GetTickCount() - since < kTreeWaitMs) pf::Sleep(kJobPollMs);
+}
+
+// Waits for the uninstaller and for everything it started: an NSIS
+// uninstaller copies itself to the temporary folder, starts the copy and ends
+// at once, and the copy does the work. The uninstaller itself is waited for
+// without limit; the rest of its tree for kTreeWaitMs at most, browsers and
+// the shell not at all. The job ends nothing when closed (the uninstaller
+// goes on if this program is ended) and lets a child that asks to leave it
+// start outside it. Where there is no job (older systems, a process already in
+// a job before Windows 8), the wait is for the process alone.
+void RunAndWait(const char* path) {
+  pf::ScopedHandle job(pf::CreateJobObjectA(nullptr, nullptr));
+  if (job.IsValid()) pf::AllowJobBreakaway(job.Get());
+  pf::ScopedHandle process;
+  bool inJob = false;
+  if (StartSuspendedInJob(path, job.Get(), &process, &inJob)) {
+    WaitForTree(process.Get(), job.Get(), inJob);
+    return;
+  }
+  const ComForShell com;
+  if (StartThroughShell(path, job.Get(), &process, &inJob)) WaitForTree(process.Get(), job.Get(), inJob);
 }
 }  // namespace
 

@@ -16,3 +16,6 @@ extern const char SuccessCaption[];
 // caption is SuccessCaption's "提示".
 extern const char NotAllRemovedText[];
 extern const char BrowserPromptCaption[];
+// A second start that finds the program's name taken but no dialog of a
+// first start; its caption is SuccessCaption's "提示".
+extern const char SecondStartText[];

@@ -25,6 +25,22 @@ HANDLE CreateJobObjectA(void* attributes, const char* name);
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process);
 // How many processes of the job still run (JobObjectBasicAccountingInformation).
 BOOL QueryJobActiveProcesses(HANDLE job, DWORD* active);
+// Starting a program without a handle inherited or a window of its own
+// chosen; CREATE_SUSPENDED in creationFlags holds its first thread until
+// ResumeThread, so that it joins a job before it can start anything.
+BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, STARTUPINFOA* startup,
+                    PROCESS_INFORMATION* info);
+DWORD ResumeThread(HANDLE thread);
+// Lets the job's processes start children outside it (CREATE_BREAKAWAY_FROM_JOB);
+// FALSE with ERROR_CALL_NOT_IMPLEMENTED where there are no jobs.
+BOOL AllowJobBreakaway(HANDLE job);
+// The ids of the job's processes (JobObjectBasicProcessIdList); FALSE when
+// they do not fit capacity.
+BOOL QueryJobProcessIds(HANDLE job, DWORD* ids, DWORD capacity, DWORD* count);
+// Enables the debug privilege administrators hold, which opens the processes
+// of other accounts; FALSE when the token lacks it.
+BOOL EnableDebugPrivilege();
+DWORD GetTickCount();
 BOOL CloseHandle(HANDLE handle);
 BOOL GetUserNameA(char* buffer, DWORD* size);
 DWORD GetLastError();

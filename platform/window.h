@@ -7,6 +7,10 @@
 
 namespace pf {
 HWND FindWindowA(const char* className, const char* windowName);
+// The desktop shell's window in the caller's session; null when no shell runs
+// (or the system lacks the call).
+HWND GetShellWindow();
+DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId);
 LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags,
                             UINT timeoutMs, DWORD_PTR* result);
 

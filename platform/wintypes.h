@@ -212,6 +212,21 @@ typedef struct _STARTUPINFOA {
 #define SW_SHOWDEFAULT 10
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800u
 
+typedef struct _PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+} PROCESS_INFORMATION;
+#define CREATE_SUSPENDED 0x4u
+#define ERROR_ELEVATION_REQUIRED 740
+#define ERROR_NOT_ALL_ASSIGNED 1300
+typedef LONG HRESULT;
+#define S_OK 0
+#define S_FALSE 1
+#define COINIT_APARTMENTTHREADED 0x2u
+#define COINIT_DISABLE_OLE1DDE 0x4u
+
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)(((WORD)(l)) | (((DWORD)(WORD)(h)) << 16)))
 #endif  // _WIN32
 

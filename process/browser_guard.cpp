@@ -2,6 +2,7 @@
 
 #include "i18n/language.h"
 #include "i18n/texts.h"
+#include "platform/mbstring.h"
 #include "platform/system.h"
 #include "platform/window.h"
 #include "process/process_table.h"
@@ -29,4 +30,12 @@ int ConfirmBrowsersClosed() {
     if (answer != IDYES) return 0;
     pf::Sleep(500);
   }
+}
+
+bool IsBrowserOrShellExe(const char* exeFile) {
+  const char* part = MbFileNamePart(exeFile);
+  if (part[0] == '\0') return false;
+  for (const char* name : BrowserExeNames)
+    if (pf::MbsICmp(part, name) == 0) return true;
+  return pf::MbsICmp(part, "explorer.exe") == 0;
 }

@@ -7,3 +7,8 @@ extern const char* const BrowserExeNames[11];
 // 1 when none of the browsers runs (at once or after the user closed them),
 // 0 when the user answered anything but Yes.
 int ConfirmBrowsersClosed();
+
+// True when the file-name part of exeFile is one of the browsers above or the
+// desktop shell, compared as the guard compares (case ignored, code-page
+// aware): a page or folder window an uninstaller opens and leaves to the user.
+bool IsBrowserOrShellExe(const char* exeFile);

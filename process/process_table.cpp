@@ -6,6 +6,7 @@
 #include "platform/handles.h"
 #include "platform/mbstring.h"
 #include "platform/process.h"
+#include "platform/window.h"
 
 namespace {
 // A zero-filled work buffer released when the call returns; no exceptions.
@@ -96,6 +97,9 @@ void SnapshotUserProcesses(DWORD* count, PROCESSENTRY32* entries) {
   char user[MAX_PATH];
   // Without our own account name no process can be shown to be ours.
   if (!GetCurrentUserName(user) || user[0] == '\0') return;
+  EnableOpeningOtherAccounts();
+  char shellUser[MAX_PATH];
+  GetShellUserName(shellUser);
 
   PROCESSENTRY32 entry;
   std::memset(&entry, 0, sizeof entry);
@@ -105,7 +109,7 @@ void SnapshotUserProcesses(DWORD* count, PROCESSENTRY32* entries) {
   while (filled < capacity) {
     char owner[MAX_PATH];
     GetProcessOwnerName(entry.th32ProcessID, owner, MAX_PATH);
-    if (std::strcmp(owner, user) == 0) {
+    if (std::strcmp(owner, user) == 0 || (shellUser[0] != '\0' && std::strcmp(owner, shellUser) == 0)) {
       entries[filled] = entry;
       // Readers take the name as a string: it ends within its field, whatever
       // Toolhelp delivered.
@@ -136,6 +140,18 @@ int IsBrowserRunning(const char* exeName) {
     GetProcessOwnerName(browserProcessTable[i].th32ProcessID, owner, sizeof owner);
     GetProcessOwnerName(pf::GetCurrentProcessId(), ownOwner, sizeof ownOwner);
     if (pf::MbsICmp(owner, ownOwner) == 0) return 1;
+    char shellOwner[MAX_PATH];
+    if (GetShellUserName(shellOwner) && pf::MbsICmp(owner, shellOwner) == 0) return 1;
   }
   return 0;
 }
+
+int GetShellUserName(char* name) {
+  name[0] = '\0';
+  HWND shell = pf::GetShellWindow();
+  DWORD pid = 0;
+  if (shell == nullptr || pf::GetWindowThreadProcessId(shell, &pid) == 0 || pid == 0) return 0;
+  return GetProcessOwnerName(pid, name, MAX_PATH);
+}
+
+void EnableOpeningOtherAccounts() { pf::EnableDebugPrivilege(); }

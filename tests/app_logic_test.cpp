@@ -91,3 +91,18 @@ TEST(AppLogic, WaitCursorForTheWholeRunOverEveryPartButTheDisabledAnswer) {
   gate.Finish(3);
   for (int hit : hitTests) EXPECT_FALSE(gate.WantsWaitCursor(hit)) << hit;
 }
+
+// A second start: the first dialog brought forward, or, when none appeared,
+// a box that says why nothing opens.
+TEST(AppLogic, SecondStartThatFindsNobodySaysSo) {
+  for (const bool found : {true, false}) {
+    sim::Machine m;
+    AnswerSecondStart(found ? +[] { return true; } : +[] { return false; });
+    ASSERT_EQ(m.boxes.size(), found ? 0u : 1u);
+    if (found) continue;
+    EXPECT_EQ(m.boxes[0].text, SecondStartText);
+    EXPECT_EQ(m.boxes[0].caption, "\xCC\xE1\xCA\xBE");  // "提示" in 936
+    EXPECT_EQ(m.boxes[0].codePage, 936u);
+    EXPECT_EQ(m.boxes[0].owner, nullptr);
+  }
+}

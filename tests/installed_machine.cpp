@@ -149,6 +149,9 @@ bool Allowlist::Allows(const sim::Machine& m, const sim::Action& a) const {
   }
   if (a.op == "TerminateProcess") {
     const std::string leaf = t.substr(t.rfind('\\') == std::string::npos ? 0 : t.rfind('\\') + 1);
+    // An uninstaller it started suspended and could not let run.
+    if (t == "C:\\WINDOWS\\unins000.exe" || t == S(kSystem, "\\Uninstall.exe") || t == S(kSystem, "\\uninst.exe"))
+      return true;
     return leaf == "Keyloft_User.exe" || leaf == "DWReg_kstv.exe";
   }
   if (a.op == "SendMessage") {
@@ -156,10 +159,10 @@ bool Allowlist::Allows(const sim::Machine& m, const sim::Action& a) const {
       if (t == EditionNamesFor(e, language).toolWindowTitle) return true;
     return false;
   }
-  if (a.op == "ShellExecute")
+  if (a.op == "ShellExecute" || a.op == "CreateProcess")
     return (t == "C:\\WINDOWS\\unins000.exe" || t == S(kSystem, "\\Uninstall.exe") ||
             t == S(kSystem, "\\uninst.exe")) &&
-           a.detail == " /S";
+           a.detail == (a.op == "ShellExecute" ? " /S" : "\"" + t + "\" /S");
   if (a.op == "SHChangeNotify") return t == kDesktop;
   if (a.op == "MessageBox") return true;
   return false;

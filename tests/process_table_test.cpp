@@ -154,3 +154,35 @@ TEST(IsBrowserRunning, UnknownUserSeesNoBrowser) {
   browserTableFilled = 0;
   EXPECT_EQ(IsBrowserRunning("firefox.exe"), 0);
 }
+
+// Run as an administrator whose password was given at the elevation prompt:
+// the desktop user's processes count as the user's too, seen once the debug
+// privilege opens them; without a shell, the program's own account alone.
+TEST(ProcessTable, DesktopUsersAccountCountsToo) {
+  const struct {
+    const char* shellOwner;  // "" no shell
+    bool debugHeld;
+    std::vector<std::string> seen;
+    int browserSeen;
+  } cases[] = {
+      {"alice", true, {"Brannoch.exe", "C:\\WINDOWS\\explorer.exe", "a.exe", "firefox.exe", "c.exe"}, 1},
+      {"alice", false, {"Brannoch.exe", "c.exe"}, 0},  // the user's processes stay closed
+      {"", true, {"Brannoch.exe", "c.exe"}, 0},
+      {"admin", true, {"Brannoch.exe", "C:\\WINDOWS\\explorer.exe", "c.exe"}, 0},
+  };
+  for (const auto& c : cases) {
+    sim::Machine m;
+    m.userName = "admin";
+    m.FindProcess(m.currentPid)->owner = "admin";
+    m.debugPrivilegeHeld = c.debugHeld;
+    if (c.shellOwner[0] != '\0') m.AddShell(c.shellOwner);
+    m.AddProcess("a.exe", "alice");
+    m.AddProcess("firefox.exe", "alice");
+    m.AddProcess("b.exe", "bob");
+    m.AddProcess("c.exe", "admin");
+    EXPECT_EQ(Snapshot(200), c.seen) << c.shellOwner << " " << c.debugHeld;
+    browserTableFilled = 0;
+    EXPECT_EQ(IsBrowserRunning("firefox.exe"), c.browserSeen) << c.shellOwner << " " << c.debugHeld;
+    EXPECT_EQ(m.OpenHandles(), 0u);
+  }
+}

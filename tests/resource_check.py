@@ -24,7 +24,7 @@ import pefile
 
 # Imported only what Windows takes from the system directory whatever lies
 # next to the exe (KnownDLLs). comctl32 is not one: it is loaded at run time.
-SYSTEM_DLLS = {'advapi32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'shell32.dll', 'shlwapi.dll', 'user32.dll'}
+SYSTEM_DLLS = {'advapi32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'ole32.dll', 'shell32.dll', 'shlwapi.dll', 'user32.dll'}
 BOTH_FORMS = ['DialogBoxParam', 'LoadString', 'AppendMenu']  # W on NT, A on Windows 9x
 # Today's imports of the product, DLL!function: a new one is a conscious change
 # of the oldest Windows it loads on.

@@ -28,12 +28,9 @@ TEST(LeftoverUninstallers, EverySubsetRunsInOrderOneAtATime) {
     for (size_t i = 0; i < m.launches.size(); ++i) {
       const sim::Launch& l = m.launches[i];
       started.push_back(l.file);
-      EXPECT_EQ(l.parameters, " /S");
-      EXPECT_EQ(l.fMask, 0x440u);
-      EXPECT_EQ(l.nShow, 5);
-      EXPECT_EQ(l.cbSize, sizeof(SHELLEXECUTEINFOA));
-      EXPECT_EQ(l.hwnd, nullptr);
-      EXPECT_TRUE(l.verbNull && l.dirNull);
+      EXPECT_EQ(l.how, "CreateProcess");
+      EXPECT_EQ(l.commandLine, "\"" + l.file + "\" /S");
+      EXPECT_EQ(l.creationFlags, static_cast<DWORD>(CREATE_SUSPENDED));
       if (i > 0) {
         EXPECT_GE(l.atMs, m.launches[i - 1].endMs) << "started before the previous ended";
       }
@@ -66,8 +63,32 @@ TEST(LeftoverUninstallers, WrongDirectoriesAreNotLookedIn) {
   EXPECT_TRUE(m.Exists(kCapicom));
 }
 
+// Where the suspended start is refused (elevation asked while the program
+// runs without it, or any refusal), the shell starts it, with COM on the thread.
+TEST(LeftoverUninstallers, ShellStartsWhatCreateProcessRefuses) {
+  for (const bool elevationAsked : {true, false}) {
+    sim::Machine m;
+    sim::Program asks{nullptr, 1000};
+    asks.requiresElevation = true;
+    m.InstallProgram(kUnins000, asks);
+    m.elevated = !elevationAsked;
+    if (!elevationAsked) m.FailAlways("CreateProcessA");
+    RunLeftoverUninstallers();
+    ASSERT_EQ(m.launches.size(), 1u);
+    const sim::Launch& l = m.launches[0];
+    EXPECT_EQ(l.how + l.parameters, "ShellExecute /S");
+    EXPECT_EQ(l.fMask, 0x440u);
+    EXPECT_EQ(l.nShow, 5);
+    EXPECT_TRUE(l.comReady && l.verbNull && l.dirNull && l.hwnd == nullptr);
+    EXPECT_EQ(m.comFlags, static_cast<DWORD>(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+    EXPECT_EQ(m.comDepth, 0);
+    EXPECT_EQ(m.OpenHandles() + m.hangs, 0u);
+  }
+}
+
 TEST(LeftoverUninstallers, LaunchWithoutProcessHandleIsNotWaitedFor) {
   sim::Machine m;
+  m.FailAlways("CreateProcessA");
   m.launchWithoutProcessHandle = true;
   m.InstallProgram(kUnins000, {nullptr, 5000});
   m.InstallProgram(kUninst, {});
@@ -152,12 +173,49 @@ TEST(LeftoverUninstallers, JobNeitherEndsNorCatchesWhatItDoesNotOwn) {
     m.clockMs = copy.endAt;
     EXPECT_FALSE(m.IsAlive(copy.pid));  // it ends when its own work is done
   }
-  {
+  // A copy started at once is inside the wait with the suspended start; only
+  // the shell's start (the fallback) lets it slip out.
+  for (const bool throughShell : {false, true}) {
     sim::Machine m;
     sim::Program early{nullptr, 100, 3000};
     early.copyStartsAtOnce = true;
     m.InstallProgram(kUninst, early);
+    if (throughShell) m.FailAlways("CreateProcessA");
     RunLeftoverUninstallers();
-    EXPECT_LT(m.clockMs, m.launches[0].endMs);
+    EXPECT_EQ(m.clockMs < m.launches[0].endMs, throughShell);
+  }
+}
+
+// What the uninstaller leaves running for the user (a browser on a feedback
+// page, a folder window) does not hold the run; what else it started is
+// waited for at most two minutes after the uninstaller itself ended; a child
+// that asks to leave the job starts, and is not waited for.
+TEST(LeftoverUninstallers, PageLeftOpenDoesNotHoldTheRun) {
+  const struct Case {
+    const char* leaves;
+    bool breaksAway;
+    uint32_t copyMs;
+    uint64_t waitedMs;  // after the uninstaller's own 500 ms
+  } cases[] = {
+      {"C:\\Program Files\\Mozilla Firefox\\FIREFOX.EXE", false, 0, 0},
+      {"C:\\Program Files\\Internet Explorer\\iexplore.exe", false, 3000, 3000},
+      {"C:\\WINDOWS\\explorer.exe", false, 0, 0},
+      {"C:\\Tools\\feedback.exe", false, 0, 120000},  // not a browser: the bound
+      {"C:\\Tools\\feedback.exe", true, 0, 0},        // outside the job
+  };
+  for (const Case& c : cases) {
+    sim::Machine m;
+    sim::Program opens{nullptr, 500, c.copyMs};
+    opens.leavesRunning = c.leaves;
+    opens.leavesBreakingAway = c.breaksAway;
+    m.InstallProgram(kUnins000, opens);
+    m.InstallProgram(kUninst, {nullptr, 100});
+    RunLeftoverUninstallers();
+    ASSERT_EQ(m.launches.size(), 2u) << c.leaves;
+    EXPECT_NEAR(static_cast<double>(m.launches[1].atMs - 500), static_cast<double>(c.waitedMs), 40) << c.leaves;
+    bool running = false;
+    for (const auto& p : m.processes) running = running || (p.exeFile == c.leaves && m.IsAlive(p.pid));
+    EXPECT_TRUE(running) << c.leaves << ": left running";
+    EXPECT_EQ(m.OpenHandles() + m.hangs, 0u) << c.leaves;
   }
 }

@@ -1,5 +1,6 @@
 // The real platform: thin forwarding to the ANSI Windows calls.
 #include <mbstring.h>
+#include <objbase.h>
 #include <shlwapi.h>
 
 #include "platform/files.h"
@@ -313,6 +314,75 @@ const char* MbsRChr(const char* s, unsigned ch) {
 int MbsICmp(const char* a, const char* b) {
   return _mbsicmp(reinterpret_cast<const unsigned char*>(a),
                   reinterpret_cast<const unsigned char*>(b));
+}
+
+// ---- the uninstaller's start and the accounts of the user ---------------------
+namespace {
+BOOL NotOnThisSystem() {
+  ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return FALSE;
+}
+}  // namespace
+BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, STARTUPINFOA* startup,
+                    PROCESS_INFORMATION* info) {
+  return ::CreateProcessA(application, commandLine, nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr, startup,
+                          info);
+}
+DWORD ResumeThread(HANDLE thread) { return ::ResumeThread(thread); }
+BOOL AllowJobBreakaway(HANDLE job) {
+  auto fn = As<BOOL(WINAPI*)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD)>(Kernel32Export("SetInformationJobObject"));
+  if (fn == nullptr) return NotOnThisSystem();
+  // The breakaway flag is only taken in the extended record.
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+  ZeroMemory(&limits, sizeof limits);
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  return fn(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+BOOL QueryJobProcessIds(HANDLE job, DWORD* ids, DWORD capacity, DWORD* count) {
+  auto fn = As<BOOL(WINAPI*)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD)>(
+      Kernel32Export("QueryInformationJobObject"));
+  if (fn == nullptr) return NotOnThisSystem();
+  constexpr DWORD kMaxIds = 64;
+  struct {
+    JOBOBJECT_BASIC_PROCESS_ID_LIST head;
+    ULONG_PTR more[kMaxIds];
+  } list;
+  ZeroMemory(&list, sizeof list);
+  if (!fn(job, JobObjectBasicProcessIdList, &list, sizeof list, nullptr)) return FALSE;
+  const DWORD n = list.head.NumberOfProcessIdsInList;
+  if (n > capacity || n > kMaxIds || n < list.head.NumberOfAssignedProcesses) return FALSE;
+  for (DWORD i = 0; i < n; ++i) ids[i] = static_cast<DWORD>(list.head.ProcessIdList[i]);
+  *count = n;
+  return TRUE;
+}
+BOOL EnableDebugPrivilege() {
+  ScopedHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Receive())) return FALSE;
+  TOKEN_PRIVILEGES privileges;
+  ZeroMemory(&privileges, sizeof privileges);
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!::LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &privileges.Privileges[0].Luid)) return FALSE;
+  // Succeeds without enabling anything when the token lacks the privilege.
+  return ::AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr) &&
+         ::GetLastError() == ERROR_SUCCESS;
+}
+DWORD GetTickCount() { return ::GetTickCount(); }
+
+HRESULT CoInitializeEx(DWORD flags) { return ::CoInitializeEx(nullptr, flags); }
+void CoUninitialize() { ::CoUninitialize(); }
+
+HWND GetShellWindow() {
+  // Windows 2000 and later; looked up so that nothing older is kept from loading.
+  HMODULE user = ::GetModuleHandleA("user32.dll");
+  auto fn = As<HWND(WINAPI*)()>(user != nullptr ? ::GetProcAddress(user, "GetShellWindow") : nullptr);
+  return fn != nullptr ? fn() : nullptr;
+}
+DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
+  DWORD pid = 0;
+  const DWORD thread = ::GetWindowThreadProcessId(hwnd, &pid);
+  if (processId != nullptr) *processId = pid;
+  return thread;
 }
 
 }  // namespace pf

@@ -193,7 +193,7 @@ class Scenario:
     def __init__(self, name, lang, editions, answers, expect_boxes, seed_browser=False, no_at_two=False,
                  deny=None, held_file=False, expect_removed=None, win98=False, subfolder=False, nsis=None,
                  cut=None, planted=False, arches=None, delays=None, during=None, probe=False, links=False,
-                 dpi=None, pf_link=False):
+                 dpi=None, pf_link=False, opens=None):
         self.name, self.lang, self.editions, self.answers = name, lang, editions, answers
         self.expect_boxes = expect_boxes
         self.seed_browser, self.no_at_two, self.deny, self.held_file = seed_browser, no_at_two, deny, held_file
@@ -212,6 +212,8 @@ class Scenario:
         self.links = links  # edition 1's folder and one in edition 3.0's are links to other files
         self.dpi = dpi  # the screen's DPI (LogPixels); the About box is measured too
         self.pf_link = pf_link  # Program Files moved and reached through a link at its old name (mklink /J)
+        # Uninstaller name: the exe in C:\e2e it starts as its last act and leaves running.
+        self.opens = opens or {}
         self.problems = []
         self.report = {}
         self.note = ''
@@ -270,6 +272,9 @@ class Scenario:
             px.file(os.path.join(px.e2e, 'uninst.exe.marker'))
             for name, ms in self.delays.items():
                 px.file(os.path.join(px.e2e, name + '.delay'), b'%d' % ms)
+            for name, left in self.opens.items():
+                px.copy(tool, os.path.join(px.e2e, left))
+                px.file(os.path.join(px.e2e, name + '.opens'), b'C:\\e2e\\' + left.encode())
         for name, ms in self.nsis.items():
             self.seed_nsis(px, name, ms)
         if self.held_file:
@@ -605,6 +610,8 @@ class Scenario:
                 want += ['linked'] if self.links and e == 3 else []
                 self.check(left == sorted(want + (['sub'] if self.subfolder else [])),
                            'edition %d program folder holds %s' % (e, left))
+        for left in self.opens.values():  # the run ended while it runs
+            self.check('process:' + left.lower() in present, '%s left by an uninstaller no longer runs' % left)
         self.check_subfolders(px, 'after the run')
         for n in NEIGHBOUR_KEYS:
             self.check(n in present, 'neighbour key %s' % n)
@@ -716,6 +723,9 @@ def scenarios():
         Scenario('close-during-run-waits-for-its-end', 'en', [2], ['ok'], ['success'],
                  delays={'uninst.exe': 3000}, during='esc,close,altf4,cancel', probe=True),
         Scenario('program-folders-with-links', 'zh-CN', [1, 3], ['ok'], ['success'], links=True),
+        # unins000.exe opens a page in a browser and ends: the run goes on to uninst.exe and
+        # "卸载成功" while the browser still runs.
+        Scenario('page-left-open-by-uninstaller', 'en', [1], ['ok'], ['success'], opens={'unins000.exe': 'firefox.exe'}),
     ]
 
 

@@ -334,6 +334,57 @@ Process* Machine::FindProcess(DWORD pid) {
   return nullptr;
 }
 
+DWORD Machine::AddShell(const std::string& owner) {
+  shellPid = AddProcess(windowsDir + "\\explorer.exe", owner);
+  return shellPid;
+}
+
+uint64_t Machine::RunProgram(DWORD pid) {
+  Process* p = FindProcess(pid);
+  const std::string path = p->exeFile;
+  const std::vector<int> jobs = p->jobs;
+  auto prog = programs.find(Fold(path));
+  uint32_t runsFor = 0;
+  if (prog != programs.end()) {
+    runsFor = prog->second.runsForMs;
+    if (prog->second.run) prog->second.run();
+  }
+  p = FindProcess(pid);
+  p->terminated = true;  // ends on its own after runsFor
+  p->endAt = clockMs + runsFor;
+  uint64_t end = p->endAt;
+  if (prog == programs.end()) return end;
+  const Program& program = prog->second;
+  if (program.copyRunsForMs != 0) {
+    // As NSIS 3.08 does on Wine 8: "%TEMP%\\~nsu1.tmp\\Un.exe", started by
+    // the uninstaller just before it ends.
+    const DWORD copyPid = AddProcess(tempPath + "~nsu1.tmp\\Un.exe", userName);
+    Process* copy = FindProcess(copyPid);
+    copy->parentPid = pid;
+    copy->jobs = jobs;  // the jobs its starter is in by then
+    copy->joinsParentJobs = !program.copyStartsAtOnce;
+    copy->terminated = true;
+    copy->endAt = clockMs + runsFor + program.copyRunsForMs;
+    end = copy->endAt;
+  }
+  if (!program.leavesRunning.empty()) {
+    // Breakaway needs every job of the starter to allow it; else CreateProcess
+    // fails with ERROR_ACCESS_DENIED and nothing starts (Microsoft's
+    // JOBOBJECT_BASIC_LIMIT_INFORMATION page; Wine's kernel32 process tests,
+    // test_BreakawayOk).
+    bool allowed = true;
+    for (int j : jobs) allowed = allowed && breakawayJobs.count(j) != 0;
+    if (!program.leavesBreakingAway || allowed) {
+      const DWORD childPid = AddProcess(program.leavesRunning, userName);
+      Process* child = FindProcess(childPid);
+      child->parentPid = pid;
+      if (!program.leavesBreakingAway) child->jobs = jobs;
+      child->joinsParentJobs = !program.leavesBreakingAway;
+    }
+  }
+  return end;
+}
+
 bool Machine::IsAlive(DWORD pid) const {
   for (const auto& p : processes) {
     if (p.pid != pid) continue;

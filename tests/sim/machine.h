@@ -41,6 +41,7 @@ struct Process {
   DWORD parentPid = 0;
   bool joinsParentJobs = true;  // started after its parent joined a job
   std::vector<int> jobs;        // nested jobs, as on Windows 8 and Wine 8
+  bool suspended = false;       // started with CREATE_SUSPENDED, not yet resumed
 };
 
 struct Window {
@@ -71,6 +72,10 @@ struct Launch {
   int nShow;
   uint64_t atMs;
   uint64_t endMs;
+  std::string how = "ShellExecute";  // or "CreateProcess"
+  std::string commandLine;           // CreateProcess's
+  DWORD creationFlags = 0;
+  bool comReady = false;  // COM initialised on the calling thread (ShellExecute)
 };
 
 struct Program {  // what a started program does
@@ -80,6 +85,11 @@ struct Program {  // what a started program does
   // folder that runs this long after the program itself has ended.
   uint32_t copyRunsForMs = 0;
   bool copyStartsAtOnce = false;  // before the starter can put it in a job
+  // A process it starts as its last act and leaves running (a web page it
+  // opens); with leavesBreakingAway asked to start outside the job.
+  std::string leavesRunning = {};
+  bool leavesBreakingAway = false;
+  bool requiresElevation = false;  // its manifest asks for administrator rights
 };
 
 // Thrown at the seam call a test chose: the program's process ends there, as
@@ -117,6 +127,18 @@ class Machine {
   DWORD startupFlags = 0;  // as the parent passed them in STARTUPINFO
   WORD startupShow = 0;
   DWORD currentPid = 4;
+  bool elevated = true;  // the program runs with administrator rights
+  // The debug privilege of an administrator's token, and whether the program
+  // has enabled it: the desktop user's processes open only then.
+  bool debugPrivilegeHeld = true;
+  bool debugPrivilegeEnabled = false;
+  // The desktop shell (explorer.exe) of the program's session and its owner;
+  // none unless added.
+  DWORD AddShell(const std::string& owner);
+  DWORD shellPid = 0;
+  std::set<int> breakawayJobs;  // jobs that let a child start outside them
+  int comDepth = 0;             // COM initialisations not yet undone on the run's thread
+  DWORD comFlags = 0;           // those of the last
 
   void AddKey(const std::string& path);
   void SetValue(const std::string& keyPath, const std::string& name, const std::string& data = "");
@@ -230,7 +252,7 @@ class Machine {
     std::map<std::string, std::pair<std::string, std::string>> values;  // folded -> (name, data)
   };
   struct HandleObj {
-    enum Kind { kProcess, kToken, kSnapshot, kFind, kKey, kJob } kind;
+    enum Kind { kProcess, kToken, kSnapshot, kFind, kKey, kJob, kThread } kind;
     explicit HandleObj(Kind k) : kind(k) {}
     DWORD pid = 0;
     DWORD access = 0;
@@ -256,6 +278,9 @@ class Machine {
   HandleObj* GetHandle(uintptr_t h, HandleObj::Kind kind);
   bool CloseHandleValue(uintptr_t h);
   void Record(const std::string& op, const std::string& target, const std::string& detail = "");
+  // A started program begins its work: what Program says it does; the end of
+  // that work (its copy's, when it makes one).
+  uint64_t RunProgram(DWORD pid);
 
   std::map<std::string, Node> nodes;  // folded path -> node
   std::map<std::string, Key> keys;    // folded key path -> key

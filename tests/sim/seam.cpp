@@ -485,6 +485,13 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
   sim::Process* p = M().FindProcess(processId);
   if (p == nullptr || !M().IsAlive(processId)) return Fail(ERROR_INVALID_PARAMETER, static_cast<HANDLE>(nullptr));
   M().processOpens.emplace_back(p->exeFile, access);
+  // The desktop user's processes, when the program runs as another account:
+  // their DACL grants that user and SYSTEM, not Administrators; the enabled
+  // debug privilege grants any access whatever the DACL (Microsoft's
+  // OpenProcess page).
+  if (M().shellPid != 0 && M().FindProcess(M().shellPid) != nullptr && p->owner == M().FindProcess(M().shellPid)->owner &&
+      p->owner != M().userName && !M().debugPrivilegeEnabled)
+    return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
   const bool wantsMore = (access & ~static_cast<DWORD>(PROCESS_QUERY_INFORMATION)) != 0;
   if (wantsMore && !p->canOpenAll) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
   if (!wantsMore && !p->ownerReadable) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
@@ -600,7 +607,8 @@ BOOL CloseHandle(HANDLE handle) {
   auto* m = &M();
   const uintptr_t v = H(handle);
   if (m->GetHandle(v, HO::kProcess) == nullptr && m->GetHandle(v, HO::kToken) == nullptr &&
-      m->GetHandle(v, HO::kSnapshot) == nullptr && m->GetHandle(v, HO::kJob) == nullptr)
+      m->GetHandle(v, HO::kSnapshot) == nullptr && m->GetHandle(v, HO::kJob) == nullptr &&
+      m->GetHandle(v, HO::kThread) == nullptr)
     return Fail(ERROR_INVALID_HANDLE, FALSE);
   return m->CloseHandleValue(v);
 }
@@ -663,6 +671,105 @@ BOOL QueryJobActiveProcesses(HANDLE job, DWORD* active) {
   return TRUE;
 }
 
+// CREATE_SUSPENDED: the first thread does not run until ResumeThread
+// (Microsoft's CreateProcess page); a program whose manifest asks for
+// administrator rights is refused with ERROR_ELEVATION_REQUIRED (740) when
+// the caller runs without them (Microsoft's UAC pages: only ShellExecute
+// raises the prompt).
+BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, STARTUPINFOA* startup,
+                    PROCESS_INFORMATION* info) {
+  SEAM("CreateProcessA");
+  FAULT("CreateProcessA", FALSE);
+  if (startup == nullptr || startup->cb != sizeof(STARTUPINFOA) || info == nullptr)
+    return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  Machine::Node* n = application ? M().FindNode(application) : nullptr;
+  if (n == nullptr || n->dir) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  auto prog = M().programs.find(M().Fold(n->path));
+  if (prog != M().programs.end() && prog->second.requiresElevation && !M().elevated)
+    return Fail(static_cast<DWORD>(ERROR_ELEVATION_REQUIRED), FALSE);
+  sim::Launch launch{};
+  launch.file = n->path;
+  launch.atMs = launch.endMs = M().clockMs;
+  launch.how = "CreateProcess";
+  launch.commandLine = commandLine ? commandLine : "";
+  launch.creationFlags = creationFlags;
+  M().Record("CreateProcess", n->path, launch.commandLine);
+  const DWORD pid = M().AddProcess(n->path, M().userName);
+  if (sim::Process* self = M().FindProcess(M().currentPid)) M().FindProcess(pid)->jobs = self->jobs;
+  if (creationFlags & CREATE_SUSPENDED)
+    M().FindProcess(pid)->suspended = true;
+  else
+    launch.endMs = M().RunProgram(pid);
+  M().launches.push_back(launch);
+  HO process(HO::kProcess);
+  process.pid = pid;
+  process.access = kProcessAllAccessNt4;
+  HO thread(HO::kThread);
+  thread.pid = pid;
+  thread.pos = M().launches.size() - 1;  // its launch, whose end the resumption sets
+  info->hProcess = ToHandle(M().NewHandle(process));
+  info->hThread = ToHandle(M().NewHandle(thread));
+  info->dwProcessId = pid;
+  info->dwThreadId = pid + 1;
+  return TRUE;
+}
+
+DWORD ResumeThread(HANDLE thread) {
+  SEAM("ResumeThread");
+  FAULT("ResumeThread", static_cast<DWORD>(-1));
+  HO* h = M().GetHandle(H(thread), HO::kThread);
+  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, static_cast<DWORD>(-1));
+  sim::Process* p = M().FindProcess(h->pid);
+  if (p == nullptr || !p->suspended) return 0;  // the previous suspend count
+  p->suspended = false;
+  const uint64_t end = M().RunProgram(h->pid);
+  if (h->pos < M().launches.size()) M().launches[h->pos].endMs = end;
+  return 1;
+}
+
+BOOL AllowJobBreakaway(HANDLE job) {
+  SEAM("AllowJobBreakaway");
+  if (M().jobsMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+  FAULT("AllowJobBreakaway", FALSE);
+  HO* j = M().GetHandle(H(job), HO::kJob);
+  if (j == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  M().breakawayJobs.insert(j->job);
+  return TRUE;
+}
+
+// JobObjectBasicProcessIdList: the ids of the job's running processes; a list
+// that does not fit fails with ERROR_MORE_DATA (Microsoft's
+// QueryInformationJobObject page; Wine's kernel32 process tests,
+// test_QueryInformationJobObject).
+BOOL QueryJobProcessIds(HANDLE job, DWORD* ids, DWORD capacity, DWORD* count) {
+  SEAM("QueryJobProcessIds");
+  if (M().jobsMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+  FAULT("QueryJobProcessIds", FALSE);
+  HO* j = M().GetHandle(H(job), HO::kJob);
+  if (j == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  DWORD n = 0;
+  for (const auto& p : M().processes) {
+    if (!M().IsAlive(p.pid) || std::find(p.jobs.begin(), p.jobs.end(), j->job) == p.jobs.end()) continue;
+    if (n == capacity) return Fail(234u /* ERROR_MORE_DATA */, FALSE);
+    ids[n++] = p.pid;
+  }
+  *count = n;
+  return TRUE;
+}
+
+BOOL EnableDebugPrivilege() {
+  SEAM("EnableDebugPrivilege");
+  FAULT("EnableDebugPrivilege", FALSE);
+  if (!M().debugPrivilegeHeld) return Fail(static_cast<DWORD>(ERROR_NOT_ALL_ASSIGNED), FALSE);
+  M().debugPrivilegeEnabled = true;
+  return TRUE;
+}
+
+DWORD GetTickCount() {
+  SEAM("GetTickCount");
+  return static_cast<DWORD>(M().clockMs);
+}
+
 BOOL GetUserNameA(char* buffer, DWORD* size) {
   SEAM("GetUserNameA");
   const std::string& user = M().userName;
@@ -696,6 +803,19 @@ HWND FindWindowA(const char* className, const char* windowName) {
     if (M().Fold(w.title) == M().Fold(windowName)) return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5001 + i));
   }
   return nullptr;
+}
+
+HWND GetShellWindow() {
+  SEAM("GetShellWindow");
+  return M().shellPid != 0 && M().IsAlive(M().shellPid) ? reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7001)) : nullptr;
+}
+
+DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
+  SEAM("GetWindowThreadProcessId");
+  if (hwnd != reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7001)) || !M().IsAlive(M().shellPid))
+    return Fail(1400u /* ERROR_INVALID_WINDOW_HANDLE */, 0u);
+  if (processId != nullptr) *processId = M().shellPid;
+  return M().shellPid + 1;
 }
 
 LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM, UINT flags, UINT timeoutMs,
@@ -770,33 +890,15 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
                      info->lpParameters ? info->lpParameters : "",
                      info->nShow,
                      M().clockMs,
-                     M().clockMs};
+                     M().clockMs,
+                     "ShellExecute",
+                     "",
+                     0,
+                     M().comDepth > 0};
   M().Record("ShellExecute", n->path, launch.parameters);
   const DWORD pid = M().AddProcess(n->path, M().userName);
   if (sim::Process* self = M().FindProcess(M().currentPid)) M().FindProcess(pid)->jobs = self->jobs;  // joins its starter's jobs
-  auto prog = M().programs.find(M().Fold(n->path));
-  uint32_t runsFor = 0;
-  if (prog != M().programs.end()) {
-    runsFor = prog->second.runsForMs;
-    if (prog->second.run) prog->second.run();
-  }
-  sim::Process* p = M().FindProcess(pid);
-  p->terminated = true;  // ends on its own after runsFor
-  p->endAt = M().clockMs + runsFor;
-  launch.endMs = p->endAt;  // its work done: the copy's end, when it makes one
-  if (prog != M().programs.end() && prog->second.copyRunsForMs != 0) {
-    const bool early = prog->second.copyStartsAtOnce;
-    const uint32_t copyFor = prog->second.copyRunsForMs;
-    // As NSIS 3.08 does on Wine 8: "%TEMP%\\~nsu1.tmp\\Un.exe", started by
-    // the uninstaller just before it ends.
-    const DWORD copyPid = M().AddProcess(M().tempPath + "~nsu1.tmp\\Un.exe", M().userName);
-    sim::Process* copy = M().FindProcess(copyPid);
-    copy->parentPid = pid;
-    copy->joinsParentJobs = !early;
-    copy->terminated = true;
-    copy->endAt = M().clockMs + runsFor + copyFor;
-    launch.endMs = copy->endAt;
-  }
+  launch.endMs = M().RunProgram(pid);  // its work done: the copy's end, when it makes one
   M().launches.push_back(launch);
   if ((info->fMask & SEE_MASK_NOCLOSEPROCESS) && !M().launchWithoutProcessHandle) {
     HO obj(HO::kProcess);
@@ -805,6 +907,20 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
     info->hProcess = ToHandle(M().NewHandle(obj));
   }
   return TRUE;
+}
+
+// S_OK the first time on a thread, S_FALSE when already initialised (Microsoft's CoInitializeEx page).
+HRESULT CoInitializeEx(DWORD flags) {
+  SEAM("CoInitializeEx");
+  FAULT("CoInitializeEx", static_cast<HRESULT>(0x80004005));  // E_FAIL
+  ++M().comDepth;
+  M().comFlags = flags;
+  return M().comDepth == 1 ? S_OK : S_FALSE;
+}
+
+void CoUninitialize() {
+  SEAM("CoUninitialize");
+  if (M().comDepth > 0) --M().comDepth;
 }
 
 BOOL PathFileExistsA(const char* path) {
