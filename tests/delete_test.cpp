@@ -118,10 +118,8 @@ TEST(DeleteOrScheduleFile, FailedMoveLeavesNoTemporaryLitter) {
   EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\pinned.dll"), 0);
   EXPECT_TRUE(m.Exists("C:\\P\\pinned.dll"));
   EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
-  // Nothing is scheduled for a move that failed; the empty folder goes now.
-  ScheduleRunFolders("C:\\P");
-  EXPECT_TRUE(m.restartQueue.empty());
-  EXPECT_FALSE(m.Exists(kRunFolder));
+  ScheduleRunFolders("C:\\P");  // nothing scheduled; the empty folder goes now
+  EXPECT_TRUE(m.restartQueue.empty() && !m.Exists(kRunFolder));
 }
 
 // Without security: the file moves, writable, onto a free name without

@@ -101,8 +101,6 @@ NEIGHBOUR_FILES = ['{pf}/OtherVendor/app.exe', '{pf}/Kestovanet2.0 backup/keep.d
 # Under WoW64 the 64-bit side is a neighbour too: a 32-bit program never sees it.
 NEIGHBOUR_FILES_WOW64 = ['Program Files/Kestovanet/keep64.dll', 'windows/system32/ZenfoResv3_kstv.dll',
                          'windows/system32/capicom.dll']
-
-
 RUN_FOLDER = 'Brannoch.pending'  # the run's own folder at a volume's root
 
 
@@ -637,20 +635,18 @@ class Scenario:
             ok = ok or p.lower().endswith(RUN_FOLDER.lower())
             self.check(ok, 'unexpected pending operation %s' % p)
         if self.held_file:
-            self.check_handover(px, pending)
-
-    def check_handover(self, px, pending):
-        """Each "_@" name handed over holds a file, once, in the run's folder, which follows them once; or, where
-        Wine 8 keeps no folder's security (probe security.admin-only-folder), in the user's temporary folder."""
-        run = 'c:\\' + RUN_FOLDER.lower()
-        names = [p for p in pending if '\\_@' in p]
-        inside = [i for i, p in enumerate(pending) if p.lower().startswith(run + '\\')]
-        at = [i for i, p in enumerate(pending) if p.lower() == run]
-        self.check(names and len(names) == len(set(n.lower() for n in names)), 'names scheduled: %s' % names)
-        for n in names:
-            self.check(os.path.isfile(os.path.join(px.c, n.split(':\\', 1)[1].replace('\\', '/'))), '%s holds no file' % n)
-            self.check(n.lower().startswith(run + '\\') or (not inside and '\\temp\\' in n.lower()), 'scheduled %s' % n)
-        self.check(not inside or (len(at) == 1 and at[0] > max(inside)), 'the run\'s folder scheduled %s' % at)
+            # Each "_@" name handed over holds a file, once, in the run's folder, which follows them once; or, where
+            # Wine 8 keeps no folder's security (probe security.admin-only-folder), in the user's temporary folder.
+            run = 'c:\\' + RUN_FOLDER.lower()
+            names = [p for p in pending if '\\_@' in p]
+            inside = [i for i, p in enumerate(pending) if p.lower().startswith(run + '\\')]
+            at = [i for i, p in enumerate(pending) if p.lower() == run]
+            self.check(names and len(names) == len(set(n.lower() for n in names)), 'names scheduled: %s' % names)
+            for n in names:
+                linux = os.path.join(px.c, n.split(':\\', 1)[1].replace('\\', '/'))
+                self.check(os.path.isfile(linux), '%s holds no file' % n)
+                self.check(n.lower().startswith(run + '\\') or not inside and '\\temp\\' in n.lower(), 'stray %s' % n)
+            self.check(not inside or (len(at) == 1 and at[0] > max(inside)), 'the run\'s folder scheduled %s' % at)
 
     def check_subfolders(self, px, when):
         """The seeded subfolders stay where they are; no "_@" name is a folder."""

@@ -221,8 +221,7 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
     if (newName != nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);  // not used here
     // An existing source is opened for DELETE first (ReactOS's
     // MoveFileWithProgressW; Wine 8 writes every request).
-    const Machine::Node* source = M().FindNode(existing);
-    if (source != nullptr && source->deleteDenied) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (M().FindNode(existing) != nullptr && M().FindNode(existing)->deleteDenied) return Fail(ERROR_ACCESS_DENIED, FALSE);
     const std::string n = M().Normalize(existing);
     M().restartQueue.push_back(n);
     M().Record("ScheduleDelete", n);
