@@ -47,6 +47,7 @@ TEST(DeleteOrScheduleFile, LockedFileMovesToTheRunsFolderWhereNoScheduledNameCan
   EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\key.dll"), 1);
   EXPECT_FALSE(m.Exists("C:\\P\\key.dll"));
   EXPECT_EQ(TempNamesIn(m, run + "\\"), std::vector<std::string>{run + "\\_@1.tmp"});
+  for (const std::string& name : m.restartQueue) EXPECT_FALSE(m.Plant(name, victim)) << name;
   EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty() && m.restartQueue.empty());
   m.Restart();  // cut short before the hand-over, then a hand-over refused
   m.FailAlways("MoveFileExA");
