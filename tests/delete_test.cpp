@@ -32,23 +32,34 @@ TEST(DeleteOrScheduleFile, DeletableFileGoesAtOnceWithoutTemporaryName) {
   EXPECT_EQ(m.LogLines(), std::vector<std::string>{"DeleteFile C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll"});
 }
 
-// Into the run's folder, only administrators' to write; each name handed
-// over once, then the folder; a second hand-over adds nothing.
-TEST(DeleteOrScheduleFile, LockedFileMovesToTheRunsFolderAndIsGoneAfterRestart) {
+// Into the run's folder, only administrators' to write (another account's of
+// that name is passed over); handed over at the end of the run, each name once
+// and then the folder, or by the next run's. The restart follows a link at a
+// scheduled name as SYSTEM: none can be planted, a missing file schedules none.
+TEST(DeleteOrScheduleFile, LockedFileMovesToTheRunsFolderWhereNoScheduledNameCanBeTakenOver) {
   sim::Machine m;
+  const std::string victim = "C:\\WINDOWS\\system32\\config\\SAM", run = "C:\\Brannoch.pending1";
+  m.AddFile(victim);
+  m.AddDir("C:\\Brannoch.pending");
   m.AddFile("C:\\P\\key.dll");
   m.Lock("C:\\P\\key.dll", true);
+  EXPECT_EQ(DeleteOrScheduleFile("C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll"), 0);
   EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\key.dll"), 1);
-  const auto temps = TempNamesIn(m, kRunFolder);
-  ASSERT_EQ(temps.size(), 1u);
   EXPECT_FALSE(m.Exists("C:\\P\\key.dll"));
-  EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
+  EXPECT_EQ(TempNamesIn(m, run + "\\"), std::vector<std::string>{run + "\\_@1.tmp"});
+  for (const std::string& name : m.restartQueue) EXPECT_FALSE(m.Plant(name, victim)) << name;
+  EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty() && m.restartQueue.empty());
+  m.Restart();  // cut short before the hand-over, then a hand-over refused
+  m.FailAlways("MoveFileExA");
+  ScheduleRunFolders("C:\\P");
+  m.ClearFaults();
   EXPECT_TRUE(m.restartQueue.empty());
   ScheduleRunFolders("C:\\P\\key.dll");
   ScheduleRunFolders("C:\\WINDOWS");
-  EXPECT_EQ(m.restartQueue, (std::vector<std::string>{temps[0], "C:\\Brannoch.pending"}));
+  EXPECT_EQ(m.restartQueue, (std::vector<std::string>{run + "\\_@1.tmp", run}));
+  for (const std::string& name : m.restartQueue) EXPECT_FALSE(m.Plant(name, victim)) << name;
   m.Restart();
-  EXPECT_FALSE(m.Exists("C:\\Brannoch.pending"));
+  EXPECT_TRUE(m.Exists(victim) && m.Exists("C:\\Brannoch.pending") && !m.Exists(run));
 }
 
 TEST(DeleteOrScheduleFile, ReadOnlyFileIsScheduledWritableSoTheRestartDeletesIt) {
@@ -61,35 +72,24 @@ TEST(DeleteOrScheduleFile, ReadOnlyFileIsScheduledWritableSoTheRestartDeletesIt)
   EXPECT_FALSE(m.Exists(kRunFolder));
 }
 
-TEST(DeleteOrScheduleFile, TemporaryNameGoesToOwnDriveRootWhenFirstByteDiffers) {
-  const struct {
-    const char* path;
-    const char* root;
-  } cases[] = {{"D:\\P\\key.dll", "D:\\"}, {"c:\\P\\key.dll", "c:\\"}};
+// Without security the root of the file's own drive, else the run's folder at
+// the root of its volume: a drive, or a folder a volume is mounted on.
+TEST(DeleteOrScheduleFile, TemporaryNameGoesToTheFilesOwnVolume) {
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"D:\\P\\key.dll", {"D:\\_@1.tmp"}},
+      {"c:\\P\\key.dll", {"c:\\_@1.tmp"}},
+      {"D:\\P\\key.dll", {"D:\\Brannoch.pending\\_@1.tmp", "D:\\Brannoch.pending"}},
+      {"C:\\Mnt\\Vol\\P\\key.dll", {"C:\\Mnt\\Vol\\Brannoch.pending\\_@1.tmp", "C:\\Mnt\\Vol\\Brannoch.pending"}}};
   for (const auto& c : cases) {
     sim::Machine m;
-    m.platformId = VER_PLATFORM_WIN32_WINDOWS;  // no security: today's place
-    m.AddFile(c.path);
-    m.Lock(c.path, true);
-    EXPECT_EQ(DeleteOrScheduleFile(c.path), 1) << c.path;
-    EXPECT_EQ(TempNamesIn(m, "C:\\TEMP\\").size(), 0u) << c.path;
-    ASSERT_EQ(m.restartQueue.size(), 1u) << c.path;
-    EXPECT_TRUE(StartsWith(m.restartQueue[0], std::string(c.root) + "_@")) << m.restartQueue[0];
-  }
-}
-
-// With security, the run's folder at the root of the file's own volume: a
-// drive, or a folder a volume is mounted on.
-TEST(DeleteOrScheduleFile, RunsFolderIsOnTheFilesOwnVolume) {
-  for (const char* path : {"D:\\P\\key.dll", "C:\\Mnt\\Vol\\P\\key.dll"}) {
-    sim::Machine m;
+    if (c.second.size() == 1) m.platformId = VER_PLATFORM_WIN32_WINDOWS;
     m.mountPoints.push_back("C:\\Mnt\\Vol");
-    m.AddFile(path);
-    m.Lock(path, true);
-    EXPECT_EQ(DeleteOrScheduleFile(path), 1) << path;
-    ScheduleRunFolders(path);
-    const std::string folder = path[0] == 'D' ? "D:\\Brannoch.pending" : "C:\\Mnt\\Vol\\Brannoch.pending";
-    EXPECT_EQ(m.restartQueue, (std::vector<std::string>{folder + "\\_@1.tmp", folder})) << path;
+    m.AddFile(c.first);
+    m.Lock(c.first, true);
+    EXPECT_EQ(DeleteOrScheduleFile(c.first), 1) << c.first;
+    EXPECT_EQ(TempNamesIn(m, "C:\\TEMP\\").size(), 0u) << c.first;
+    ScheduleRunFolders(c.first);
+    EXPECT_EQ(m.restartQueue, c.second) << c.first;
   }
 }
 
@@ -119,10 +119,8 @@ TEST(DeleteOrScheduleFile, FailedMoveLeavesNoTemporaryLitter) {
   EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\pinned.dll"), 0);
   EXPECT_TRUE(m.Exists("C:\\P\\pinned.dll"));
   EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
-  // Nothing is scheduled for a move that failed; the empty folder goes now.
-  ScheduleRunFolders("C:\\P");
-  EXPECT_TRUE(m.restartQueue.empty());
-  EXPECT_FALSE(m.Exists(kRunFolder));
+  ScheduleRunFolders("C:\\P");  // nothing scheduled; the empty folder goes now
+  EXPECT_TRUE(m.restartQueue.empty() && !m.Exists(kRunFolder));
 }
 
 // Without security: the file moves, writable, onto a free name without
@@ -286,56 +284,13 @@ TEST(EmptyAndRemoveFolder, LinksAreNeverFollowed) {
   }
 }
 
-// The restart works as SYSTEM and follows a link it finds at a scheduled
-// name. Another account finds no name to take over: a library already gone is
-// not scheduled, the moved file lies where only administrators write, and a
-// folder of the run's name that is not the run's own is passed over.
-TEST(DeleteOrScheduleFile, NoScheduledNameCanBeTakenOverBeforeTheRestart) {
-  sim::Machine m;
-  const std::string victim = "C:\\WINDOWS\\system32\\config\\SAM";
-  const std::string held = "C:\\WINDOWS\\system32\\ZenfoResv3T_kstv.dll";
-  m.AddFile(victim);
-  m.AddDir("C:\\Brannoch.pending");  // another account's
-  m.AddFile(held);
-  m.Lock(held, true);
-  EXPECT_EQ(DeleteOrScheduleFile("C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll"), 0);
-  EXPECT_EQ(DeleteOrScheduleFile(held.c_str()), 1);
-  ScheduleRunFolders(held.c_str());
-  EXPECT_EQ(m.restartQueue, (std::vector<std::string>{"C:\\Brannoch.pending1\\_@1.tmp", "C:\\Brannoch.pending1"}));
-  for (const std::string& name : m.restartQueue) EXPECT_FALSE(m.Plant(name, victim)) << name;
-  m.Restart();
-  EXPECT_TRUE(m.Exists(victim));
-  EXPECT_TRUE(m.Exists("C:\\Brannoch.pending") && !m.Exists("C:\\Brannoch.pending1"));
-}
-
-// A run ended between the move and the end of the run leaves the file
-// unscheduled; the next run's hand-over schedules it and the folder, once.
-// A refused scheduling leaves everything to the next hand-over.
-TEST(DeleteOrScheduleFile, WhatAnEarlierRunMovedAsideIsScheduledByTheNext) {
-  sim::Machine m;
-  m.AddFile("C:\\P\\a.dll");
-  m.Lock("C:\\P\\a.dll", true);
-  EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\a.dll"), 1);
-  m.Restart();  // before any hand-over
-  m.FailAlways("MoveFileExA");
-  ScheduleRunFolders("C:\\P");
-  m.ClearFaults();
-  EXPECT_TRUE(m.restartQueue.empty());
-  ScheduleRunFolders("C:\\P");
-  ScheduleRunFolders("C:\\P");
-  EXPECT_EQ(m.restartQueue, (std::vector<std::string>{"C:\\Brannoch.pending\\_@1.tmp", "C:\\Brannoch.pending"}));
-  m.Restart();
-  EXPECT_FALSE(m.Exists("C:\\Brannoch.pending"));
-}
-
 // An ACL that refuses DELETE refuses the scheduling too, as on Windows: the
 // folder stays where it is, and so does the file, nothing scheduled.
 TEST(EmptyAndRemoveFolder, RefusedSchedulingLeavesTheFolderAndReportsIt) {
   sim::Machine m;
   m.AddFile("C:\\K\\a.dll");
   m.AddFile("C:\\K\\sub\\b.txt");
-  m.FindNode("C:\\K")->deleteDenied = true;
-  m.FindNode("C:\\K\\a.dll")->deleteDenied = true;
+  for (const char* p : {"C:\\K", "C:\\K\\a.dll"}) m.FindNode(p)->deleteDenied = true;
   EXPECT_EQ(EmptyAndRemoveFolder("C:\\K"), 0);
   ScheduleRunFolders("C:\\K");
   EXPECT_TRUE(m.restartQueue.empty());

@@ -97,8 +97,7 @@ bool Under(const std::string& path, const std::string& folder, bool directChildO
   return !directChildOnly || path.find('\\', folder.size() + 1) == std::string::npos;
 }
 
-// The run's own folder at a drive's root.
-bool IsRunFolder(const std::string& p) {
+bool IsRunFolder(const std::string& p) {  // the run's own, at a drive's root
   return p.size() > 3 && p.find('\\', 3) == std::string::npos && p.compare(3, 16, "Brannoch.pending") == 0;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/removal.h"
+#include "platform/files.h"
 #include "i18n/texts.h"
 #include "tests/cp_convert.h"
 #include "tests/installed_machine.h"
@@ -389,24 +390,13 @@ TEST(RemovalRun, OuterStartMenuFolderWithAFileIsOnlyScheduled) {
   EXPECT_NE(std::find(m.sleeps.begin(), m.sleeps.end(), 100u), m.sleeps.end());
 }
 
-// Program Files moved and reached through a link left at its old name
-// (mklink /J): the special folder is the shell's answer and is trusted as
-// such, so the editions' folders still go; the link stays.
+// Program Files moved and reached through a link at its old name (mklink /J):
+// the shell's answer is trusted, so the editions' folders still go.
 TEST(RemovalRun, ProgramFilesReachedThroughALinkStillLosesTheEditionsFolders) {
   sim::Machine m;
   fixture::Install(m, {{1, 2, 3}, {0}, false, false, false});
-  std::vector<sim::Machine::Node> moved;
-  for (auto it = m.nodes.begin(); it != m.nodes.end();) {
-    if (it->second.path.rfind(kProgramFiles, 0) != 0) {
-      ++it;
-      continue;
-    }
-    moved.push_back(it->second);
-    moved.back().path = "C:\\Data" + it->second.path.substr(2);
-    it = m.nodes.erase(it);
-  }
   m.AddDir("C:\\Data");
-  for (const auto& n : moved) m.nodes[m.Fold(n.path)] = n;
+  ASSERT_TRUE(pf::MoveFileExA(kProgramFiles, "C:\\Data\\Program Files", 0));
   m.AddLink(kProgramFiles, "C:\\Data\\Program Files");
   RemoveAllEditions(kOwner);
   for (const char* folder : {"\\Kestovanet", "\\Kestovanet2.0", "\\Kestovanet3.0"})

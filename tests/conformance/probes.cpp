@@ -189,17 +189,14 @@ const std::vector<Difference>& KnownDifferences() {
     // the terminator instead.
     {"mbsrchr.936", "null 1 1 null 1 null", "4 1 1 null 1 null",
      "Microsoft CRT source mbsrchr (ucrt/mbstring/mbsrchr.cpp: 'return pointer to \\0')"},
-    // Wine 8 keeps no security descriptor of a folder: it reports the Unix
-    // owner and a DACL made from the mode bits, so the run's folder cannot be
-    // had and the temporary folder serves, as on a volume without security.
+    // Wine 8 keeps no folder's security descriptor (it reports the Unix owner
+    // and a DACL from the mode bits): the temporary folder serves instead.
     {"security.admin-only-folder", "1 0 0 0 e=183 [own\\, plain\\]", "1 1 0 0 e=183 [own\\, plain\\]",
-     "learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-createdirectorya (lpSecurityAttributes: the "
-     "security descriptor for the new directory, where the file system supports it); Wine 8 answers "
-     "O:S-1-5-21-0-0-0-1000 D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000) for it"},
+     "learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-createdirectorya (lpSecurityAttributes); Wine 8 "
+     "answers O:S-1-5-21-0-0-0-1000 D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000) for it"},
     {"reboot.delete-denied", "1 1 [sub\\]", "0 e=5 0 e=5 [sub\\, sub\\a.txt]",
-     "ReactOS's MoveFileWithProgressW (an existing source is opened for DELETE before the request is written); "
-     "MS-FSA 2.1.5.1.2 (DELETE from the file's DACL or FILE_DELETE_CHILD from its folder's); Wine 8 checks "
-     "neither"},
+     "ReactOS's MoveFileWithProgressW (the source opened for DELETE first); MS-FSA 2.1.5.1.2 (DELETE from the "
+     "file's DACL or FILE_DELETE_CHILD from its folder's); Wine 8 checks neither"},
     {"mbsrchr.950", "null 0 0", "3 0 0",
      "Microsoft CRT source mbsrchr (ucrt/mbstring/mbsrchr.cpp: 'return pointer to \\0')"},
 };
@@ -346,9 +343,7 @@ std::vector<Probe> MakeProbes() {
       },
       [](Dir d) { return List(d); });
 
-  // MoveFileExA opens an existing source for DELETE before it writes a
-  // restart-time request (ReactOS's MoveFileWithProgressW), so an ACL that
-  // refuses DELETE refuses the request.
+  // A restart-time request opens an existing source for DELETE first.
   add(
       "reboot.delete-denied", 936,
       [](Fixture& f, Dir d) { f.File(d + "\\sub\\a.txt"), f.DenyDelete(d + "\\sub\\a.txt"); },
@@ -362,12 +357,10 @@ std::vector<Probe> MakeProbes() {
       "security.admin-only-folder", 936, [](Fixture& f, Dir d) { f.Dir(d + "\\plain"); },
       [](Dir d) {
         const std::string own = d + "\\own";
-        const int made = pf::CreateAdminOnlyFolder(own.c_str());
-        const int again = pf::CreateAdminOnlyFolder(own.c_str());
-        const DWORD error = pf::GetLastError();
-        return Join({Num(static_cast<unsigned long>(made)), Num(static_cast<unsigned long>(pf::IsAdminOnlyFolder(own.c_str()))),
-                     Num(static_cast<unsigned long>(pf::IsAdminOnlyFolder((d + "\\plain").c_str()))),
-                     Num(static_cast<unsigned long>(again)) + " e=" + Num(error), List(d)});
+        const auto n = [](int v) { return Num(static_cast<unsigned long>(v)); };
+        return Join({n(pf::CreateAdminOnlyFolder(own.c_str())), n(pf::IsAdminOnlyFolder(own.c_str())),
+                     n(pf::IsAdminOnlyFolder((d + "\\plain").c_str())), R(pf::CreateAdminOnlyFolder(own.c_str())),
+                     List(d)});
       });
 
   // ---- path forms ---------------------------------------------------------------
@@ -721,8 +714,7 @@ const std::vector<Difference>& UnprobedDifferences() {
   static const std::vector<Difference> differences = {
       {"reboot.link-at-name",
        "the restart-time pass deletes a link standing at a scheduled name, never its target",
-       "the pass opens each name as SYSTEM without FILE_OPEN_REPARSE_POINT: a link there is followed and its "
-       "target deleted",
+       "the pass opens each name as SYSTEM without FILE_OPEN_REPARSE_POINT: a link there has its target deleted",
        "ReactOS smss SmpProcessFileRenames, modelled on Windows; Wine's wineboot pending_file_rename_operations"},
       {"dll-search.delay-load",
        "a delay load of a built-in DLL searches the process's initial path whatever the program set",

@@ -231,26 +231,18 @@ void Machine::Lock(const std::string& path, bool movable) {
 }
 
 std::string Machine::VolumeRoot(const std::string& normalized) const {
-  std::string best = normalized.substr(0, 3);
-  const std::string key = Fold(normalized);
-  for (const std::string& mount : mountPoints) {
-    const std::string m = Fold(Normalize(mount));
-    if ((key == m || key.compare(0, m.size() + 1, m + "\\") == 0) && m.size() + 1 > best.size()) best = Normalize(mount) + "\\";
-  }
-  return best;
+  for (std::string p = normalized; p.size() > 3; p = Parent(p))
+    for (const std::string& mount : mountPoints)
+      if (Fold(p) == Fold(Normalize(mount))) return Normalize(mount) + "\\";
+  return normalized.substr(0, 3);
 }
 
 bool Machine::Plant(const std::string& path, const std::string& target) {
   const std::string n = Resolve(Normalize(path), false);
-  for (std::string p = Parent(n); !p.empty(); p = Parent(p)) {
-    const Node* folder = FindNode(p);
-    if (folder != nullptr && folder->adminOnly) return false;
-  }
-  if (FindNode(n) != nullptr) {
-    const std::string temp = Fold(Normalize(tempPath));
-    if (Fold(Parent(n)) != temp) return false;
-    nodes.erase(Fold(n));
-  }
+  for (std::string p = Parent(n); !p.empty(); p = Parent(p))
+    if (FindNode(p) != nullptr && FindNode(p)->adminOnly) return false;
+  if (FindNode(n) != nullptr && Fold(Parent(n)) != Fold(Normalize(tempPath))) return false;
+  nodes.erase(Fold(n));
   AddLink(n, target);
   return true;
 }

@@ -157,10 +157,9 @@ class Machine {
   // Folders another volume is mounted on (each drive's root is one too).
   std::vector<std::string> mountPoints;
   std::string VolumeRoot(const std::string& normalized) const;  // "C:\" or a mount point
-  // What another account, without administrator rights, can do: put a link
-  // to target at path (replacing what is there in the temporary folder,
-  // where everything is its own; elsewhere only at a free name). Refused in a
-  // folder only administrators can write to (the run's own).
+  // Another, unprivileged account puts a link to target at path: at a free
+  // name, or over its own in the temporary folder; never below a folder only
+  // administrators can write to.
   bool Plant(const std::string& path, const std::string& target);
   bool Exists(const std::string& path) const;
   DWORD Attributes(const std::string& path) const;  // INVALID_FILE_ATTRIBUTES when absent
@@ -168,9 +167,9 @@ class Machine {
 
   // Applies the restart queue as Windows does at boot (files deleted, folders
   // removed only when empty then), ends every process, releases every lock.
-  // Each name is opened as SYSTEM without FILE_OPEN_REPARSE_POINT, so a link
-  // standing there is followed and its target deleted (ReactOS smss,
-  // SmpProcessFileRenames; Wine 8 deletes the link itself).
+  // A link at a name is followed, as SYSTEM, and its target deleted (no
+  // FILE_OPEN_REPARSE_POINT: ReactOS smss SmpProcessFileRenames; Wine 8
+  // deletes the link itself).
   // A read-only entry, file or folder, stays: the deletion is a disposition,
   // refused for read-only (MS-FSA 2.1.5.15.3; ReactOS smss clears read-only
   // only on rename targets), as with Wine's.

@@ -219,11 +219,9 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
   FAULT("MoveFileExA", FALSE);
   if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
     if (newName != nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);  // not used here
-    // An existing source is opened for DELETE first, so an ACL that refuses
-    // it refuses the request (ReactOS's MoveFileWithProgressW; Wine 8 writes
-    // every request).
-    const Machine::Node* source = M().FindNode(existing);
-    if (source != nullptr && source->deleteDenied) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    // An existing source is opened for DELETE first (ReactOS's
+    // MoveFileWithProgressW; Wine 8 writes every request).
+    if (M().FindNode(existing) != nullptr && M().FindNode(existing)->deleteDenied) return Fail(ERROR_ACCESS_DENIED, FALSE);
     const std::string n = M().Normalize(existing);
     M().restartQueue.push_back(n);
     M().Record("ScheduleDelete", n);
@@ -387,18 +385,14 @@ int GetFileIdentity(const char* path, FileIdentity* identity) {
   return 1;
 }
 
-// The volume mount point the path's own components lead to: the longest
-// folder with a volume mounted on it, else the drive's root
+// The deepest folder with a volume mounted on it, else the drive's root
 // (learn.microsoft.com GetVolumePathNameW).
 BOOL GetVolumePathNameA(const char* path, char* root, DWORD rootLength) {
   SEAM("GetVolumePathNameA");
   FAULT("GetVolumePathNameA", FALSE);
   const std::string n = M().Normalize(path);
   if (n.size() < 3 || n[1] != ':') return Fail(ERROR_INVALID_NAME, FALSE);
-  std::string best = n.substr(0, 3);
-  for (const std::string& mount : M().mountPoints)
-    if (IsInside(n, mount) && mount.size() + 1 > best.size()) best = M().Normalize(mount) + "\\";
-  if (CopyOut(best, root, rootLength) >= rootLength) return Fail(206u /* ERROR_FILENAME_EXCED_RANGE */, FALSE);
+  if (CopyOut(M().VolumeRoot(n), root, rootLength) >= rootLength) return Fail(206u /* ERROR_FILENAME_EXCED_RANGE */, FALSE);
   return TRUE;
 }
 
