@@ -5,31 +5,44 @@
 # UBSan. The Wine scenarios mostly wait (on Wine's start, on the uninstallers
 # they run), so they run side by side, and the sanitizer build and its tests
 # run beside them on what they leave of the processors; the scenarios that
-# measure how fast the dialog answers ("timed") run last, alone.
+# measure how fast the dialog answers ("timed") run last, alone. Each stage's
+# wall time is printed as it ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+stage() { echo "test.sh: $1 took $((SECONDS - $2)) s"; }
+start=$SECONDS
 scripts/setup.sh
+stage setup $start
+t=$SECONDS
 scripts/build.sh
+stage build $t
 
 mkdir -p build
 sanitize_log="$PWD/build/sanitize.log"
+t=$SECONDS
 (
   cmake -S . -B build/sanitize -DBRANNOCH_SANITIZE=ON -DBRANNOCH_WERROR="${BRANNOCH_WERROR:-OFF}" \
     -DCMAKE_BUILD_TYPE=Debug >/dev/null
   cmake --build build/sanitize -j "$(nproc)"
+  stage "sanitizer build" $t
   cd build/sanitize && ctest --output-on-failure -j "$(nproc)" -LE 'wine|resources'
+  stage "sanitizer build and tests" $t
 ) >"$sanitize_log" 2>&1 &
 sanitize=$!
 
 status=0
 (cd build/host && ctest --output-on-failure -j 4 -LE timed) || status=1
+stage "host tests, release checks, conformance, Wine scenarios" $t
 if wait "$sanitize"; then
-  tail -n 3 "$sanitize_log"
+  grep -E '^test.sh:|tests passed' "$sanitize_log"
 else
   cat "$sanitize_log"
   echo "the host tests under the sanitizers FAILED"
   status=1
 fi
+t=$SECONDS
 (cd build/host && ctest --output-on-failure -L timed) || status=1
+stage "timed Wine scenarios" $t
+stage "everything" $start
 [ "$status" -eq 0 ] || exit 1
 echo "all tests passed"

@@ -481,8 +481,13 @@ TEST(RemovalRun, FaultSweepNeverActsOutsideTheAllowlist) {
 
 // The program ended before each seam call of a full run in turn; then, with
 // and without a restart in between, run again to the success box and
-// restarted: the machine ends as after one whole run and a restart.
-TEST(RemovalRun, RunEndedAtAnyCallIsFinishedByTheNextRun) {
+// restarted: the machine ends as after one whole run and a restart. Four
+// shards (cut points by their remainder), so that CTest runs them side by side.
+constexpr uint64_t kSweepShards = 4;
+class InterruptedRun : public testing::TestWithParam<uint64_t> {};
+INSTANTIATE_TEST_SUITE_P(Shard, InterruptedRun, testing::Range<uint64_t>(0, kSweepShards));
+
+TEST_P(InterruptedRun, RunEndedAtAnyCallIsFinishedByTheNextRun) {
   int cutPoints = 0, differences = 0, outside = 0;
   uint64_t calls = 0;
   for (UiLanguage l : {UiLanguage{1}, UiLanguage{0}}) {
@@ -501,7 +506,7 @@ TEST(RemovalRun, RunEndedAtAnyCallIsFinishedByTheNextRun) {
       reference = Persistent(m);
     }
     calls += full;
-    for (uint64_t cut = 1; cut <= full; ++cut) {
+    for (uint64_t cut = 1 + GetParam(); cut <= full; cut += kSweepShards) {
       for (bool restartBetween : {false, true}) {
         SCOPED_TRACE("language " + std::to_string(l) + ", ended before seam call " + std::to_string(cut) +
                      (restartBetween ? ", restart between" : ""));
@@ -538,9 +543,11 @@ TEST(RemovalRun, RunEndedAtAnyCallIsFinishedByTheNextRun) {
       }
     }
   }
-  std::printf("interrupted runs: %d cut points (every one of the %llu seam calls of a full run, with and "
-              "without a restart between), %d differences, %d actions outside the allowlist\n",
-              cutPoints, static_cast<unsigned long long>(calls), differences, outside);
+  std::printf("interrupted runs, shard %llu of %llu: %d cut points (every %lluth of the %llu seam calls of a "
+              "full run, with and without a restart between), %d differences, %d actions outside the allowlist\n",
+              static_cast<unsigned long long>(GetParam() + 1), static_cast<unsigned long long>(kSweepShards),
+              cutPoints, static_cast<unsigned long long>(kSweepShards), static_cast<unsigned long long>(calls),
+              differences, outside);
   EXPECT_EQ(differences, 0);
   EXPECT_EQ(outside, 0);
 }
