@@ -146,12 +146,11 @@ bool Allowlist::Allows(const sim::Machine& m, const sim::Action& a) const {
       if (t == Profile(e)->uninstallKey) return true;
     return false;
   }
-  if (a.op == "TerminateProcess") {
+  const bool uninstaller =
+      t == "C:\\WINDOWS\\unins000.exe" || t == S(kSystem, "\\Uninstall.exe") || t == S(kSystem, "\\uninst.exe");
+  if (a.op == "TerminateProcess") {  // an uninstaller too, started suspended and not let run
     const std::string leaf = t.substr(t.rfind('\\') == std::string::npos ? 0 : t.rfind('\\') + 1);
-    // An uninstaller it started suspended and could not let run.
-    if (t == "C:\\WINDOWS\\unins000.exe" || t == S(kSystem, "\\Uninstall.exe") || t == S(kSystem, "\\uninst.exe"))
-      return true;
-    return leaf == "Keyloft_User.exe" || leaf == "DWReg_kstv.exe";
+    return uninstaller || leaf == "Keyloft_User.exe" || leaf == "DWReg_kstv.exe";
   }
   if (a.op == "SendMessage") {
     for (int e = 1; e <= 3; ++e)
@@ -159,9 +158,7 @@ bool Allowlist::Allows(const sim::Machine& m, const sim::Action& a) const {
     return false;
   }
   if (a.op == "ShellExecute" || a.op == "CreateProcess")
-    return (t == "C:\\WINDOWS\\unins000.exe" || t == S(kSystem, "\\Uninstall.exe") ||
-            t == S(kSystem, "\\uninst.exe")) &&
-           a.detail == (a.op == "ShellExecute" ? " /S" : "\"" + t + "\" /S");
+    return uninstaller && a.detail == (a.op == "ShellExecute" ? " /S" : "\"" + t + "\" /S");
   if (a.op == "SHChangeNotify") return t == kDesktop;
   if (a.op == "MessageBox") return true;
   return false;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "process/process_table.h"
+#include "process/stop_tool.h"
 #include "tests/sim/machine.h"
 
 namespace {
@@ -156,33 +157,38 @@ TEST(IsBrowserRunning, UnknownUserSeesNoBrowser) {
 }
 
 // Run as an administrator whose password was given at the elevation prompt:
-// the desktop user's processes count as the user's too, seen once the debug
-// privilege opens them; without a shell, the program's own account alone.
+// the desktop user's processes count as the user's too, seen (and its old
+// tool stopped) once the debug privilege opens them; without a shell, the
+// program's own account alone.
 TEST(ProcessTable, DesktopUsersAccountCountsToo) {
+  const std::vector<std::string> ownOnly = {"TerminateProcess dwreg_kstv.exe 0"};
   const struct {
     const char* shellOwner;  // "" no shell
     bool debugHeld;
     std::vector<std::string> seen;
     int browserSeen;
+    std::vector<std::string> stopped;
   } cases[] = {
-      {"alice", true, {"Brannoch.exe", "C:\\WINDOWS\\explorer.exe", "a.exe", "firefox.exe", "c.exe"}, 1},
-      {"alice", false, {"Brannoch.exe", "c.exe"}, 0},  // the user's processes stay closed
-      {"", true, {"Brannoch.exe", "c.exe"}, 0},
-      {"admin", true, {"Brannoch.exe", "C:\\WINDOWS\\explorer.exe", "c.exe"}, 0},
+      {"alice", true, {"Brannoch.exe", "C:\\WINDOWS\\explorer.exe", "C:\\K\\DWReg_kstv.exe", "firefox.exe", "dwreg_kstv.exe"},
+       1, {"TerminateProcess C:\\K\\DWReg_kstv.exe 0", ownOnly[0]}},
+      {"alice", false, {"Brannoch.exe", "dwreg_kstv.exe"}, 0, ownOnly},  // the user's processes stay closed
+      {"", true, {"Brannoch.exe", "dwreg_kstv.exe"}, 0, ownOnly},
+      {"admin", true, {"Brannoch.exe", "C:\\WINDOWS\\explorer.exe", "dwreg_kstv.exe"}, 0, ownOnly},
   };
   for (const auto& c : cases) {
     sim::Machine m;
-    m.userName = "admin";
-    m.FindProcess(m.currentPid)->owner = "admin";
-    m.debugPrivilegeHeld = c.debugHeld;
-    if (c.shellOwner[0] != '\0') m.AddShell(c.shellOwner);
-    m.AddProcess("a.exe", "alice");
+    m.userName = m.FindProcess(m.currentPid)->owner = "admin";
+    if (!c.debugHeld) m.FailAlways("EnableDebugPrivilege");
+    if (c.shellOwner[0] != '\0') m.shellPid = m.AddProcess("C:\\WINDOWS\\explorer.exe", c.shellOwner);
+    m.AddProcess("C:\\K\\DWReg_kstv.exe", "alice");
     m.AddProcess("firefox.exe", "alice");
-    m.AddProcess("b.exe", "bob");
-    m.AddProcess("c.exe", "admin");
+    m.AddProcess("DWReg_kstv.exe", "bob");
+    m.AddProcess("dwreg_kstv.exe", "admin");
     EXPECT_EQ(Snapshot(200), c.seen) << c.shellOwner << " " << c.debugHeld;
     browserTableFilled = 0;
     EXPECT_EQ(IsBrowserRunning("firefox.exe"), c.browserSeen) << c.shellOwner << " " << c.debugHeld;
+    TerminateByPrefix("DWReg_kstv.exe", nullptr, nullptr, nullptr);
+    EXPECT_EQ(m.LogLines(), c.stopped) << c.shellOwner << " " << c.debugHeld;
     EXPECT_EQ(m.OpenHandles(), 0u);
   }
 }

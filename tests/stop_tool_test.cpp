@@ -46,34 +46,6 @@ TEST(TerminateByPrefix, MatchingUserProcessesGoInSnapshotOrderWithTheirWaits) {
   EXPECT_EQ(m.OpenHandles(), 0u);
 }
 
-// Run as another account (an administrator's password at the elevation
-// prompt): the old tool of the desktop user is stopped too once the debug
-// privilege opens it; another account's is not.
-TEST(TerminateByPrefix, DesktopUsersToolIsStoppedToo) {
-  const struct {
-    const char* shellOwner;
-    bool debugHeld;
-    std::vector<std::string> log;
-  } cases[] = {
-      {"alice", true, {"TerminateProcess C:\\K\\DWReg_kstv.exe 0", "TerminateProcess dwreg_kstv.exe 0"}},
-      {"alice", false, {"TerminateProcess dwreg_kstv.exe 0"}},
-      {"", true, {"TerminateProcess dwreg_kstv.exe 0"}},
-  };
-  for (const auto& c : cases) {
-    sim::Machine m;
-    m.userName = "admin";
-    m.FindProcess(m.currentPid)->owner = "admin";
-    m.debugPrivilegeHeld = c.debugHeld;
-    if (c.shellOwner[0] != '\0') m.AddShell(c.shellOwner);
-    m.AddProcess("C:\\K\\DWReg_kstv.exe", "alice");
-    m.AddProcess("DWReg_kstv.exe", "bob");
-    m.AddProcess("dwreg_kstv.exe", "admin");
-    TerminateByPrefix("DWReg_kstv.exe", nullptr, nullptr, nullptr);
-    EXPECT_EQ(m.LogLines(), c.log) << c.shellOwner << " " << c.debugHeld;
-    EXPECT_EQ(m.OpenHandles(), 0u);
-  }
-}
-
 TEST(TerminateByPrefix, SlowExitCostsTheFullSixHundredMilliseconds) {
   sim::Machine m;
   const DWORD a = m.AddProcess("Keyloft_User.exe", "alice");

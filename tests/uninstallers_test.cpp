@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "fsclean/uninstallers.h"
@@ -12,31 +13,45 @@ const char kUninst[] = "C:\\WINDOWS\\system32\\uninst.exe";
 const char kCapicom[] = "C:\\WINDOWS\\system32\\capicom.dll";
 }  // namespace
 
+// Started suspended; where that is refused (1: elevation asked, which the program
+// lacks; 2: any refusal), by the shell, with COM on the thread.
 TEST(LeftoverUninstallers, EverySubsetRunsInOrderOneAtATime) {
   const char* all[] = {kUnins000, kUninstall, kUninst};
+  for (int refused = 0; refused < 3; ++refused)
   for (int mask = 0; mask < 8; ++mask) {
     sim::Machine m;
     m.AddFile(kCapicom);
+    if (refused == 2) m.FailAlways("CreateProcessA");
     std::vector<std::string> expected;
     for (int i = 0; i < 3; ++i) {
       if (!(mask & (1 << i))) continue;
       m.InstallProgram(all[i], {nullptr, 1000});  // each runs for a second
       expected.push_back(all[i]);
     }
+    for (auto& p : m.programs) p.second.requiresElevation = refused == 1;
     RunLeftoverUninstallers();
     std::vector<std::string> started;
     for (size_t i = 0; i < m.launches.size(); ++i) {
       const sim::Launch& l = m.launches[i];
       started.push_back(l.file);
-      EXPECT_EQ(l.how, "CreateProcess");
-      EXPECT_EQ(l.commandLine, "\"" + l.file + "\" /S");
-      EXPECT_EQ(l.creationFlags, static_cast<DWORD>(CREATE_SUSPENDED));
+      EXPECT_EQ(l.how, refused ? "ShellExecute" : "CreateProcess");
+      EXPECT_EQ(l.commandLine, refused ? "" : "\"" + l.file + "\" /S");
+      EXPECT_EQ(l.creationFlags, refused ? 0u : static_cast<DWORD>(CREATE_SUSPENDED));
+      if (refused) {
+        EXPECT_EQ(l.parameters, " /S");
+        EXPECT_EQ(l.fMask, 0x440u);
+        EXPECT_EQ(l.nShow, 5);
+        EXPECT_EQ(l.cbSize, sizeof(SHELLEXECUTEINFOA));
+        EXPECT_TRUE(l.comReady && l.verbNull && l.dirNull && l.hwnd == nullptr);
+      }
       if (i > 0) {
         EXPECT_GE(l.atMs, m.launches[i - 1].endMs) << "started before the previous ended";
       }
     }
     EXPECT_EQ(started, expected) << mask;
     EXPECT_EQ(m.Exists(kCapicom), !(mask & 4)) << mask;
+    EXPECT_EQ(m.comFlags, refused && mask ? static_cast<DWORD>(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE) : 0u);
+    EXPECT_EQ(m.comDepth, 0);
     EXPECT_EQ(m.OpenHandles(), 0u);
     EXPECT_EQ(m.hangs, 0);
   }
@@ -61,29 +76,6 @@ TEST(LeftoverUninstallers, WrongDirectoriesAreNotLookedIn) {
   RunLeftoverUninstallers();
   EXPECT_TRUE(m.launches.empty());
   EXPECT_TRUE(m.Exists(kCapicom));
-}
-
-// Where the suspended start is refused (elevation asked while the program
-// runs without it, or any refusal), the shell starts it, with COM on the thread.
-TEST(LeftoverUninstallers, ShellStartsWhatCreateProcessRefuses) {
-  for (const bool elevationAsked : {true, false}) {
-    sim::Machine m;
-    sim::Program asks{nullptr, 1000};
-    asks.requiresElevation = true;
-    m.InstallProgram(kUnins000, asks);
-    m.elevated = !elevationAsked;
-    if (!elevationAsked) m.FailAlways("CreateProcessA");
-    RunLeftoverUninstallers();
-    ASSERT_EQ(m.launches.size(), 1u);
-    const sim::Launch& l = m.launches[0];
-    EXPECT_EQ(l.how + l.parameters, "ShellExecute /S");
-    EXPECT_EQ(l.fMask, 0x440u);
-    EXPECT_EQ(l.nShow, 5);
-    EXPECT_TRUE(l.comReady && l.verbNull && l.dirNull && l.hwnd == nullptr);
-    EXPECT_EQ(m.comFlags, static_cast<DWORD>(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
-    EXPECT_EQ(m.comDepth, 0);
-    EXPECT_EQ(m.OpenHandles() + m.hangs, 0u);
-  }
 }
 
 TEST(LeftoverUninstallers, LaunchWithoutProcessHandleIsNotWaitedFor) {
@@ -129,6 +121,14 @@ TEST(LeftoverUninstallers, WaitCoversWhatTheUninstallerStarted) {
        false},
       {"job not created", [](sim::Machine& m) { m.FailAlways("CreateJobObjectA"); }, false},
       {"job count unreadable", [](sim::Machine& m) { m.FailAlways("QueryJobActiveProcesses"); }, false},
+      // A copy started at once is inside the wait with the suspended start, not with the shell's.
+      {"copy at once", [](sim::Machine& m) { for (auto& p : m.programs) p.second.copyStartsAtOnce = true; }, true},
+      {"copy at once, shell",
+       [](sim::Machine& m) {
+         for (auto& p : m.programs) p.second.copyStartsAtOnce = true;
+         m.FailAlways("CreateProcessA");
+       },
+       false},
   };
   for (const Case& c : cases) {
     sim::Machine m;
@@ -155,47 +155,30 @@ TEST(LeftoverUninstallers, WaitCoversWhatTheUninstallerStarted) {
   }
 }
 
-// The job has no limits: the program ended while it waits leaves the copy at
-// work; and a copy started before the job was made is not waited for.
-TEST(LeftoverUninstallers, JobNeitherEndsNorCatchesWhatItDoesNotOwn) {
-  {
-    sim::Machine m;
-    m.InstallProgram(kUninst, {nullptr, 100, 3000});
-    int polls = 0;
-    m.beforeCall = [&](const std::string& call) {
-      if (call == "QueryJobActiveProcesses" && ++polls == 3) m.endBefore = m.seamCalls + 1;
-    };
-    EXPECT_THROW(RunLeftoverUninstallers(), sim::ProgramEnded);
-    m.EndProgram();
-    const sim::Process& copy = m.processes.back();
-    ASSERT_NE(copy.parentPid, 0u);
-    EXPECT_TRUE(m.IsAlive(copy.pid));
-    m.clockMs = copy.endAt;
-    EXPECT_FALSE(m.IsAlive(copy.pid));  // it ends when its own work is done
-  }
-  // A copy started at once is inside the wait with the suspended start; only
-  // the shell's start (the fallback) lets it slip out.
-  for (const bool throughShell : {false, true}) {
-    sim::Machine m;
-    sim::Program early{nullptr, 100, 3000};
-    early.copyStartsAtOnce = true;
-    m.InstallProgram(kUninst, early);
-    if (throughShell) m.FailAlways("CreateProcessA");
-    RunLeftoverUninstallers();
-    EXPECT_EQ(m.clockMs < m.launches[0].endMs, throughShell);
-  }
+// The job has no limits: the program ended while it waits leaves the copy at work.
+TEST(LeftoverUninstallers, JobEndsNothingWhenTheProgramIsEnded) {
+  sim::Machine m;
+  m.InstallProgram(kUninst, {nullptr, 100, 3000});
+  int polls = 0;
+  m.beforeCall = [&](const std::string& call) {
+    if (call == "QueryJobActiveProcesses" && ++polls == 3) m.endBefore = m.seamCalls + 1;
+  };
+  EXPECT_THROW(RunLeftoverUninstallers(), sim::ProgramEnded);
+  m.EndProgram();
+  const sim::Process& copy = m.processes.back();
+  ASSERT_NE(copy.parentPid, 0u);
+  EXPECT_TRUE(m.IsAlive(copy.pid));
+  m.clockMs = copy.endAt;
+  EXPECT_FALSE(m.IsAlive(copy.pid));  // it ends when its own work is done
 }
 
-// What the uninstaller leaves running for the user (a browser on a feedback
-// page, a folder window) does not hold the run; what else it started is
-// waited for at most two minutes after the uninstaller itself ended; a child
-// that asks to leave the job starts, and is not waited for.
+// A browser or folder window the uninstaller leaves open is not waited for; the rest of its tree two
+// minutes at most after it ended; a child that asks to leave the job starts, and is not waited for.
 TEST(LeftoverUninstallers, PageLeftOpenDoesNotHoldTheRun) {
   const struct Case {
     const char* leaves;
     bool breaksAway;
-    uint32_t copyMs;
-    uint64_t waitedMs;  // after the uninstaller's own 500 ms
+    uint32_t copyMs, waitedMs;  // waited after the uninstaller's own 500 ms
   } cases[] = {
       {"C:\\Program Files\\Mozilla Firefox\\FIREFOX.EXE", false, 0, 0},
       {"C:\\Program Files\\Internet Explorer\\iexplore.exe", false, 3000, 3000},
@@ -205,17 +188,14 @@ TEST(LeftoverUninstallers, PageLeftOpenDoesNotHoldTheRun) {
   };
   for (const Case& c : cases) {
     sim::Machine m;
-    sim::Program opens{nullptr, 500, c.copyMs};
-    opens.leavesRunning = c.leaves;
-    opens.leavesBreakingAway = c.breaksAway;
-    m.InstallProgram(kUnins000, opens);
+    m.InstallProgram(kUnins000, {nullptr, 500, c.copyMs, false, c.leaves, c.breaksAway});
     m.InstallProgram(kUninst, {nullptr, 100});
     RunLeftoverUninstallers();
     ASSERT_EQ(m.launches.size(), 2u) << c.leaves;
     EXPECT_NEAR(static_cast<double>(m.launches[1].atMs - 500), static_cast<double>(c.waitedMs), 40) << c.leaves;
-    bool running = false;
-    for (const auto& p : m.processes) running = running || (p.exeFile == c.leaves && m.IsAlive(p.pid));
-    EXPECT_TRUE(running) << c.leaves << ": left running";
+    EXPECT_TRUE(std::any_of(m.processes.begin(), m.processes.end(),
+                            [&](const sim::Process& p) { return p.exeFile == c.leaves && m.IsAlive(p.pid); }))
+        << c.leaves << ": left running";
     EXPECT_EQ(m.OpenHandles() + m.hangs, 0u) << c.leaves;
   }
 }

@@ -210,8 +210,7 @@ class Scenario:
         self.links = links  # edition 1's folder and one in edition 3.0's are links to other files
         self.dpi = dpi  # the screen's DPI (LogPixels); the About box is measured too
         self.pf_link = pf_link  # Program Files moved and reached through a link at its old name (mklink /J)
-        # Uninstaller name: the exe in C:\e2e it starts as its last act and leaves running.
-        self.opens = opens or {}
+        self.opens = opens or {}  # uninstaller: the exe in C:\e2e it starts and leaves running
         self.problems = []
         self.report = {}
         self.note = ''
@@ -712,8 +711,7 @@ def scenarios():
         Scenario('close-during-run-waits-for-its-end', 'en', [2], ['ok'], ['success'],
                  delays={'uninst.exe': 3000}, during='esc,close,altf4,cancel', probe=True),
         Scenario('program-folders-with-links', 'zh-CN', [1, 3], ['ok'], ['success'], links=True),
-        # unins000.exe opens a page in a browser and ends: the run goes on to uninst.exe and
-        # "卸载成功" while the browser still runs.
+        # unins000.exe opens a page in a browser and ends: "卸载成功" while the browser still runs.
         Scenario('page-left-open-by-uninstaller', 'en', [1], ['ok'], ['success'], opens={'unins000.exe': 'firefox.exe'}),
     ]
 

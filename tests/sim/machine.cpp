@@ -326,55 +326,37 @@ Process* Machine::FindProcess(DWORD pid) {
   return nullptr;
 }
 
-DWORD Machine::AddShell(const std::string& owner) {
-  shellPid = AddProcess(windowsDir + "\\explorer.exe", owner);
-  return shellPid;
-}
-
 uint64_t Machine::RunProgram(DWORD pid) {
-  Process* p = FindProcess(pid);
-  const std::string path = p->exeFile;
-  const std::vector<int> jobs = p->jobs;
-  auto prog = programs.find(Fold(path));
-  uint32_t runsFor = 0;
-  if (prog != programs.end()) {
-    runsFor = prog->second.runsForMs;
-    if (prog->second.run) prog->second.run();
-  }
-  p = FindProcess(pid);
-  p->terminated = true;  // ends on its own after runsFor
-  p->endAt = clockMs + runsFor;
-  uint64_t end = p->endAt;
-  if (prog == programs.end()) return end;
-  const Program& program = prog->second;
-  if (program.copyRunsForMs != 0) {
+  const auto found = programs.find(Fold(FindProcess(pid)->exeFile));
+  const Program prog = found == programs.end() ? Program{} : found->second;
+  const std::vector<int> jobs = FindProcess(pid)->jobs;
+  if (prog.run) prog.run();
+  const uint64_t end = clockMs + prog.runsForMs;
+  const auto start = [&](const std::string& exe, bool joins, bool outside) {
+    Process* c = FindProcess(AddProcess(exe, userName));
+    c->parentPid = pid;
+    c->joinsParentJobs = joins;
+    if (!outside) c->jobs = jobs;  // the jobs its starter is in by then
+    return c;
+  };
+  if (prog.copyRunsForMs != 0) {
     // As NSIS 3.08 does on Wine 8: "%TEMP%\\~nsu1.tmp\\Un.exe", started by
     // the uninstaller just before it ends.
-    const DWORD copyPid = AddProcess(tempPath + "~nsu1.tmp\\Un.exe", userName);
-    Process* copy = FindProcess(copyPid);
-    copy->parentPid = pid;
-    copy->jobs = jobs;  // the jobs its starter is in by then
-    copy->joinsParentJobs = !program.copyStartsAtOnce;
+    Process* copy = start(tempPath + "~nsu1.tmp\\Un.exe", !prog.copyStartsAtOnce, false);
     copy->terminated = true;
-    copy->endAt = clockMs + runsFor + program.copyRunsForMs;
-    end = copy->endAt;
+    copy->endAt = end + prog.copyRunsForMs;
   }
-  if (!program.leavesRunning.empty()) {
-    // Breakaway needs every job of the starter to allow it; else CreateProcess
-    // fails with ERROR_ACCESS_DENIED and nothing starts (Microsoft's
-    // JOBOBJECT_BASIC_LIMIT_INFORMATION page; Wine's kernel32 process tests,
-    // test_BreakawayOk).
-    bool allowed = true;
-    for (int j : jobs) allowed = allowed && breakawayJobs.count(j) != 0;
-    if (!program.leavesBreakingAway || allowed) {
-      const DWORD childPid = AddProcess(program.leavesRunning, userName);
-      Process* child = FindProcess(childPid);
-      child->parentPid = pid;
-      if (!program.leavesBreakingAway) child->jobs = jobs;
-      child->joinsParentJobs = !program.leavesBreakingAway;
-    }
-  }
-  return end;
+  // Breakaway needs every job of the starter to allow it; else CreateProcess
+  // fails with ERROR_ACCESS_DENIED and nothing starts (Microsoft's
+  // JOBOBJECT_BASIC_LIMIT_INFORMATION page; Wine's kernel32 process tests, test_BreakawayOk).
+  const bool away = prog.leavesBreakingAway;
+  if (!prog.leavesRunning.empty() &&
+      (!away || std::all_of(jobs.begin(), jobs.end(), [&](int j) { return breakawayJobs.count(j) != 0; })))
+    start(prog.leavesRunning, !away, away);
+  Process* p = FindProcess(pid);
+  p->terminated = true;  // ends on its own after runsFor
+  p->endAt = end;
+  return end + prog.copyRunsForMs;
 }
 
 bool Machine::IsAlive(DWORD pid) const {

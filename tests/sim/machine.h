@@ -72,10 +72,9 @@ struct Launch {
   int nShow;
   uint64_t atMs;
   uint64_t endMs;
-  std::string how = "ShellExecute";  // or "CreateProcess"
-  std::string commandLine;           // CreateProcess's
+  std::string how = "ShellExecute", commandLine;  // or "CreateProcess", with its command line
   DWORD creationFlags = 0;
-  bool comReady = false;  // COM initialised on the calling thread (ShellExecute)
+  bool comReady = false;  // COM initialised on the calling thread
 };
 
 struct Program {  // what a started program does
@@ -85,11 +84,9 @@ struct Program {  // what a started program does
   // folder that runs this long after the program itself has ended.
   uint32_t copyRunsForMs = 0;
   bool copyStartsAtOnce = false;  // before the starter can put it in a job
-  // A process it starts as its last act and leaves running (a web page it
-  // opens); with leavesBreakingAway asked to start outside the job.
-  std::string leavesRunning = {};
-  bool leavesBreakingAway = false;
-  bool requiresElevation = false;  // its manifest asks for administrator rights
+  std::string leavesRunning = {};  // started as its last act, never ends (a page it opens)
+  bool leavesBreakingAway = false;  // that one asked to start outside the job
+  bool requiresElevation = false;   // its manifest asks for administrator rights the program lacks
 };
 
 // Thrown at the seam call a test chose: the program's process ends there, as
@@ -127,15 +124,8 @@ class Machine {
   DWORD startupFlags = 0;  // as the parent passed them in STARTUPINFO
   WORD startupShow = 0;
   DWORD currentPid = 4;
-  bool elevated = true;  // the program runs with administrator rights
-  // The debug privilege of an administrator's token, and whether the program
-  // has enabled it: the desktop user's processes open only then.
-  bool debugPrivilegeHeld = true;
-  bool debugPrivilegeEnabled = false;
-  // The desktop shell (explorer.exe) of the program's session and its owner;
-  // none unless added.
-  DWORD AddShell(const std::string& owner);
-  DWORD shellPid = 0;
+  bool debugPrivilegeEnabled = false;  // the desktop user's processes open only then
+  DWORD shellPid = 0;                  // the desktop shell of the program's session; 0 none
   std::set<int> breakawayJobs;  // jobs that let a child start outside them
   int comDepth = 0;             // COM initialisations not yet undone on the run's thread
   DWORD comFlags = 0;           // those of the last
@@ -277,9 +267,7 @@ class Machine {
   HandleObj* GetHandle(uintptr_t h, HandleObj::Kind kind);
   bool CloseHandleValue(uintptr_t h);
   void Record(const std::string& op, const std::string& target, const std::string& detail = "");
-  // A started program begins its work: what Program says it does; the end of
-  // that work (its copy's, when it makes one).
-  uint64_t RunProgram(DWORD pid);
+  uint64_t RunProgram(DWORD pid);  // does what Program says; the end of its work (its copy's)
 
   std::map<std::string, Node> nodes;  // folded path -> node
   std::map<std::string, Key> keys;    // folded key path -> key

@@ -98,6 +98,26 @@ struct SimSid {
   uint32_t account;
 };
 constexpr uint32_t kSidMagic = 0x51D0C0DE;
+const HWND kShellWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7001));
+
+// A started process: it joins its starter's jobs and, when run, does its work.
+DWORD Start(sim::Launch launch, const std::string& detail, bool run) {
+  M().Record(launch.how, launch.file, detail);
+  const DWORD pid = M().AddProcess(launch.file, M().userName);
+  if (sim::Process* self = M().FindProcess(M().currentPid)) M().FindProcess(pid)->jobs = self->jobs;
+  if (run) launch.endMs = M().RunProgram(pid);
+  M().launches.push_back(launch);
+  return pid;
+}
+
+// A handle to the process, or to its thread, whose launch (pos) the resumption ends.
+HANDLE NewHandleTo(DWORD pid, HO::Kind kind) {
+  HO obj(kind);
+  obj.pid = pid;
+  obj.access = kProcessAllAccessNt4;
+  obj.pos = M().launches.size() - 1;
+  return ToHandle(M().NewHandle(obj));
+}
 }  // namespace
 
 namespace pf {
@@ -479,12 +499,10 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
   sim::Process* p = M().FindProcess(processId);
   if (p == nullptr || !M().IsAlive(processId)) return Fail(ERROR_INVALID_PARAMETER, static_cast<HANDLE>(nullptr));
   M().processOpens.emplace_back(p->exeFile, access);
-  // The desktop user's processes, when the program runs as another account:
-  // their DACL grants that user and SYSTEM, not Administrators; the enabled
-  // debug privilege grants any access whatever the DACL (Microsoft's
-  // OpenProcess page).
-  if (M().shellPid != 0 && M().FindProcess(M().shellPid) != nullptr && p->owner == M().FindProcess(M().shellPid)->owner &&
-      p->owner != M().userName && !M().debugPrivilegeEnabled)
+  // The desktop user's processes, to another account: their DACL grants that user and SYSTEM;
+  // the enabled debug privilege grants any access whatever the DACL (Microsoft's OpenProcess page).
+  const sim::Process* shell = M().FindProcess(M().shellPid);
+  if (shell && p->owner == shell->owner && p->owner != M().userName && !M().debugPrivilegeEnabled)
     return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
   const bool wantsMore = (access & ~static_cast<DWORD>(PROCESS_QUERY_INFORMATION)) != 0;
   if (wantsMore && !p->canOpenAll) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
@@ -667,9 +685,8 @@ BOOL QueryJobActiveProcesses(HANDLE job, DWORD* active) {
 
 // CREATE_SUSPENDED: the first thread does not run until ResumeThread
 // (Microsoft's CreateProcess page); a program whose manifest asks for
-// administrator rights is refused with ERROR_ELEVATION_REQUIRED (740) when
-// the caller runs without them (Microsoft's UAC pages: only ShellExecute
-// raises the prompt).
+// administrator rights the caller lacks is refused with ERROR_ELEVATION_REQUIRED
+// (Microsoft's UAC pages: only ShellExecute raises the prompt).
 BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, STARTUPINFOA* startup,
                     PROCESS_INFORMATION* info) {
   SEAM("CreateProcessA");
@@ -678,31 +695,16 @@ BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFl
     return Fail(ERROR_INVALID_PARAMETER, FALSE);
   Machine::Node* n = application ? M().FindNode(application) : nullptr;
   if (n == nullptr || n->dir) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-  auto prog = M().programs.find(M().Fold(n->path));
-  if (prog != M().programs.end() && prog->second.requiresElevation && !M().elevated)
+  const auto prog = M().programs.find(M().Fold(n->path));
+  if (prog != M().programs.end() && prog->second.requiresElevation)
     return Fail(static_cast<DWORD>(ERROR_ELEVATION_REQUIRED), FALSE);
-  sim::Launch launch{};
-  launch.file = n->path;
-  launch.atMs = launch.endMs = M().clockMs;
-  launch.how = "CreateProcess";
-  launch.commandLine = commandLine ? commandLine : "";
-  launch.creationFlags = creationFlags;
-  M().Record("CreateProcess", n->path, launch.commandLine);
-  const DWORD pid = M().AddProcess(n->path, M().userName);
-  if (sim::Process* self = M().FindProcess(M().currentPid)) M().FindProcess(pid)->jobs = self->jobs;
-  if (creationFlags & CREATE_SUSPENDED)
-    M().FindProcess(pid)->suspended = true;
-  else
-    launch.endMs = M().RunProgram(pid);
-  M().launches.push_back(launch);
-  HO process(HO::kProcess);
-  process.pid = pid;
-  process.access = kProcessAllAccessNt4;
-  HO thread(HO::kThread);
-  thread.pid = pid;
-  thread.pos = M().launches.size() - 1;  // its launch, whose end the resumption sets
-  info->hProcess = ToHandle(M().NewHandle(process));
-  info->hThread = ToHandle(M().NewHandle(thread));
+  const std::string line = commandLine ? commandLine : "";
+  const bool suspended = (creationFlags & CREATE_SUSPENDED) != 0;
+  const DWORD pid = Start({0, 0, nullptr, false, false, n->path, "", 0, M().clockMs, M().clockMs, "CreateProcess", line,
+                           creationFlags}, line, !suspended);
+  M().FindProcess(pid)->suspended = suspended;
+  info->hProcess = NewHandleTo(pid, HO::kProcess);
+  info->hThread = NewHandleTo(pid, HO::kThread);
   info->dwProcessId = pid;
   info->dwThreadId = pid + 1;
   return TRUE;
@@ -753,8 +755,7 @@ BOOL QueryJobProcessIds(HANDLE job, DWORD* ids, DWORD capacity, DWORD* count) {
 
 BOOL EnableDebugPrivilege() {
   SEAM("EnableDebugPrivilege");
-  FAULT("EnableDebugPrivilege", FALSE);
-  if (!M().debugPrivilegeHeld) return Fail(static_cast<DWORD>(ERROR_NOT_ALL_ASSIGNED), FALSE);
+  FAULT("EnableDebugPrivilege", FALSE);  // a token without it
   M().debugPrivilegeEnabled = true;
   return TRUE;
 }
@@ -801,12 +802,12 @@ HWND FindWindowA(const char* className, const char* windowName) {
 
 HWND GetShellWindow() {
   SEAM("GetShellWindow");
-  return M().shellPid != 0 && M().IsAlive(M().shellPid) ? reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7001)) : nullptr;
+  return M().IsAlive(M().shellPid) ? kShellWindow : nullptr;
 }
 
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
   SEAM("GetWindowThreadProcessId");
-  if (hwnd != reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7001)) || !M().IsAlive(M().shellPid))
+  if (hwnd != kShellWindow || !M().IsAlive(M().shellPid))
     return Fail(1400u /* ERROR_INVALID_WINDOW_HANDLE */, 0u);
   if (processId != nullptr) *processId = M().shellPid;
   return M().shellPid + 1;
@@ -884,22 +885,10 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
                      info->lpParameters ? info->lpParameters : "",
                      info->nShow,
                      M().clockMs,
-                     M().clockMs,
-                     "ShellExecute",
-                     "",
-                     0,
-                     M().comDepth > 0};
-  M().Record("ShellExecute", n->path, launch.parameters);
-  const DWORD pid = M().AddProcess(n->path, M().userName);
-  if (sim::Process* self = M().FindProcess(M().currentPid)) M().FindProcess(pid)->jobs = self->jobs;  // joins its starter's jobs
-  launch.endMs = M().RunProgram(pid);  // its work done: the copy's end, when it makes one
-  M().launches.push_back(launch);
-  if ((info->fMask & SEE_MASK_NOCLOSEPROCESS) && !M().launchWithoutProcessHandle) {
-    HO obj(HO::kProcess);
-    obj.pid = pid;
-    obj.access = kProcessAllAccessNt4;
-    info->hProcess = ToHandle(M().NewHandle(obj));
-  }
+                     M().clockMs, "ShellExecute", "", 0, M().comDepth > 0};
+  const DWORD pid = Start(launch, launch.parameters, true);
+  if ((info->fMask & SEE_MASK_NOCLOSEPROCESS) && !M().launchWithoutProcessHandle)
+    info->hProcess = NewHandleTo(pid, HO::kProcess);
   return TRUE;
 }
 
@@ -907,9 +896,8 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
 HRESULT CoInitializeEx(DWORD flags) {
   SEAM("CoInitializeEx");
   FAULT("CoInitializeEx", static_cast<HRESULT>(0x80004005));  // E_FAIL
-  ++M().comDepth;
   M().comFlags = flags;
-  return M().comDepth == 1 ? S_OK : S_FALSE;
+  return ++M().comDepth == 1 ? S_OK : S_FALSE;
 }
 
 void CoUninitialize() {

@@ -1,8 +1,7 @@
 // Stands in for a leftover uninstaller: appends its own path and command line
 // to C:\e2e\uninstallers.log, deletes C:\e2e\<name>.marker, works for 300 ms
-// (or the milliseconds written in C:\e2e\<name>.delay) and ends; with
-// C:\e2e\<name>.opens, it first starts the program named there and leaves it
-// running, as an uninstaller that opens a feedback page in a browser.
+// (or the milliseconds written in C:\e2e\<name>.delay), starts the program named in
+// C:\e2e\<name>.opens and leaves it running (a feedback page in a browser), and ends.
 #include <windows.h>
 
 #include <cstdio>
@@ -28,16 +27,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   Sleep(delay);
   char opens[MAX_PATH] = {};
   if (FILE* o = std::fopen(("C:\\e2e\\" + name + ".opens").c_str(), "r")) {
-    if (std::fgets(opens, sizeof opens, o) != nullptr) {
-      std::string cmd = std::string("\"") + opens + "\"";
-      STARTUPINFOA si = {};
-      si.cb = sizeof si;
-      PROCESS_INFORMATION pi = {};
-      if (CreateProcessA(opens, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-      }
-    }
+    if (std::fgets(opens, sizeof opens, o) != nullptr) WinExec(opens, SW_SHOWNORMAL);
     std::fclose(o);
   }
   return 0;
