@@ -810,6 +810,10 @@ def main():
         shot = os.path.join(os.path.abspath(args.demo), 'dialog.png')
         ok = s.run(template, bins, exe, work, screenshot=shot)
         print(table(s.report))
+        inside = [p for p in s.report['pending'] if ('\\' + RUN_FOLDER + '\\').lower() in p.lower()]
+        print('moved-aside files: %s' % ('in C:\\%s, scheduled before the folder' % RUN_FOLDER if inside else
+              'in the temporary folder (Wine 8 keeps no folder\'s security descriptor, so the run\'s '
+              'administrators-only folder cannot be had; on Windows they go to C:\\%s)' % RUN_FOLDER))
         for line in s.report.get('lines', []):
             if line.startswith('box '):
                 f = dict(x.split('=', 1) for x in line.split(' ') if '=' in x)
