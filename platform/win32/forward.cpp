@@ -22,14 +22,26 @@ static_assert(sizeof(SHELLEXECUTEINFOA) == 60, "SHELLEXECUTEINFOA");
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA");
 
 namespace {
-// kernel32 is in every process, so looking up one of its exports loads nothing.
-FARPROC Kernel32Export(const char* name) {
-  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-  return kernel != nullptr ? ::GetProcAddress(kernel, name) : nullptr;
+// Calls newer than the oldest system the program runs on are looked up at
+// each use, so that the program still loads where they are missing. Nothing
+// is cached: the lookups are reached from the dialog's thread and the run's,
+// and a function-local static would need the runtime's guard (and with it
+// the C++ exception machinery, some 70 KB of the exe). The DLLs are ones the
+// exe imports, so looking up an export loads nothing.
+FARPROC Export(const char* dll, const char* name) {
+  HMODULE module = ::GetModuleHandleA(dll);
+  return module != nullptr ? ::GetProcAddress(module, name) : nullptr;
 }
+FARPROC Kernel32Export(const char* name) { return Export("kernel32.dll", name); }
 template <typename Fn>
 Fn As(FARPROC proc) {
   return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
+}
+// What a looked-up call gives where the system lacks it.
+template <typename T>
+T Missing(T result) {
+  ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return result;
 }
 }  // namespace
 
@@ -124,9 +136,7 @@ BOOL GetVolumePathNameA(const char* path, char* root, DWORD rootLength) {
 }
 int CreateAdminOnlyFolder(const char* path) {
   typedef BOOL(WINAPI * Fn)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
-  HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
-  auto fn = As<Fn>(advapi != nullptr ? ::GetProcAddress(advapi, "ConvertStringSecurityDescriptorToSecurityDescriptorA")
-                                     : nullptr);
+  auto fn = As<Fn>(Export("advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA"));
   if (fn == nullptr || KeepsNoSecurity()) return kMissing;
   PSECURITY_DESCRIPTOR sd = nullptr;
   // Owner Administrators; protected DACL: full control, inherited by files
@@ -201,44 +211,25 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 
-namespace {
-// Calls newer than the oldest system the program runs on are looked up at
-// each use, so that the program still loads where they are missing. Nothing
-// is cached: the lookups are reached from the dialog's thread and the run's,
-// and a function-local static would need the runtime's guard (and with it
-// the C++ exception machinery, some 70 KB of the exe).
-template <typename Fn>
-Fn Kernel32(const char* name) {
-  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-  FARPROC proc = kernel != nullptr ? ::GetProcAddress(kernel, name) : nullptr;
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
-}
-template <typename T>
-T Missing(T result) {
-  ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return result;
-}
-}  // namespace
-
 BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* size) {
   typedef BOOL(WINAPI * Fn)(HANDLE, DWORD, LPSTR, PDWORD);
-  const Fn fn = Kernel32<Fn>("QueryFullProcessImageNameA");
+  const Fn fn = As<Fn>(Kernel32Export("QueryFullProcessImageNameA"));
   return fn != nullptr ? fn(process, flags, name, size) : Missing(FALSE);
 }
 HANDLE CreateJobObjectA(void* attributes, const char* name) {
   typedef HANDLE(WINAPI * Fn)(LPSECURITY_ATTRIBUTES, LPCSTR);
-  const Fn fn = Kernel32<Fn>("CreateJobObjectA");
+  const Fn fn = As<Fn>(Kernel32Export("CreateJobObjectA"));
   return fn != nullptr ? fn(static_cast<LPSECURITY_ATTRIBUTES>(attributes), name)
                        : Missing<HANDLE>(nullptr);
 }
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
   typedef BOOL(WINAPI * Fn)(HANDLE, HANDLE);
-  const Fn fn = Kernel32<Fn>("AssignProcessToJobObject");
+  const Fn fn = As<Fn>(Kernel32Export("AssignProcessToJobObject"));
   return fn != nullptr ? fn(job, process) : Missing(FALSE);
 }
 BOOL QueryJobActiveProcesses(HANDLE job, DWORD* active) {
   typedef BOOL(WINAPI * Fn)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD);
-  const Fn fn = Kernel32<Fn>("QueryInformationJobObject");
+  const Fn fn = As<Fn>(Kernel32Export("QueryInformationJobObject"));
   if (fn == nullptr) return Missing(FALSE);
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info;
   ZeroMemory(&info, sizeof info);
@@ -317,12 +308,6 @@ int MbsICmp(const char* a, const char* b) {
 }
 
 // ---- the uninstaller's start and the accounts of the user ---------------------
-namespace {
-BOOL NotOnThisSystem() {
-  ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return FALSE;
-}
-}  // namespace
 BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, STARTUPINFOA* startup,
                     PROCESS_INFORMATION* info) {
   return ::CreateProcessA(application, commandLine, nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr, startup,
@@ -331,7 +316,7 @@ BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFl
 DWORD ResumeThread(HANDLE thread) { return ::ResumeThread(thread); }
 BOOL AllowJobBreakaway(HANDLE job) {
   auto fn = As<BOOL(WINAPI*)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD)>(Kernel32Export("SetInformationJobObject"));
-  if (fn == nullptr) return NotOnThisSystem();
+  if (fn == nullptr) return Missing(FALSE);
   // The breakaway flag is only taken in the extended record.
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
   ZeroMemory(&limits, sizeof limits);
@@ -341,7 +326,7 @@ BOOL AllowJobBreakaway(HANDLE job) {
 BOOL QueryJobProcessIds(HANDLE job, DWORD* ids, DWORD capacity, DWORD* count) {
   auto fn = As<BOOL(WINAPI*)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD)>(
       Kernel32Export("QueryInformationJobObject"));
-  if (fn == nullptr) return NotOnThisSystem();
+  if (fn == nullptr) return Missing(FALSE);
   constexpr DWORD kMaxIds = 64;
   struct {
     JOBOBJECT_BASIC_PROCESS_ID_LIST head;
@@ -374,8 +359,7 @@ void CoUninitialize() { ::CoUninitialize(); }
 
 HWND GetShellWindow() {
   // Windows 2000 and later; looked up so that nothing older is kept from loading.
-  HMODULE user = ::GetModuleHandleA("user32.dll");
-  auto fn = As<HWND(WINAPI*)()>(user != nullptr ? ::GetProcAddress(user, "GetShellWindow") : nullptr);
+  auto fn = As<HWND(WINAPI*)()>(Export("user32.dll", "GetShellWindow"));
   return fn != nullptr ? fn() : nullptr;
 }
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
