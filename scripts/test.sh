@@ -31,7 +31,7 @@ t=$SECONDS
 sanitize=$!
 
 status=0
-(cd build/host && ctest --output-on-failure -j 4 -LE timed) || status=1
+(cd build/host && ctest --output-on-failure -j 4 -LE timed) 2>&1 | tee build/ctest.log || status=1
 stage "host tests, release checks, conformance, Wine scenarios" $t
 if wait "$sanitize"; then
   grep -E '^test.sh:|tests passed' "$sanitize_log"
@@ -41,8 +41,21 @@ else
   status=1
 fi
 t=$SECONDS
-(cd build/host && ctest --output-on-failure -L timed) || status=1
+(cd build/host && ctest --output-on-failure -L timed) 2>&1 | tee -a build/ctest.log || status=1
 stage "timed Wine scenarios" $t
 stage "everything" $start
+# Which settings the Wine scenarios ran in: a green run without the i686
+# product itself must be seen as such.
+for setting in "i686-wow64:the i686 product under WoW64" "i686-win32:the i686 product in a 32-bit prefix" \
+               ":the x86_64 twin in a 64-bit prefix"; do
+  name=${setting%%:*}
+  pattern="wine\.${name:+$name\.}[a-z0-9-]+ "
+  ran=$(grep -E "Test +#[0-9]+: $pattern" build/ctest.log | grep -Evc 'Skipped|Not Run' || true)
+  skipped=$(grep -E "Test +#[0-9]+: $pattern" build/ctest.log | grep -Ec 'Skipped|Not Run' || true)
+  [ "$ran" -eq 0 ] && [ "$skipped" -eq 0 ] && continue
+  msg="test.sh: Wine scenarios, ${setting#*:}: $ran ran"
+  [ "$skipped" -eq 0 ] || msg+=", $skipped skipped"
+  echo "$msg"
+done
 [ "$status" -eq 0 ] || exit 1
 echo "all tests passed"

@@ -782,7 +782,9 @@ def main():
             print('SKIPPED: this kernel runs no 32-bit code, so the i686 product cannot run (%s)' % args.arch)
             return SKIP
         if not os.access(WINE, os.X_OK):
-            print('SKIPPED: wine32 is not installed (%s missing), so the i686 product cannot run' % WINE)
+            why = os.path.join(os.path.dirname(os.path.abspath(__file__)), '../../build/wine32-missing')
+            why = open(why).read().strip() if os.path.exists(why) else 'wine32 is not installed'
+            print('SKIPPED: %s (%s missing), so the i686 product cannot run' % (why, WINE))
             return SKIP
     if not os.environ.get('BRANNOCH_E2E_XVFB'):  # one private X server for every Wine command of the run
         os.environ['BRANNOCH_E2E_XVFB'] = '1'
