@@ -14,6 +14,12 @@ unsigned IsDirectory(const char* path) {
   return attributes & FILE_ATTRIBUTE_DIRECTORY;
 }
 
+// Written and read on the run's thread only.
+static int leftBehind = 0;
+void ResetLeftBehind() { leftBehind = 0; }
+void NoteLeftBehind() { ++leftBehind; }
+bool AnythingLeftBehind() { return leftBehind != 0; }
+
 // Temporary names tried per file: "_@1.tmp" upwards, past those still
 // waiting for a restart.
 constexpr UINT kTempNameTries = 256;

@@ -13,6 +13,14 @@ unsigned IsDirectory(const char* path);
 // scheduled.
 int DeleteOrScheduleFile(const char* path);
 
+// Something of the old editions that could be neither removed nor handed to
+// the restart (no safe folder on its volume, a folder that could not be made
+// the administrators'): counted during a run, so the final box can ask for a
+// restart and a second run. ResetLeftBehind at the start of a run.
+void ResetLeftBehind();
+void NoteLeftBehind();
+bool AnythingLeftBehind();
+
 // Schedules for deletion at restart each "_@" file of the run's folders on
 // the volume of pathOnVolume that is not yet scheduled, then the folder itself
 // once, after them; removes such a folder at once when it is empty. Called at
