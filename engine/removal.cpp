@@ -56,7 +56,7 @@ void RemoveStartMenuFolders(const char* menuFolder, const char* menuSubfolder) {
   }
   pf::SetFileAttributesA(outer, FILE_ATTRIBUTE_NORMAL);
   pf::Sleep(100);
-  if (!pf::RemoveDirectoryA(outer)) pf::MoveFileExA(outer, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  RemoveOrScheduleFolderBelow(programs, outer);
 }
 
 void DeleteResourceLibraries() {

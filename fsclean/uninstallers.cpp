@@ -1,7 +1,9 @@
 #include "fsclean/uninstallers.h"
 
+#include <cstdlib>
 #include <cstring>
 
+#include "fsclean/delete.h"
 #include "fsclean/paths.h"
 #include "platform/files.h"
 #include "platform/handles.h"
@@ -65,11 +67,75 @@ bool JobStillWorking(HANDLE job) {
   return false;
 }
 
+// A zero-filled block released when it goes out of scope; no exceptions.
+class Block {
+ public:
+  Block() = default;
+  ~Block() { std::free(data_); }
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+  char* Allocate(size_t size) {
+    std::free(data_);
+    data_ = static_cast<char*>(std::calloc(size, 1));
+    return data_;
+  }
+  char* Get() const { return data_; }
+
+ private:
+  char* data_ = nullptr;
+};
+
+// Case-insensitive order of two variable names (ASCII), as the system keeps
+// its environment block sorted; a name ends at its '='.
+int CompareNames(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const int x = *a == '=' ? 0 : (*a >= 'a' && *a <= 'z' ? *a - 32 : *a);
+    const int y = *b == '=' ? 0 : (*b >= 'a' && *b <= 'z' ? *b - 32 : *b);
+    if (x != y || x == 0) return x - y;
+  }
+}
+
+// The program's environment with TEMP and TMP naming tempDir, in its sorted
+// place; false when the environment cannot be read or the block be had.
+bool EnvironmentWithTemp(const char* tempDir, Block* block) {
+  char* own = pf::GetEnvironmentStringsA();
+  if (own == nullptr) return false;
+  size_t ownSize = 0;
+  while (own[ownSize] != '\0') ownSize += std::strlen(own + ownSize) + 1;
+  const size_t tempLen = std::strlen(tempDir);
+  char* out = block->Allocate(ownSize + 2 * (tempLen + 6) + 1);
+  if (out != nullptr) {
+    const char* const names[2] = {"TEMP=", "TMP="};
+    int next = 0;  // names written so far
+    for (const char* e = own;; e += std::strlen(e) + 1) {
+      // An entry of "=C:"-like name sorts by its first '=' kept.
+      const char* name = e[0] == '=' ? e + 1 : e;
+      while (next < 2 && (*e == '\0' || (e[0] != '=' && CompareNames(name, names[next]) >= 0))) {
+        const size_t n = std::strlen(names[next]);
+        std::memcpy(out, names[next], n);
+        std::memcpy(out + n, tempDir, tempLen + 1);
+        out += n + tempLen + 1;
+        ++next;
+      }
+      if (*e == '\0') break;
+      if (CompareNames(name, "TEMP=") == 0 || CompareNames(name, "TMP=") == 0) continue;  // replaced
+      const size_t n = std::strlen(e) + 1;
+      std::memcpy(out, e, n);
+      out += n;
+    }
+    *out = '\0';
+  }
+  pf::FreeEnvironmentStringsA(own);
+  return out != nullptr;
+}
+
 // Started suspended and let run only once it is in the job, so that nothing
-// it starts, however soon, is outside the wait. False when the system will
-// not start it this way (an uninstaller that asks for elevation while the
-// program runs without it: ERROR_ELEVATION_REQUIRED).
-bool StartSuspendedInJob(const char* path, HANDLE job, pf::ScopedHandle* process, bool* inJob) {
+// it starts, however soon, is outside the wait; in the system directory, and
+// with environment as its own (null: the program's). False when the system
+// will not start it this way (an uninstaller that asks for elevation while
+// the program runs without it: ERROR_ELEVATION_REQUIRED).
+bool StartSuspendedInJob(const char* path, const char* directory, const char* environment, HANDLE job,
+                         pf::ScopedHandle* process, bool* inJob) {
   char commandLine[MAX_PATH + 8];
   const size_t len = std::strlen(path);
   if (len + 6 > sizeof commandLine) return false;
@@ -81,7 +147,7 @@ bool StartSuspendedInJob(const char* path, HANDLE job, pf::ScopedHandle* process
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info;
   std::memset(&info, 0, sizeof info);
-  if (!pf::CreateProcessA(path, commandLine, CREATE_SUSPENDED, &startup, &info)) return false;
+  if (!pf::CreateProcessA(path, commandLine, CREATE_SUSPENDED, environment, directory, &startup, &info)) return false;
   *process->Receive() = info.hProcess;
   pf::ScopedHandle thread(info.hThread);
   *inJob = pf::IsValidHandle(job) && pf::AssignProcessToJobObject(job, info.hProcess);
@@ -95,13 +161,15 @@ bool StartSuspendedInJob(const char* path, HANDLE job, pf::ScopedHandle* process
 
 // As before the suspended start: the shell starts it (and asks for elevation
 // where it needs it); it joins the job only once it already runs.
-bool StartThroughShell(const char* path, HANDLE job, pf::ScopedHandle* process, bool* inJob) {
+bool StartThroughShell(const char* path, const char* directory, HANDLE job, pf::ScopedHandle* process,
+                       bool* inJob) {
   SHELLEXECUTEINFOA info;
   std::memset(&info, 0, sizeof info);
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;  // 0x440
   info.lpFile = path;
   info.lpParameters = " /S";
+  info.lpDirectory = directory;
   info.nShow = SW_SHOW;
   pf::ShellExecuteExA(&info);
   *process->Receive() = info.hProcess;
@@ -127,17 +195,27 @@ void WaitForTree(HANDLE process, HANDLE job, bool inJob) {
 // goes on if this program is ended) and lets a child that asks to leave it
 // start outside it. Where there is no job (older systems, a process already in
 // a job before Windows 8), the wait is for the process alone.
-void RunAndWait(const char* path) {
+void RunAndWait(const char* path, const char* systemDir) {
   pf::ScopedHandle job(pf::CreateJobObjectA(nullptr, nullptr));
   if (job.IsValid()) pf::AllowJobBreakaway(job.Get());
   pf::ScopedHandle process;
   bool inJob = false;
-  if (StartSuspendedInJob(path, job.Get(), &process, &inJob)) {
+  // It runs elevated and writes to its TEMP (an NSIS uninstaller copies
+  // itself there and runs the copy): a folder of the run's, not the user's,
+  // which the user's programs could change under it. Where the system keeps
+  // no security, TEMP stays as it is.
+  char temp[MAX_PATH];
+  Block environment;
+  const RunFolder kind = RunTempFolderFor(systemDir, temp, sizeof temp);
+  const bool safe = kind == RunFolder::kNoSecurity || (kind == RunFolder::kReady && EnvironmentWithTemp(temp, &environment));
+  if (safe && StartSuspendedInJob(path, systemDir, environment.Get(), job.Get(), &process, &inJob)) {
     WaitForTree(process.Get(), job.Get(), inJob);
     return;
   }
+  // The shell's start, where the program cannot make such a folder (it runs
+  // without administrator rights) or the uninstaller asks for elevation.
   const ComForShell com;
-  if (StartThroughShell(path, job.Get(), &process, &inJob)) WaitForTree(process.Get(), job.Get(), inJob);
+  if (StartThroughShell(path, systemDir, job.Get(), &process, &inJob)) WaitForTree(process.Get(), job.Get(), inJob);
 }
 }  // namespace
 
@@ -157,7 +235,7 @@ void RunLeftoverUninstallers() {
   bool uninstRan = false;
   for (int i = 0; i < 3; ++i) {
     if (paths[i][0] == '\0' || !pf::PathFileExistsA(paths[i])) continue;
-    RunAndWait(paths[i]);
+    RunAndWait(paths[i], systemDir[0] != '\0' ? systemDir : windowsDir);
     if (i == 2) uninstRan = true;
   }
   if (!uninstRan) return;

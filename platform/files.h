@@ -42,6 +42,19 @@ BOOL GetVolumePathNameA(const char* path, char* root, DWORD rootLength);
 // Administrators only (inherited by what is made inside). 1, or 0 with the
 // last error; kMissing where the system keeps no security (Windows 9x).
 int CreateAdminOnlyFolder(const char* path);
+// The folder at path itself (a link there, or a file, is refused) made the
+// administrators': owner Administrators and a protected DACL for SYSTEM and
+// Administrators only, set on it alone through its handle (what it holds
+// keeps its own), taking ownership where the owner must change. 1, or 0 with
+// the last error; kMissing where the system keeps no security.
+int MakeFolderAdminOnly(const char* path);
+// The file-system flags of the volume at root (GetVolumeInformationA):
+// FILE_PERSISTENT_ACLS where it keeps security.
+BOOL GetVolumeFlags(const char* root, DWORD* flags);
+// The Windows folder shared by every session (GetSystemWindowsDirectoryA;
+// GetWindowsDirectoryA may give a Terminal Server user's own); as
+// GetWindowsDirectoryA answers, or 0 where the system lacks the call.
+UINT GetSystemWindowsDirectoryA(char* buffer, UINT size);
 // 1 when path itself (a link there not followed) is a plain folder, not a
 // reparse point, owned by Administrators, whose DACL is protected and allows
 // SYSTEM and Administrators only: what CreateAdminOnlyFolder makes, which no

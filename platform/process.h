@@ -28,8 +28,15 @@ BOOL QueryJobActiveProcesses(HANDLE job, DWORD* active);
 // Starting a program without a handle inherited or a window of its own
 // chosen; CREATE_SUSPENDED in creationFlags holds its first thread until
 // ResumeThread, so that it joins a job before it can start anything.
-BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, STARTUPINFOA* startup,
-                    PROCESS_INFORMATION* info);
+// environment: a block of "NAME=value" strings ending in an empty one, or
+// null for the program's own; directory: the program's current folder, or
+// null for the program's own.
+BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const char* environment,
+                    const char* directory, STARTUPINFOA* startup, PROCESS_INFORMATION* info);
+// The program's environment block (the same form); release it with
+// FreeEnvironmentStringsA. Null when it cannot be read.
+char* GetEnvironmentStringsA();
+void FreeEnvironmentStringsA(char* block);
 DWORD ResumeThread(HANDLE thread);
 // Lets the job's processes start children outside it (CREATE_BREAKAWAY_FROM_JOB);
 // FALSE with ERROR_CALL_NOT_IMPLEMENTED where there are no jobs.

@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "fsclean/delete.h"
 #include "tests/sim/machine.h"
 
 namespace {
-const char kRunFolder[] = "C:\\Brannoch.pending\\";
+const char kRunFolder[] = "C:\\WINDOWS\\Brannoch.pending\\";
 bool StartsWith(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
 
 // The "_@" names the machine holds under a folder.
@@ -18,6 +19,7 @@ std::vector<std::string> TempNamesIn(const sim::Machine& m, const std::string& f
 }
 // The program runs from drive D:; path is a file held open but movable.
 void ExeOnDWithLockedFile(sim::Machine& m, const std::string& path) {
+  m.platformId = VER_PLATFORM_WIN32_WINDOWS;
   m.modulePath = "D:\\Tools\\Brannoch.exe";
   m.AddFile(m.modulePath);
   m.AddFile(path);
@@ -32,31 +34,37 @@ TEST(DeleteOrScheduleFile, DeletableFileGoesAtOnceWithoutTemporaryName) {
   EXPECT_EQ(m.LogLines(), std::vector<std::string>{"DeleteFile C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll"});
 }
 
-// Into the run's folder, only administrators' to write (another account's of
-// that name is passed over); handed over at the end of the run, each name once
-// and then the folder, or by the next run's. The restart follows a link at a
-// scheduled name as SYSTEM: none can be planted, a missing file schedules none.
+// Into the run's folder in the Windows folder, where only administrators
+// make names (folders another account made at the root do not matter; one of
+// an earlier run's is taken and finished); handed over at the end of the run,
+// each name once and then the folder, or by the next run's. The restart
+// follows a link at a scheduled name as SYSTEM: none can be planted, a
+// missing file schedules none.
 TEST(DeleteOrScheduleFile, LockedFileMovesToTheRunsFolderWhereNoScheduledNameCanBeTakenOver) {
   sim::Machine m;
-  const std::string victim = "C:\\WINDOWS\\system32\\config\\SAM", run = "C:\\Brannoch.pending1";
+  const std::string victim = "C:\\WINDOWS\\system32\\config\\SAM", run = "C:\\WINDOWS\\Brannoch.pending";
   m.AddFile(victim);
-  m.AddDir("C:\\Brannoch.pending");
+  for (const char* taken : {"C:\\Brannoch.pending", "C:\\Brannoch.pending1", "C:\\Brannoch.pending2"}) m.AddDir(taken);
+  m.AddFile(run + "\\_@1.tmp");
+  m.FindNode(run)->adminOnly = true;
   m.AddFile("C:\\P\\key.dll");
   m.Lock("C:\\P\\key.dll", true);
+  m.Lock(run + "\\_@1.tmp", true);
   EXPECT_EQ(DeleteOrScheduleFile("C:\\WINDOWS\\system32\\ZenfoResv3_kstv.dll"), 0);
   EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\key.dll"), 1);
   EXPECT_FALSE(m.Exists("C:\\P\\key.dll"));
-  EXPECT_EQ(TempNamesIn(m, run + "\\"), std::vector<std::string>{run + "\\_@1.tmp"});
-  for (const std::string& name : m.restartQueue) EXPECT_FALSE(m.Plant(name, victim)) << name;
+  EXPECT_EQ(TempNamesIn(m, run + "\\"), (std::vector<std::string>{run + "\\_@1.tmp", run + "\\_@2.tmp"}));
+  for (const std::string& name : TempNamesIn(m, run + "\\")) EXPECT_FALSE(m.Plant(name, victim)) << name;
   EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty() && m.restartQueue.empty());
   m.Restart();  // cut short before the hand-over, then a hand-over refused
+  for (const char* held : {"\\_@1.tmp", "\\_@2.tmp"}) m.Lock(run + held, true);
   m.FailAlways("MoveFileExA");
   ScheduleRunFolders("C:\\P");
   m.ClearFaults();
   EXPECT_TRUE(m.restartQueue.empty());
   ScheduleRunFolders("C:\\P\\key.dll");
   ScheduleRunFolders("C:\\WINDOWS");
-  EXPECT_EQ(m.restartQueue, (std::vector<std::string>{run + "\\_@1.tmp", run}));
+  EXPECT_EQ(m.restartQueue, (std::vector<std::string>{run + "\\_@1.tmp", run + "\\_@2.tmp", run}));
   for (const std::string& name : m.restartQueue) EXPECT_FALSE(m.Plant(name, victim)) << name;
   m.Restart();
   EXPECT_TRUE(m.Exists(victim) && m.Exists("C:\\Brannoch.pending") && !m.Exists(run));
@@ -65,6 +73,7 @@ TEST(DeleteOrScheduleFile, LockedFileMovesToTheRunsFolderWhereNoScheduledNameCan
 TEST(DeleteOrScheduleFile, ReadOnlyFileIsScheduledWritableSoTheRestartDeletesIt) {
   sim::Machine m;
   m.AddFile("C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll", FILE_ATTRIBUTE_READONLY);
+  m.Lock("C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll", true);
   EXPECT_EQ(DeleteOrScheduleFile("C:\\WINDOWS\\system32\\ZenfoResv3E_kstv.dll"), 1);
   ScheduleRunFolders("C:\\WINDOWS\\system32");
   ASSERT_EQ(m.restartQueue.size(), 2u);
@@ -72,24 +81,37 @@ TEST(DeleteOrScheduleFile, ReadOnlyFileIsScheduledWritableSoTheRestartDeletesIt)
   EXPECT_FALSE(m.Exists(kRunFolder));
 }
 
-// Without security the root of the file's own drive, else the run's folder at
-// the root of its volume: a drive, or a folder a volume is mounted on.
+// Without security (Windows 9x, a FAT volume) the root of the file's own
+// drive; else the run's folder in the Windows folder or Program Files on the
+// file's volume, and where the volume has neither, the file stays.
 TEST(DeleteOrScheduleFile, TemporaryNameGoesToTheFilesOwnVolume) {
-  const std::pair<const char*, std::vector<std::string>> cases[] = {
-      {"D:\\P\\key.dll", {"D:\\_@1.tmp"}},
-      {"c:\\P\\key.dll", {"c:\\_@1.tmp"}},
-      {"D:\\P\\key.dll", {"D:\\Brannoch.pending\\_@1.tmp", "D:\\Brannoch.pending"}},
-      {"C:\\Mnt\\Vol\\P\\key.dll", {"C:\\Mnt\\Vol\\Brannoch.pending\\_@1.tmp", "C:\\Mnt\\Vol\\Brannoch.pending"}}};
+  enum { kNt, k9x, kFatD, kProgramFilesOnD };
+  const std::string onD = "D:\\Program Files\\Brannoch.pending", onC = "C:\\WINDOWS\\Brannoch.pending";
+  const std::tuple<const char*, int, std::vector<std::string>> cases[] = {
+      {"D:\\P\\key.dll", k9x, {"D:\\_@1.tmp"}},
+      {"c:\\P\\key.dll", k9x, {"c:\\_@1.tmp"}},
+      {"D:\\P\\key.dll", kFatD, {"D:\\_@1.tmp"}},
+      {"C:\\P\\key.dll", kNt, {onC + "\\_@1.tmp", onC}},
+      {"D:\\P\\key.dll", kProgramFilesOnD, {onD + "\\_@1.tmp", onD}},
+      {"D:\\P\\key.dll", kNt, {}},
+      {"C:\\Mnt\\Vol\\P\\key.dll", kNt, {}}};
   for (const auto& c : cases) {
+    const char* path = std::get<0>(c);
     sim::Machine m;
-    if (c.second.size() == 1) m.platformId = VER_PLATFORM_WIN32_WINDOWS;
+    if (std::get<1>(c) == k9x) m.platformId = VER_PLATFORM_WIN32_WINDOWS;
+    if (std::get<1>(c) == kFatD) m.volumesWithoutAcls.insert("D:\\");
+    if (std::get<1>(c) == kProgramFilesOnD) m.specialFolders[CSIDL_PROGRAM_FILES] = "D:\\Program Files";
+    m.AddDir("D:\\Program Files");
     m.mountPoints.push_back("C:\\Mnt\\Vol");
-    m.AddFile(c.first);
-    m.Lock(c.first, true);
-    EXPECT_EQ(DeleteOrScheduleFile(c.first), 1) << c.first;
-    EXPECT_EQ(TempNamesIn(m, "C:\\TEMP\\").size(), 0u) << c.first;
-    ScheduleRunFolders(c.first);
-    EXPECT_EQ(m.restartQueue, c.second) << c.first;
+    m.AddFile(path);
+    m.Lock(path, true);
+    ResetLeftBehind();
+    EXPECT_EQ(DeleteOrScheduleFile(path), std::get<2>(c).empty() ? 0 : 1) << path;
+    EXPECT_EQ(AnythingLeftBehind(), std::get<2>(c).empty()) << path;
+    EXPECT_EQ(m.Exists(path), std::get<2>(c).empty()) << path;
+    EXPECT_EQ(TempNamesIn(m, "C:\\TEMP\\").size(), 0u) << path;
+    ScheduleRunFolders(path);
+    EXPECT_EQ(m.restartQueue, std::get<2>(c)) << path;
   }
 }
 
@@ -208,6 +230,8 @@ TEST(EmptyAndRemoveFolder, SubfolderIsSkippedAndStaysWithItsFolderAfterRestart) 
     for (const auto& a : m.log) EXPECT_EQ(a.target.find("C:\\K\\sub"), std::string::npos) << a.ToString();
     EXPECT_FALSE(m.Exists("C:\\K\\top.txt"));
     EXPECT_EQ(m.restartQueue, std::vector<std::string>{"C:\\K"});
+    // Made the administrators': no user can empty it into a link for SYSTEM to follow.
+    EXPECT_FALSE(m.Plant("C:\\K", "D:\\T"));
     m.Restart();
     EXPECT_TRUE(m.Exists("C:\\K\\sub\\inner.txt"));
     for (const std::string& p : m.ListAll()) EXPECT_EQ(p.find("_@"), std::string::npos) << p;
@@ -223,12 +247,13 @@ TEST(DeleteOrScheduleFile, AFolderIsNeverMoved) {
   EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
 }
 
-TEST(EmptyAndRemoveFolder, MissingFolderStillGoesToRemovalAndRestartQueue) {
+// Nothing there: nothing is handed to the restart, which would otherwise
+// delete whatever a new edition made at that name meanwhile.
+TEST(EmptyAndRemoveFolder, MissingFolderIsNeitherListedNorScheduled) {
   sim::Machine m;
   EXPECT_EQ(EmptyAndRemoveFolder("C:\\Program Files\\Kestovanet"), 1);
-  EXPECT_EQ(m.restartQueue, std::vector<std::string>{"C:\\Program Files\\Kestovanet"});
-  EXPECT_EQ(m.callCounts["RemoveDirectoryA"], 1);
-  EXPECT_EQ(m.callCounts["FindFirstFileA"], 0);
+  EXPECT_TRUE(m.restartQueue.empty());
+  EXPECT_EQ(m.callCounts["RemoveDirectoryA"] + m.callCounts["FindFirstFileA"], 0);
 }
 
 TEST(EmptyAndRemoveFolder, ListingFailureDeletesNothingButStillSchedules) {
@@ -262,7 +287,7 @@ TEST(EmptyAndRemoveFolder, EntryPathOneByteTooLongIsLeftAlone) {
 TEST(EmptyAndRemoveFolder, LinksAreNeverFollowed) {
   const std::pair<const char*, std::vector<std::string>> cases[] = {
       {"C:\\K", {"SetFileAttributes C:\\K\\f 0x80", "DeleteFile C:\\K\\f", "SetFileAttributes C:\\K 0x80",
-                 "ScheduleDelete C:\\K"}},
+                 "SetSecurity C:\\K admin-only", "ScheduleDelete C:\\K"}},
       {"C:\\J", {"RemoveDirectory C:\\J"}},
       {"C:\\J\\sub", {}},
       {"C:\\M", {"SetFileAttributes C:\\M\\a 0x80", "DeleteFile C:\\M\\a"}}};
@@ -291,6 +316,11 @@ TEST(EmptyAndRemoveFolder, RefusedSchedulingLeavesTheFolderAndReportsIt) {
   m.AddFile("C:\\K\\a.dll");
   m.AddFile("C:\\K\\sub\\b.txt");
   for (const char* p : {"C:\\K", "C:\\K\\a.dll"}) m.FindNode(p)->deleteDenied = true;
+  m.AddFile("C:\\L\\sub\\c.txt");
+  m.FindNode("C:\\L")->notOwnable = true;  // cannot be made the administrators': not scheduled
+  ResetLeftBehind();
+  EXPECT_EQ(EmptyAndRemoveFolder("C:\\L"), 0);
+  EXPECT_TRUE(AnythingLeftBehind());
   EXPECT_EQ(EmptyAndRemoveFolder("C:\\K"), 0);
   ScheduleRunFolders("C:\\K");
   EXPECT_TRUE(m.restartQueue.empty());

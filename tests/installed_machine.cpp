@@ -97,8 +97,13 @@ bool Under(const std::string& path, const std::string& folder, bool directChildO
   return !directChildOnly || path.find('\\', folder.size() + 1) == std::string::npos;
 }
 
-bool IsRunFolder(const std::string& p) {  // the run's own, at a drive's root
-  return p.size() > 3 && p.find('\\', 3) == std::string::npos && p.compare(3, 16, "Brannoch.pending") == 0;
+// The run's own folder (in the Windows folder, or Program Files on another
+// volume) and what lies in it: the moved-aside files, the uninstallers' TEMP.
+bool IsRunFolder(const std::string& p) {
+  const size_t at = p.find("\\Brannoch.pending");
+  if (at == std::string::npos) return false;
+  const std::string parent = p.substr(0, at);
+  return parent == "C:\\WINDOWS" || (parent.size() == 16 && parent.compare(2, 14, "\\Program Files") == 0);
 }
 
 bool IsTempName(const std::string& p) {
@@ -129,7 +134,8 @@ bool Allowlist::Allows(const sim::Machine& m, const sim::Action& a) const {
   if (a.op == "CreateFile") return IsTempName(t);
   if (IsRunFolder(t))
     return a.op == "CreateDirectory" || a.op == "ScheduleDelete" || a.op == "RemoveDirectory" ||
-           (a.op == "SetFileAttributes" && a.detail == "0x2");
+           a.op == "DeleteFile" || a.op == "SetFileAttributes";
+  if (a.op == "SetSecurity") return ownPath(t);
   if (a.op == "ScheduleDelete" && IsTempName(t)) return true;
   if (a.op == "DeleteFile" || a.op == "SetFileAttributes" || a.op == "RemoveDirectory" ||
       a.op == "ScheduleDelete")

@@ -143,7 +143,7 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
   for (const auto& l : log) joined += l + "\n";
   // The expected sequence for edition 1 (editions 2.0 and 3.0 follow the same shape).
   const std::string pf = std::string(kProgramFiles) + "\\Kestovanet";
-  const std::string run = "C:\\Brannoch.pending";
+  const std::string run = "C:\\WINDOWS\\Brannoch.pending";
   const std::string sub = std::string(kPrograms) + "\\Internet banking Key MANAGE OF KESTOVA\\Dorwyn";
   const std::string outer = std::string(kPrograms) + "\\Internet banking Key MANAGE OF KESTOVA";
   const std::vector<std::string> edition1Head = {
@@ -161,6 +161,7 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
       "DeleteFile " + pf + "\\readme.txt",
       // The subfolder is passed over: it stays, and so does the folder until restart.
       "SetFileAttributes " + pf + " 0x80",
+      "SetSecurity " + pf + " admin-only",  // no user may empty it into a link before the restart
       "ScheduleDelete " + pf,
       "SetFileAttributes " + sub + "\\Tool.lnk 0x80",
       "DeleteFile " + sub + "\\Tool.lnk",
@@ -173,6 +174,8 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
       "SetFileAttributes " + std::string(kDesktop) + "\\USBKey MANAGE OF KESTOVA.lnk 0x80",
       "DeleteFile " + std::string(kDesktop) + "\\USBKey MANAGE OF KESTOVA.lnk",
       "SHChangeNotify " + std::string(kDesktop) + " event=0x1000 flags=0x1001 item2=null",
+      "CreateDirectory " + run + "\\Temp",  // the uninstallers' TEMP
+      "SetFileAttributes " + run + "\\Temp 0x2",
       "CreateProcess C:\\WINDOWS\\unins000.exe \"C:\\WINDOWS\\unins000.exe\" /S",
       "CreateProcess C:\\WINDOWS\\system32\\uninst.exe \"C:\\WINDOWS\\system32\\uninst.exe\" /S",
       "DeleteFile C:\\WINDOWS\\system32\\capicom.dll",
@@ -196,14 +199,20 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
   EXPECT_LT(e2, e3);
   EXPECT_LT(static_cast<size_t>(e3), log.size());
   EXPECT_EQ(log.back(), "MessageBox " + std::string(SuccessCaption));
-  // The end of the run: each moved name once (3.0's inuse.dll last), then the folder, then the marks.
-  const auto from = at("ScheduleDelete " + run + "\\_@1.tmp");
-  ASSERT_LT(static_cast<size_t>(from) + 11, log.size());
-  EXPECT_EQ(log[from + 4], "ScheduleDelete " + run + "\\_@5.tmp");
-  EXPECT_EQ(log[from + 5], "ScheduleDelete " + run);
-  EXPECT_EQ(log[from + 10], "SetFileAttributes " + run + "\\_@5.tmp 0x2");
-  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("ScheduleDelete", 0) == 0; }),
-            7);  // five moved files, the folder, edition 1's folder with its subfolder
+  // The end of the run: the run's folder handed over whole, deepest first:
+  // each moved name once (2.0's library, its holder ended, goes at once; 3.0's
+  // inuse.dll last), the uninstallers' empty TEMP at once, then the folder,
+  // then the marks.
+  std::vector<std::string> end;
+  for (const char* n : {"_@1", "_@2", "_@3", "_@4", "_@5"}) {
+    end.push_back("SetFileAttributes " + run + "\\" + n + ".tmp 0x80");
+    end.push_back((n[2] == '2' ? "DeleteFile " : "ScheduleDelete ") + run + "\\" + n + ".tmp");
+  }
+  end.insert(end.end(), {"RemoveDirectory " + run + "\\Temp", "ScheduleDelete " + run});
+  for (const char* n : {"_@1", "_@3", "_@4", "_@5"}) end.push_back("SetFileAttributes " + run + "\\" + n + ".tmp 0x2");
+  const auto from = at(end[0]);
+  ASSERT_LE(static_cast<size_t>(from) + end.size() + 1, log.size());
+  EXPECT_EQ(std::vector<std::string>(log.begin() + from, log.end() - 1), end);
   EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("CreateProcess", 0) == 0; }),
             6);  // two uninstallers, once per installed edition
   EXPECT_TRUE(Outside(m, 1).empty()) << Outside(m, 1)[0];
@@ -298,7 +307,7 @@ TEST(RemovalRun, NoDuringEditionTwoKeepsTwoAndThreeAndShowsNothingMore) {
   for (const auto& b : m.boxes) EXPECT_EQ(b.caption, "Information");
   // After the declined prompt, only what edition 1 moved aside is handed over.
   for (auto it = m.log.rbegin(); it != m.log.rend() && it->op != "MessageBox"; ++it)
-    EXPECT_EQ(it->target.rfind("C:\\Brannoch.pending", 0), 0u) << it->ToString();
+    EXPECT_EQ(it->target.rfind("C:\\WINDOWS\\Brannoch.pending", 0), 0u) << it->ToString();
   EXPECT_EQ(m.boxScript.size(), 0u);
   ExpectNeighboursIntact(m, neighbours);
 }

@@ -139,7 +139,9 @@ TEST(RemoveShortcut, GuardSweepNeverActsOnOrAboveTheSpecialFolder) {
   }
   std::printf("guard sweep: %d names, %d acted below the Desktop folder, none on or above it\n", names,
               actedBelow);
-  EXPECT_GT(actedBelow, names / 20);  // the sweep reaches the folder steps, not only refusals
+  // The sweep reaches the folder steps, not only refusals (a folder that is
+  // not there is not acted on, so most names act on the shortcut alone).
+  EXPECT_GT(actedBelow, names / 200);
 }
 
 TEST(RemoveShortcut, NamesThatWouldLeaveTheSpecialFolderRemoveNoFolder) {

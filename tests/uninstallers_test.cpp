@@ -13,15 +13,20 @@ const char kUninst[] = "C:\\WINDOWS\\system32\\uninst.exe";
 const char kCapicom[] = "C:\\WINDOWS\\system32\\capicom.dll";
 }  // namespace
 
-// Started suspended; where that is refused (1: elevation asked, which the program
-// lacks; 2: any refusal), by the shell, with COM on the thread.
+// Started suspended, in the system directory, with TEMP and TMP in a folder
+// of the run's (sorted in place); where that is refused (1: elevation asked,
+// which the program lacks; 2: any refusal; 3: no such folder can be made, as
+// without administrator rights), by the shell, with COM on the thread and
+// TEMP as it is.
 TEST(LeftoverUninstallers, EverySubsetRunsInOrderOneAtATime) {
   const char* all[] = {kUnins000, kUninstall, kUninst};
-  for (int refused = 0; refused < 3; ++refused)
+  const std::string temp = "C:\\WINDOWS\\Brannoch.pending\\Temp";
+  for (int refused = 0; refused < 4; ++refused)
   for (int mask = 0; mask < 8; ++mask) {
     sim::Machine m;
     m.AddFile(kCapicom);
     if (refused == 2) m.FailAlways("CreateProcessA");
+    if (refused == 3) m.FailAlways("CreateAdminOnlyFolder");
     std::vector<std::string> expected;
     for (int i = 0; i < 3; ++i) {
       if (!(mask & (1 << i))) continue;
@@ -42,8 +47,12 @@ TEST(LeftoverUninstallers, EverySubsetRunsInOrderOneAtATime) {
         EXPECT_EQ(l.fMask, 0x440u);
         EXPECT_EQ(l.nShow, 5);
         EXPECT_EQ(l.cbSize, sizeof(SHELLEXECUTEINFOA));
-        EXPECT_TRUE(l.comReady && l.verbNull && l.dirNull && l.hwnd == nullptr);
+        EXPECT_TRUE(l.comReady && l.verbNull && l.hwnd == nullptr && l.environment.empty());
+      } else {
+        EXPECT_EQ(l.environment, "=C:=C:\\Tools|PATH=C:\\WINDOWS\\system32|TEMP=" + temp + "|TMP=" + temp +
+                                     "|windir=C:\\WINDOWS");
       }
+      EXPECT_EQ(l.directory, "C:\\WINDOWS\\system32");
       if (i > 0) {
         EXPECT_GE(l.atMs, m.launches[i - 1].endMs) << "started before the previous ended";
       }

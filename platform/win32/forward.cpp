@@ -149,6 +149,66 @@ int CreateAdminOnlyFolder(const char* path) {
   ::SetLastError(error);
   return made ? 1 : 0;
 }
+namespace {
+// Enables a privilege the administrators' token holds but has not enabled.
+bool EnablePrivilege(const char* name) {
+  ScopedHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Receive())) return false;
+  TOKEN_PRIVILEGES privileges;
+  ZeroMemory(&privileges, sizeof privileges);
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!::LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) return false;
+  // Succeeds without enabling anything when the token lacks the privilege.
+  return ::AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr) &&
+         ::GetLastError() == ERROR_SUCCESS;
+}
+bool IsPlainFolder(HANDLE item, BY_HANDLE_FILE_INFORMATION* info) {
+  return ::GetFileInformationByHandle(item, info) &&
+         (info->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
+}
+}  // namespace
+
+int MakeFolderAdminOnly(const char* path) {
+  typedef BOOL(WINAPI * Fn)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
+  auto fn = As<Fn>(Export("advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA"));
+  if (fn == nullptr || KeepsNoSecurity()) return kMissing;
+  const DWORD access = READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES;
+  ScopedHandle item(OpenItself(path, access));
+  BY_HANDLE_FILE_INFORMATION info, again;
+  if (!item.IsValid() && ::GetLastError() == ERROR_ACCESS_DENIED) {
+    // Not granted by its DACL: take ownership first (the privilege grants
+    // WRITE_OWNER only), then the owner may write the DACL.
+    EnablePrivilege("SeTakeOwnershipPrivilege");
+    ScopedHandle owner(OpenItself(path, WRITE_OWNER | FILE_READ_ATTRIBUTES));
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!owner.IsValid() || !IsPlainFolder(owner.Get(), &info) || !fn("O:BA", 1, &sd, nullptr)) return 0;
+    const BOOL taken = ::SetKernelObjectSecurity(owner.Get(), OWNER_SECURITY_INFORMATION, sd);
+    ::LocalFree(sd);
+    if (!taken) return 0;
+    *item.Receive() = OpenItself(path, access);
+    // Still the folder whose owner changed.
+    if (!item.IsValid() || !IsPlainFolder(item.Get(), &again) || again.nFileIndexLow != info.nFileIndexLow ||
+        again.nFileIndexHigh != info.nFileIndexHigh || again.dwVolumeSerialNumber != info.dwVolumeSerialNumber)
+      return 0;
+  }
+  if (!item.IsValid() || !IsPlainFolder(item.Get(), &info)) return 0;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  // As CreateAdminOnlyFolder makes them; the entries inside keep theirs.
+  if (!fn("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", 1, &sd, nullptr)) return 0;
+  const BOOL set = ::SetKernelObjectSecurity(item.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd);
+  const DWORD error = ::GetLastError();
+  ::LocalFree(sd);
+  ::SetLastError(error);
+  return set ? 1 : 0;
+}
+BOOL GetVolumeFlags(const char* root, DWORD* flags) {
+  return ::GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, flags, nullptr, 0);
+}
+UINT GetSystemWindowsDirectoryA(char* buffer, UINT size) {
+  auto fn = As<UINT(WINAPI*)(LPSTR, UINT)>(Kernel32Export("GetSystemWindowsDirectoryA"));
+  return fn != nullptr ? fn(buffer, size) : Missing(0u);
+}
 int IsAdminOnlyFolder(const char* path) {
   ScopedHandle item(OpenItself(path, READ_CONTROL | FILE_READ_ATTRIBUTES));
   BY_HANDLE_FILE_INFORMATION info;
@@ -308,11 +368,13 @@ int MbsICmp(const char* a, const char* b) {
 }
 
 // ---- the uninstaller's start and the accounts of the user ---------------------
-BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, STARTUPINFOA* startup,
-                    PROCESS_INFORMATION* info) {
-  return ::CreateProcessA(application, commandLine, nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr, startup,
-                          info);
+BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const char* environment,
+                    const char* directory, STARTUPINFOA* startup, PROCESS_INFORMATION* info) {
+  return ::CreateProcessA(application, commandLine, nullptr, nullptr, FALSE, creationFlags,
+                          const_cast<char*>(environment), directory, startup, info);
 }
+char* GetEnvironmentStringsA() { return ::GetEnvironmentStrings(); }
+void FreeEnvironmentStringsA(char* block) { ::FreeEnvironmentStringsA(block); }
 DWORD ResumeThread(HANDLE thread) { return ::ResumeThread(thread); }
 BOOL AllowJobBreakaway(HANDLE job) {
   auto fn = As<BOOL(WINAPI*)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD)>(Kernel32Export("SetInformationJobObject"));
@@ -340,18 +402,7 @@ BOOL QueryJobProcessIds(HANDLE job, DWORD* ids, DWORD capacity, DWORD* count) {
   *count = n;
   return TRUE;
 }
-BOOL EnableDebugPrivilege() {
-  ScopedHandle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Receive())) return FALSE;
-  TOKEN_PRIVILEGES privileges;
-  ZeroMemory(&privileges, sizeof privileges);
-  privileges.PrivilegeCount = 1;
-  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  if (!::LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &privileges.Privileges[0].Luid)) return FALSE;
-  // Succeeds without enabling anything when the token lacks the privilege.
-  return ::AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr) &&
-         ::GetLastError() == ERROR_SUCCESS;
-}
+BOOL EnableDebugPrivilege() { return EnablePrivilege("SeDebugPrivilege"); }
 DWORD GetTickCount() { return ::GetTickCount(); }
 
 HRESULT CoInitializeEx(DWORD flags) { return ::CoInitializeEx(nullptr, flags); }

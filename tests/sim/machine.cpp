@@ -18,6 +18,10 @@ Machine::Machine() {
   specialFolders[CSIDL_COMMON_DESKTOPDIRECTORY] = "C:\\Documents and Settings\\All Users\\Desktop";
   for (const auto& f : specialFolders) AddDir(f.second);
   AddDir(systemDir);
+  // Only administrators may write there (and SYSTEM, TrustedInstaller).
+  for (const std::string& f : {windowsDir, systemDir, specialFolders[CSIDL_PROGRAM_FILES],
+                               specialFolders[CSIDL_COMMON_PROGRAMS]})
+    FindNode(f)->adminOnly = true;
   AddDir(tempPath);
   AddFile(modulePath);
   AddKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
@@ -239,9 +243,17 @@ std::string Machine::VolumeRoot(const std::string& normalized) const {
 
 bool Machine::Plant(const std::string& path, const std::string& target) {
   const std::string n = Resolve(Normalize(path), false);
-  for (std::string p = Parent(n); !p.empty(); p = Parent(p))
-    if (FindNode(p) != nullptr && FindNode(p)->adminOnly) return false;
-  if (FindNode(n) != nullptr && Fold(Parent(n)) != Fold(Normalize(tempPath))) return false;
+  const Node* node = FindNode(n);
+  const bool inTemp = Fold(Parent(n)) == Fold(Normalize(tempPath));
+  if (node != nullptr) {
+    // A folder it may write: emptied, then made a junction (FSCTL_SET_REPARSE_POINT, MS-FSA).
+    if (!inTemp && !(node->dir && !node->adminOnly)) return false;
+  } else {
+    // A free name: made in the nearest folder that exists, if it may write there.
+    std::string p = Parent(n);
+    while (!p.empty() && FindNode(p) == nullptr) p = Parent(p);
+    if (p.empty() || FindNode(p)->adminOnly) return false;
+  }
   nodes.erase(Fold(n));
   AddLink(n, target);
   return true;

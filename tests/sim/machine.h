@@ -75,6 +75,8 @@ struct Launch {
   std::string how = "ShellExecute", commandLine;  // or "CreateProcess", with its command line
   DWORD creationFlags = 0;
   bool comReady = false;  // COM initialised on the calling thread
+  std::string directory;  // its current folder as given ("" none: the program's own)
+  std::string environment;  // the block given, entries joined by '|' ("" none: the program's own)
 };
 
 struct Program {  // what a started program does
@@ -114,6 +116,13 @@ class Machine {
   std::string modulePath = "C:\\Tools\\Brannoch.exe";
   std::string userName = "alice";
   std::string currentDir = "C:\\Tools";
+  // The program's environment, in the order the system keeps it (sorted).
+  std::vector<std::string> environment = {"=C:=C:\\Tools", "PATH=C:\\WINDOWS\\system32", "TEMP=C:\\TEMP",
+                                          "TMP=C:\\TEMP", "windir=C:\\WINDOWS"};
+  // GetSystemWindowsDirectoryA: Windows 2000 and later.
+  bool hasGetSystemWindowsDirectory = true;
+  bool keepsPersistentAcls = true;  // what the volumes report (FILE_PERSISTENT_ACLS)
+  std::set<std::string> volumesWithoutAcls;  // roots of volumes that keep none (FAT)
   std::map<int, std::string> specialFolders;
   // The DLL search calls the system has: Windows 8 and later, and 7 or Vista
   // with update KB2533623, both; XP SP1 to an unpatched 7 only
@@ -148,7 +157,8 @@ class Machine {
   std::vector<std::string> mountPoints;
   std::string VolumeRoot(const std::string& normalized) const;  // "C:\" or a mount point
   // Another, unprivileged account puts a link to target at path: at a free
-  // name, or over its own in the temporary folder; never below a folder only
+  // name in a folder it may write to, over a folder it may write to, or over
+  // its own in the temporary folder; never in or over a folder only
   // administrators can write to.
   bool Plant(const std::string& path, const std::string& target);
   bool Exists(const std::string& path) const;
@@ -234,6 +244,7 @@ class Machine {
     uint64_t id = 0;     // the file index: the same under every name
     bool adminOnly = false;     // a folder only administrators can write to (owner and DACL)
     bool deleteDenied = false;  // its ACL, and its folder's, refuse DELETE
+    bool notOwnable = false;    // its security cannot be changed, even by taking ownership
   };
   struct Key {
     std::string path;

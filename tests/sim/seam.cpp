@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/files.h"
@@ -430,6 +431,55 @@ int CreateAdminOnlyFolder(const char* path) {
   return 1;
 }
 
+// Set through the folder's own handle, a link at the name refused
+// (FILE_FLAG_OPEN_REPARSE_POINT); what it holds is not touched
+// (SetKernelObjectSecurity propagates nothing: Microsoft's page on it).
+int MakeFolderAdminOnly(const char* path) {
+  SEAM("MakeFolderAdminOnly");
+  FAULT("MakeFolderAdminOnly", 0);
+  if (M().platformId != VER_PLATFORM_WIN32_NT) return kMissing;
+  Machine::Node* n = M().FindNode(path);
+  if (n == nullptr) return Fail(MissingError(path), 0);
+  if (!n->dir || !n->linkTo.empty() || (n->attributes & FILE_ATTRIBUTE_REPARSE_POINT) || n->notOwnable)
+    return Fail(ERROR_ACCESS_DENIED, 0);
+  n->adminOnly = true;
+  M().Record("SetSecurity", n->path, "admin-only");
+  return 1;
+}
+
+// FAT keeps no security: its volumes report no FILE_PERSISTENT_ACLS
+// (Microsoft's GetVolumeInformation page; Wine's kernel32 volume tests).
+BOOL GetVolumeFlags(const char* root, DWORD* flags) {
+  SEAM("GetVolumeFlags");
+  FAULT("GetVolumeFlags", FALSE);
+  const std::string n = M().Normalize(root != nullptr ? root : M().currentDir);  // null: the current folder's
+  if (M().FindNode(n) == nullptr) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+  bool acls = M().platformId == VER_PLATFORM_WIN32_NT && M().keepsPersistentAcls;
+  for (const std::string& fat : M().volumesWithoutAcls)
+    acls = acls && M().Fold(fat) != M().Fold(M().VolumeRoot(n));
+  *flags = FILE_CASE_PRESERVED_NAMES | (acls ? FILE_PERSISTENT_ACLS : 0);
+  return TRUE;
+}
+
+UINT GetSystemWindowsDirectoryA(char* buffer, UINT size) {
+  SEAM("GetSystemWindowsDirectoryA");
+  if (!M().hasGetSystemWindowsDirectory) return Fail(ERROR_CALL_NOT_IMPLEMENTED, 0u);
+  FAULT("GetSystemWindowsDirectoryA", 0u);
+  return CopyOut(M().windowsDir, buffer, size);
+}
+
+char* GetEnvironmentStringsA() {
+  SEAM("GetEnvironmentStringsA");
+  FAULT("GetEnvironmentStringsA", static_cast<char*>(nullptr));
+  std::string block;
+  for (const std::string& e : M().environment) block += e + '\0';
+  block += '\0';
+  char* out = static_cast<char*>(std::malloc(block.size()));
+  std::memcpy(out, block.data(), block.size());
+  return out;
+}
+void FreeEnvironmentStringsA(char* block) { std::free(block); }
+
 int IsAdminOnlyFolder(const char* path) {
   SEAM("IsAdminOnlyFolder");
   FAULT("IsAdminOnlyFolder", 0);
@@ -687,8 +737,8 @@ BOOL QueryJobActiveProcesses(HANDLE job, DWORD* active) {
 // (Microsoft's CreateProcess page); a program whose manifest asks for
 // administrator rights the caller lacks is refused with ERROR_ELEVATION_REQUIRED
 // (Microsoft's UAC pages: only ShellExecute raises the prompt).
-BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, STARTUPINFOA* startup,
-                    PROCESS_INFORMATION* info) {
+BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const char* environment,
+                    const char* directory, STARTUPINFOA* startup, PROCESS_INFORMATION* info) {
   SEAM("CreateProcessA");
   FAULT("CreateProcessA", FALSE);
   if (startup == nullptr || startup->cb != sizeof(STARTUPINFOA) || info == nullptr)
@@ -700,8 +750,16 @@ BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFl
     return Fail(static_cast<DWORD>(ERROR_ELEVATION_REQUIRED), FALSE);
   const std::string line = commandLine ? commandLine : "";
   const bool suspended = (creationFlags & CREATE_SUSPENDED) != 0;
-  const DWORD pid = Start({0, 0, nullptr, false, false, n->path, "", 0, M().clockMs, M().clockMs, "CreateProcess", line,
-                           creationFlags}, line, !suspended);
+  if (directory != nullptr) {
+    const Machine::Node* d = M().FindNode(directory);
+    if (d == nullptr || !d->dir) return Fail(ERROR_DIRECTORY, FALSE);
+  }
+  sim::Launch launch{0, 0, nullptr, false, directory == nullptr, n->path, "", 0, M().clockMs, M().clockMs,
+                     "CreateProcess", line, creationFlags};
+  launch.directory = directory ? directory : "";
+  for (const char* e = environment; e != nullptr && *e != '\0'; e += std::strlen(e) + 1)
+    launch.environment += (launch.environment.empty() ? "" : "|") + std::string(e);
+  const DWORD pid = Start(launch, line, !suspended);
   M().FindProcess(pid)->suspended = suspended;
   info->hProcess = NewHandleTo(pid, HO::kProcess);
   info->hThread = NewHandleTo(pid, HO::kThread);
@@ -886,6 +944,7 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
                      info->nShow,
                      M().clockMs,
                      M().clockMs, "ShellExecute", "", 0, M().comDepth > 0};
+  launch.directory = info->lpDirectory ? info->lpDirectory : "";
   const DWORD pid = Start(launch, launch.parameters, true);
   if ((info->fMask & SEE_MASK_NOCLOSEPROCESS) && !M().launchWithoutProcessHandle)
     info->hProcess = NewHandleTo(pid, HO::kProcess);
