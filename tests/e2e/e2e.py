@@ -101,7 +101,13 @@ NEIGHBOUR_FILES = ['{pf}/OtherVendor/app.exe', '{pf}/Kestovanet2.0 backup/keep.d
 # Under WoW64 the 64-bit side is a neighbour too: a 32-bit program never sees it.
 NEIGHBOUR_FILES_WOW64 = ['Program Files/Kestovanet/keep64.dll', 'windows/system32/ZenfoResv3_kstv.dll',
                          'windows/system32/capicom.dll']
-RUN_FOLDER = 'Brannoch.pending'  # the run's own folder at a volume's root
+RUN_FOLDER = 'Brannoch.pending'  # the run's own folder, in the Windows folder
+RUN_PATH = 'c:\\windows\\' + RUN_FOLDER.lower()
+
+
+def bare(p):
+    """A pending name as a lower-case path, without the NT prefix."""
+    return p.lower()[4:] if p.startswith('\\??\\') else p.lower()
 
 
 def neighbour_files():
@@ -498,8 +504,9 @@ class Scenario:
         lines = [l.strip() for l in open(path, encoding='utf-8', errors='replace')] if os.path.exists(path) else []
         self.nsis_lines = lines
         for l in lines:
-            if ' start ' in l:  # the work is done by the copy in the temporary folder
-                self.check('\\Temp\\' in l, 'NSIS uninstaller ran in place: ' + l)
+            if ' start ' in l:  # the work is done by the copy in the run's TEMP, not the user's
+                self.check((RUN_PATH + '\\temp\\') in bare(l.split(' start ', 1)[1]),
+                           'NSIS uninstaller\'s copy outside the run\'s TEMP: ' + l)
         names = list(self.nsis)
         events = [' '.join(l.split()[:2]) for l in lines]
         if not self.cut:
@@ -638,21 +645,21 @@ class Scenario:
             if self.cut:  # folders the first run removed: the second schedules their names, harmlessly
                 groups = [NAMES[e][px.ui][1] for e in self.editions]
                 ok = ok or any(p.endswith('\\' + g) or p.endswith('\\' + g + '\\Dorwyn') for g in groups)
-            ok = ok or p.lower().endswith(RUN_FOLDER.lower())
+            ok = ok or bare(p) == RUN_PATH or bare(p).startswith(RUN_PATH + '\\temp')  # the uninstallers' TEMP
             self.check(ok, 'unexpected pending operation %s' % p)
         if self.held_file:
-            # Each "_@" name handed over holds a file, once, in the run's folder, which follows them once; or, where
-            # Wine 8 keeps no folder's security (probe security.admin-only-folder), in the user's temporary folder.
-            run = 'c:\\' + RUN_FOLDER.lower()
+            # Each "_@" name handed over holds a file, once, in the run's folder below the Windows folder, which
+            # follows them once (Wine 8 keeps no security descriptor: the parent is trusted for what it is).
+            run = RUN_PATH
             names = [p for p in pending if '\\_@' in p]
-            inside = [i for i, p in enumerate(pending) if p.lower().startswith(run + '\\')]
-            at = [i for i, p in enumerate(pending) if p.lower() == run]
+            inside = [i for i, p in enumerate(pending) if bare(p).startswith(run + '\\')]
+            at = [i for i, p in enumerate(pending) if bare(p) == run]
             self.check(names and len(names) == len(set(n.lower() for n in names)), 'names scheduled: %s' % names)
             for n in names:
                 linux = os.path.join(px.c, n.split(':\\', 1)[1].replace('\\', '/'))
                 self.check(os.path.isfile(linux), '%s holds no file' % n)
-                self.check(n.lower().startswith(run + '\\') or not inside and '\\temp\\' in n.lower(), 'stray %s' % n)
-            self.check(not inside or (len(at) == 1 and at[0] > max(inside)), 'the run\'s folder scheduled %s' % at)
+                self.check(bare(n).startswith(run + '\\'), 'stray %s' % n)
+            self.check(inside and len(at) == 1 and at[0] > max(inside), 'the run\'s folder scheduled %s' % at)
 
     def check_subfolders(self, px, when):
         """The seeded subfolders stay where they are; no "_@" name is a folder."""
@@ -669,7 +676,8 @@ class Scenario:
 
     def check_after_restart(self, px, pending, pending2, present2):
         self.check(not pending2, 'pending operations left after restart: %s' % pending2)
-        self.check(not [f for f in os.listdir(px.c) if f.lower().startswith(RUN_FOLDER.lower())], 'run folder left')
+        self.check(not [f for d in (px.c, px.windows) for f in os.listdir(d) if f.lower().startswith(RUN_FOLDER.lower())],
+                   'run folder left')
         self.check_subfolders(px, 'after the restart')
         for p in pending:
             linux = os.path.join(px.c, p.split(':\\', 1)[1].replace('\\', '/'))
@@ -812,10 +820,9 @@ def main():
         shot = os.path.join(os.path.abspath(args.demo), 'dialog.png')
         ok = s.run(template, bins, exe, work, screenshot=shot)
         print(table(s.report))
-        inside = [p for p in s.report['pending'] if ('\\' + RUN_FOLDER + '\\').lower() in p.lower()]
-        print('moved-aside files: %s' % ('in C:\\%s, scheduled before the folder' % RUN_FOLDER if inside else
-              'in the temporary folder (Wine 8 keeps no folder\'s security descriptor, so the run\'s '
-              'administrators-only folder cannot be had; on Windows they go to C:\\%s)' % RUN_FOLDER))
+        inside = [p for p in s.report['pending'] if bare(p).startswith(RUN_PATH + '\\')]
+        print('moved-aside files: %s' % ('in C:\\Windows\\%s, scheduled before the folder' % RUN_FOLDER if inside else
+              'NOT in the run\'s folder C:\\Windows\\%s' % RUN_FOLDER))
         for line in s.report.get('lines', []):
             if line.startswith('box '):
                 f = dict(x.split('=', 1) for x in line.split(' ') if '=' in x)
