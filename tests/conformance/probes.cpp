@@ -191,9 +191,12 @@ const std::vector<Difference>& KnownDifferences() {
      "Microsoft CRT source mbsrchr (ucrt/mbstring/mbsrchr.cpp: 'return pointer to \\0')"},
     // Wine 8 keeps no folder's security descriptor (it reports the Unix owner
     // and a DACL from the mode bits): the temporary folder serves instead.
-    {"security.admin-only-folder", "1 0 0 0 e=183 [own\\, plain\\]", "1 1 0 0 e=183 [own\\, plain\\]",
-     "learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-createdirectorya (lpSecurityAttributes); Wine 8 "
-     "answers O:S-1-5-21-0-0-0-1000 D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000) for it"},
+    {"security.admin-only-folder", "1 0 0 0 e=183 1 0 0 e=2 1 [own\\, plain\\]",
+     "1 1 0 0 e=183 1 1 0 e=2 1 [own\\, plain\\]",
+     "learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-createdirectorya (lpSecurityAttributes) and "
+     "securitybaseapi/nf-securitybaseapi-setkernelobjectsecurity (kept on the object, propagated to nothing); "
+     "Wine 8 accepts both and answers O:S-1-5-21-0-0-0-1000 D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000) "
+     "for either folder; NTFS and Wine's drives report FILE_PERSISTENT_ACLS (fileapi GetVolumeInformationA)"},
     {"reboot.delete-denied", "1 1 [sub\\]", "0 e=5 0 e=5 [sub\\, sub\\a.txt]",
      "ReactOS's MoveFileWithProgressW (the source opened for DELETE first); MS-FSA 2.1.5.1.2 (DELETE from the "
      "file's DACL or FILE_DELETE_CHILD from its folder's); Wine 8 checks neither"},
@@ -358,8 +361,14 @@ std::vector<Probe> MakeProbes() {
       [](Dir d) {
         const std::string own = d + "\\own";
         const auto n = [](int v) { return Num(static_cast<unsigned long>(v)); };
+        const std::string plain = d + "\\plain";
+        char root[MAX_PATH] = {};
+        DWORD flags = 0;
+        const BOOL volume = pf::GetVolumePathNameA(d.c_str(), root, MAX_PATH) && pf::GetVolumeFlags(root, &flags);
         return Join({n(pf::CreateAdminOnlyFolder(own.c_str())), n(pf::IsAdminOnlyFolder(own.c_str())),
-                     n(pf::IsAdminOnlyFolder((d + "\\plain").c_str())), R(pf::CreateAdminOnlyFolder(own.c_str())),
+                     n(pf::IsAdminOnlyFolder(plain.c_str())), R(pf::CreateAdminOnlyFolder(own.c_str())),
+                     n(pf::MakeFolderAdminOnly(plain.c_str())), n(pf::IsAdminOnlyFolder(plain.c_str())),
+                     R(pf::MakeFolderAdminOnly((d + "\\none").c_str())), n(volume && (flags & FILE_PERSISTENT_ACLS)),
                      List(d)});
       });
 
