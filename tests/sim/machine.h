@@ -30,8 +30,12 @@ struct Action {
 struct Process {
   DWORD pid = 0;
   std::string exeFile;  // as Toolhelp gives it: bare name or full path
-  std::string owner;    // account name; "" with ownerReadable false = unreadable
+  // The account: "name" of this machine, "DOMAIN\\name" of another authority
+  // (a local and a domain account of one name have different SIDs), or
+  // "SYSTEM", "LOCAL SERVICE", "NETWORK SERVICE" (S-1-5-18, -19, -20).
+  std::string owner;    // "" with ownerReadable false = unreadable
   bool ownerReadable = true;
+  DWORD session = 1;    // the Terminal Services session; the program's is 1
   bool canOpenAll = true;   // OpenProcess with terminate rights succeeds
   bool canTerminate = true;
   uint32_t exitDelayMs = 0;  // time from termination to exit
@@ -195,6 +199,7 @@ class Machine {
   bool ShouldFail(const char* call);  // counts the call
   std::map<std::string, int> callCounts;
   bool imageNameCallMissing = false;  // QueryFullProcessImageNameA, before Vista
+  bool sessionCallMissing = false;    // ProcessIdToSessionId, without Terminal Services
   bool jobsMissing = false;           // job objects, before Windows 2000
   bool nestedJobsMissing = false;     // one job per process, before Windows 8
   // GetFullPathNameA as Windows XP: an inner name loses one trailing period
@@ -275,7 +280,7 @@ class Machine {
   std::vector<Window> windows;
   std::deque<std::pair<int, std::function<void()>>> boxScript;
   std::map<std::string, Program> programs;  // folded path
-  std::vector<std::string> accounts;
+  std::vector<std::string> accounts;  // owners as given; SID S-1-5-21-...-(1000 + index)
   DWORD lastError = 0;
   unsigned tempCounter = 0x1A2B;
   uint64_t nextNodeId = 1;

@@ -93,11 +93,35 @@ size_t CharLength(const char* name, const std::string& s, size_t i, std::string*
   return 0;
 }
 
-struct SimSid {
-  uint32_t magic;
-  uint32_t account;
-};
-constexpr uint32_t kSidMagic = 0x51D0C0DE;
+// SIDs laid out as Windows does (revision, count, authority 5, sub-authorities):
+// the service accounts' well-known ones (S-1-5-18, -19, -20; Microsoft's
+// "Well-known security identifiers", KB 243330), and for any other account
+// S-1-5-21-D-0-0-RID, the domain D (1 this machine, 2 another) and a RID of its
+// own, so a local and a domain account of one name differ (Microsoft's
+// "Security identifiers": the domain's identifier is part of each SID).
+const char* const kServiceAccounts[3] = {"SYSTEM", "LOCAL SERVICE", "NETWORK SERVICE"};
+std::vector<BYTE> SidOf(const std::string& owner) {
+  std::vector<DWORD> subs;
+  for (DWORD i = 0; i < 3; ++i)
+    if (owner == kServiceAccounts[i]) subs = {18 + i};
+  if (subs.empty()) {
+    auto& accounts = M().accounts;
+    auto at = std::find_if(accounts.begin(), accounts.end(),
+                           [&](const std::string& a) { return M().Fold(a) == M().Fold(owner); });
+    if (at == accounts.end()) at = accounts.insert(accounts.end(), owner);
+    const DWORD domain = owner.find('\\') == std::string::npos ? 1 : 2;
+    subs = {21, domain, 0, 0, static_cast<DWORD>(1000 + (at - accounts.begin()))};
+  }
+  std::vector<BYTE> sid = {1, static_cast<BYTE>(subs.size()), 0, 0, 0, 0, 0, 5};
+  for (DWORD v : subs)
+    for (int b = 0; b < 4; ++b) sid.push_back(static_cast<BYTE>(v >> (8 * b)));
+  return sid;
+}
+size_t SidLength(PSID sid) { return 8 + 4 * static_cast<size_t>(static_cast<const BYTE*>(sid)[1]); }
+DWORD LastSubAuthority(PSID sid) {
+  const BYTE* b = static_cast<const BYTE*>(sid) + SidLength(sid) - 4;
+  return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<DWORD>(b[3]) << 24);
+}
 const HWND kShellWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7001));
 
 // A started process: it joins its starter's jobs and, when run, does its work.
@@ -468,6 +492,13 @@ HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD) {
   return ToHandle(M().NewHandle(obj));
 }
 
+// The desktop user's processes, to another account: their DACL grants that user and SYSTEM;
+// the enabled debug privilege grants any access whatever the DACL (Microsoft's OpenProcess page).
+static bool ClosedToUs(const sim::Process& p) {
+  const sim::Process* shell = M().FindProcess(M().shellPid);
+  return shell && p.owner == shell->owner && p.owner != M().userName && !M().debugPrivilegeEnabled;
+}
+
 static BOOL NextEntry(HANDLE snapshot, PROCESSENTRY32* entry, bool first) {
   HO* h = M().GetHandle(H(snapshot), HO::kSnapshot);
   if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -499,11 +530,7 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
   sim::Process* p = M().FindProcess(processId);
   if (p == nullptr || !M().IsAlive(processId)) return Fail(ERROR_INVALID_PARAMETER, static_cast<HANDLE>(nullptr));
   M().processOpens.emplace_back(p->exeFile, access);
-  // The desktop user's processes, to another account: their DACL grants that user and SYSTEM;
-  // the enabled debug privilege grants any access whatever the DACL (Microsoft's OpenProcess page).
-  const sim::Process* shell = M().FindProcess(M().shellPid);
-  if (shell && p->owner == shell->owner && p->owner != M().userName && !M().debugPrivilegeEnabled)
-    return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
+  if (ClosedToUs(*p)) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
   const bool wantsMore = (access & ~static_cast<DWORD>(PROCESS_QUERY_INFORMATION)) != 0;
   if (wantsMore && !p->canOpenAll) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
   if (!wantsMore && !p->ownerReadable) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
@@ -531,16 +558,14 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, void* info, 
   FAULT("GetTokenInformation", FALSE);
   HO* h = M().GetHandle(H(token), HO::kToken);
   if (h == nullptr || cls != TokenUser) return Fail(ERROR_INVALID_HANDLE, FALSE);
-  const DWORD needed = sizeof(TOKEN_USER) + sizeof(SimSid);
-  *returnLength = needed;
-  if (length < needed || info == nullptr) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
   sim::Process* p = M().FindProcess(h->pid);
   if (p == nullptr) return Fail(ERROR_ACCESS_DENIED, FALSE);
-  auto& accounts = M().accounts;
-  SimSid sid{kSidMagic, static_cast<uint32_t>(accounts.size())};
-  accounts.push_back(p->owner);
+  const std::vector<BYTE> sid = SidOf(p->owner);
+  const DWORD needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
+  *returnLength = needed;
+  if (length < needed || info == nullptr) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
   unsigned char* base = static_cast<unsigned char*>(info);
-  std::memcpy(base + sizeof(TOKEN_USER), &sid, sizeof sid);
+  std::memcpy(base + sizeof(TOKEN_USER), sid.data(), sid.size());
   TOKEN_USER user;
   user.User.Sid = base + sizeof(TOKEN_USER);
   user.User.Attributes = 0;
@@ -553,11 +578,17 @@ BOOL LookupAccountSidA(const char* systemName, PSID sid, char* name, DWORD* name
   SEAM("LookupAccountSidA");
   FAULT("LookupAccountSidA", FALSE);
   if (systemName != nullptr || sid == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-  SimSid s;
-  std::memcpy(&s, sid, sizeof s);
-  if (s.magic != kSidMagic || s.account >= M().accounts.size()) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-  const std::string& account = M().accounts[s.account];
-  const std::string dom = "SIMPC";
+  const DWORD rid = LastSubAuthority(sid);
+  std::string account, dom = "NT AUTHORITY";
+  if (rid >= 18 && rid <= 20) {
+    account = kServiceAccounts[rid - 18];
+  } else {
+    if (rid < 1000 || rid - 1000 >= M().accounts.size()) return Fail(1332u /* ERROR_NONE_MAPPED */, FALSE);
+    account = M().accounts[rid - 1000];
+    const size_t slash = account.find('\\');
+    dom = slash == std::string::npos ? "SIMPC" : account.substr(0, slash);
+    if (slash != std::string::npos) account = account.substr(slash + 1);
+  }
   if (*nameSize <= account.size() || *domainSize <= dom.size()) {
     *nameSize = static_cast<DWORD>(account.size() + 1);
     *domainSize = static_cast<DWORD>(dom.size() + 1);
@@ -568,6 +599,26 @@ BOOL LookupAccountSidA(const char* systemName, PSID sid, char* name, DWORD* name
   *nameSize = static_cast<DWORD>(account.size());
   *domainSize = static_cast<DWORD>(dom.size());
   if (use != nullptr) *use = 1;
+  return TRUE;
+}
+
+// Byte for byte, as EqualSid's page asks ("must match exactly").
+BOOL EqualSid(PSID a, PSID b) {
+  SEAM("EqualSid");
+  return SidLength(a) == SidLength(b) && std::memcmp(a, b, SidLength(a)) == 0;
+}
+
+// Needs PROCESS_QUERY_INFORMATION on the process (Microsoft's ProcessIdToSessionId
+// page): refused where OpenProcess for query would be; an id of no running
+// process fails (ReactOS opens it first). Wine 8 answers its own session for any id.
+BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+  SEAM("ProcessIdToSessionId");
+  if (M().sessionCallMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+  FAULT("ProcessIdToSessionId", FALSE);
+  const sim::Process* p = M().FindProcess(processId);
+  if (p == nullptr || !M().IsAlive(processId)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (!p->ownerReadable || ClosedToUs(*p)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  *sessionId = p->session;
   return TRUE;
 }
 
