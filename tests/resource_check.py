@@ -10,7 +10,8 @@ language 0x0804.
 
   resource_check.py EXE i686|x86_64
   resource_check.py --self-test SOURCE_DIR EXE   changes made to a copy of the resource
-                                                 script, icon and i686 exe must each be caught
+                                                 script, icon and i686 exe must each be caught,
+                                                 and a static constructor by the build's check
 """
 import os
 import re
@@ -308,6 +309,8 @@ def check_exe(exe, arch):
     for call in BOTH_FORMS:
         if not {call + 'A', call + 'W'} <= imported:
             problems.append('imports lack %sA or %sW' % (call, call))
+    if not pe.OPTIONAL_HEADER.DllCharacteristics & 0x8000:
+        problems.append('not Terminal-Server-aware: GetWindowsDirectoryA would name a per-user folder')
     if arch == 'i686':
         version = (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion)
         if version > (5, 1):
@@ -348,7 +351,28 @@ MUTATIONS = [
     ('an import not in the list (GetTickCount64, Vista)', 'Brannoch.exe', 'GetModuleFileNameA', 'GetTickCount64'),
     ('subsystem version 4.0 -> 6.0', 'Brannoch.exe', 'MajorSubsystemVersion', 6),
     ('4 KB more than the ceiling allows', 'Brannoch.exe', 'size', 4096),
+    ('not Terminal-Server-aware', 'Brannoch.exe', 'DllCharacteristics', 0x140),
+    ('a static constructor of priority 200', 'Brannoch.map', None, 'S s __attribute__((init_priority(200)));'),
+    ('a constructor function', 'Brannoch.map', None, '__attribute__((constructor)) void g() { f(); }'),
 ]
+
+
+def check_link_map(source, link_map):
+    """What the build's check (cmake/no_static_constructors.cmake) finds in a link map."""
+    r = subprocess.run(['cmake', '-DMAP=' + link_map, '-P', os.path.join(source, 'cmake', 'no_static_constructors.cmake')],
+                       capture_output=True, text=True)
+    return [] if r.returncode == 0 else [r.stderr.strip().splitlines()[-1]]
+
+
+def planted_map(work, planted):
+    """The link map of an object holding the planted code."""
+    os.makedirs(work, exist_ok=True)
+    src, obj, out = (os.path.join(work, n) for n in ('planted.cpp', 'planted.o', 'planted.exe'))
+    with open(src, 'w') as f:
+        f.write('volatile int v;\nvoid f() { v = v + 1; }\nstruct S { S() { f(); } };\n' + planted + '\n')
+    subprocess.run(['i686-w64-mingw32-g++', '-Oz', '-c', src, '-o', obj], check=True, capture_output=True)
+    subprocess.run(['i686-w64-mingw32-ld', '-Map', out + '.map', '-o', out, obj], check=True, capture_output=True)
+    return out + '.map'
 
 
 def mutate_icon(data, old, new):
@@ -412,11 +436,18 @@ def self_test(source, exe, verbose):
 
     failures = []
     with tempfile.TemporaryDirectory() as tmp:
-        baseline = build(files, os.path.join(tmp, 'baseline')) + check_exe(exe, 'i686')
+        baseline = (build(files, os.path.join(tmp, 'baseline')) + check_exe(exe, 'i686') +
+                    check_link_map(source, os.path.join(os.path.dirname(exe), 'Brannoch.map')))
         if baseline:
             failures.append('the unchanged resources fail: %s' % baseline)
         for n, (what, name, old, new) in enumerate(MUTATIONS):
             changed = dict(files)
+            if name.endswith('.map'):
+                caught = check_link_map(source, planted_map(os.path.join(tmp, str(n)), new))
+                failures += [] if caught else ['not caught: ' + what]
+                if caught and verbose:
+                    print('%-40s caught: %s' % (what, caught[0]))
+                continue
             if name.endswith('.ico'):
                 changed[name] = mutate_icon(files[name], old, new)
             elif name.endswith('.exe'):

@@ -656,6 +656,36 @@ std::vector<Probe> MakeProbes() {
                      R(pf::AssignProcessToJobObject(second.Get(), process.Get()))});
       });
 
+  // Sessions and accounts: a child shares ours and our SID, SYSTEM's differs; an
+  // id of no process has no session (ProcessIdToSessionId's page; ReactOS opens it first).
+  add(
+      "session.and-account", 936, [](Fixture& f, Dir d) { f.StartProcess(d + "\\Session Child.exe"); },
+      [](Dir) {
+        pf::ScopedHandle snap(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32 e;
+        std::memset(&e, 0, sizeof e);
+        e.dwSize = sizeof e;
+        DWORD child = 0, own = 0, theirs = 1, gone = 0;
+        for (BOOL ok = pf::Process32First(snap.Get(), &e); ok; ok = pf::Process32Next(snap.Get(), &e))
+          if (std::strstr(e.szExeFile, "Session Child.exe") != nullptr) child = e.th32ProcessID;
+        auto sid = [](DWORD pid, DWORD_PTR* info) {
+          pf::ScopedHandle process(pf::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid)), token;
+          DWORD n = 0;
+          return pf::OpenProcessToken(process.Get(), TOKEN_QUERY, token.Receive()) &&
+                         pf::GetTokenInformation(token.Get(), TokenUser, info, 128, &n)
+                     ? reinterpret_cast<TOKEN_USER*>(info)->User.Sid
+                     : nullptr;
+        };
+        DWORD_PTR a[16], b[16];
+        BYTE system[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+        PSID ownSid = sid(pf::GetCurrentProcessId(), a), childSid = sid(child, b);
+        if (ownSid == nullptr || childSid == nullptr) return std::string("no token");
+        return Join({R(pf::ProcessIdToSessionId(pf::GetCurrentProcessId(), &own)),
+                     R(pf::ProcessIdToSessionId(child, &theirs)), Num(own == theirs),
+                     R(pf::ProcessIdToSessionId(0xFFFFFFFC, &gone)), Num(pf::EqualSid(ownSid, childSid) != 0),
+                     Num(pf::EqualSid(ownSid, system) != 0)});
+      });
+
   // ---- multibyte strings in the runtime -----------------------------------------------------
   add("mbsrchr.936", 936, none, [](Dir) {
     return Join({RChr("abc\x81", '\\'), RChr("a\\b\x81", '\\'), RChr("a\\b", '\\'), RChr("\x81\x5C", '\\'),
