@@ -180,8 +180,8 @@ TEST(ProcessTable, DesktopUsersAccountCountsToo) {
       {"admin", true, {"Brannoch.exe", "C:\\WINDOWS\\explorer.exe", "dwreg_kstv.exe"}, 0, ownOnly},
       {"SYSTEM", true, {"Brannoch.exe", "dwreg_kstv.exe"}, 0, ownOnly},  // a service's shell is no user's
       {"alice", true, {"Brannoch.exe", "dwreg_kstv.exe"}, 0, ownOnly, 2},  // the shell of another session
-      {"", true, {"Brannoch.exe", "dwreg_kstv.exe", "iexplore.exe", "DWReg_kstv.exe"}, 0, {ownOnly[0], "TerminateProcess DWReg_kstv.exe 0"}, 1,
-       true},
+      {"", true, {"Brannoch.exe", "dwreg_kstv.exe", "iexplore.exe", "DWReg_kstv.exe"}, 0,
+       {ownOnly[0], "TerminateProcess DWReg_kstv.exe 0"}, 1, true},
   };
   for (const auto& c : cases) {
     sim::Machine m;

@@ -30,12 +30,9 @@ struct Action {
 struct Process {
   DWORD pid = 0;
   std::string exeFile;  // as Toolhelp gives it: bare name or full path
-  // The account: "name" of this machine, "DOMAIN\\name" of another authority
-  // (a local and a domain account of one name have different SIDs), or
-  // "SYSTEM", "LOCAL SERVICE", "NETWORK SERVICE" (S-1-5-18, -19, -20).
-  std::string owner;    // "" with ownerReadable false = unreadable
-  bool ownerReadable = true;
-  DWORD session = 1;    // the Terminal Services session; the program's is 1
+  std::string owner;    // account name; "" with ownerReadable false = unreadable
+  bool ownerReadable = true;  // owner "CORP\\name": a domain's; "SYSTEM" etc.: a service's
+  DWORD session = 1;          // the Terminal Services session; the program's is 1
   bool canOpenAll = true;   // OpenProcess with terminate rights succeeds
   bool canTerminate = true;
   uint32_t exitDelayMs = 0;  // time from termination to exit
@@ -280,7 +277,7 @@ class Machine {
   std::vector<Window> windows;
   std::deque<std::pair<int, std::function<void()>>> boxScript;
   std::map<std::string, Program> programs;  // folded path
-  std::vector<std::string> accounts;  // owners as given; SID S-1-5-21-...-(1000 + index)
+  std::vector<std::string> accounts;
   DWORD lastError = 0;
   unsigned tempCounter = 0x1A2B;
   uint64_t nextNodeId = 1;

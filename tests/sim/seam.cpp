@@ -93,34 +93,22 @@ size_t CharLength(const char* name, const std::string& s, size_t i, std::string*
   return 0;
 }
 
-// SIDs laid out as Windows does (revision, count, authority 5, sub-authorities):
-// the service accounts' well-known ones (S-1-5-18, -19, -20; Microsoft's
-// "Well-known security identifiers", KB 243330), and for any other account
-// S-1-5-21-D-0-0-RID, the domain D (1 this machine, 2 another) and a RID of its
-// own, so a local and a domain account of one name differ (Microsoft's
-// "Security identifiers": the domain's identifier is part of each SID).
+// SIDs laid out as Windows does: the service accounts' S-1-5-18, -19, -20 (Microsoft's
+// "Well-known security identifiers", KB 243330), any other S-1-5-21-RID, a RID of its own,
+// so "CORP\\alice" and this machine's "alice" differ ("Security identifiers": the domain
+// is part of the SID); a name is one account whatever the case of its letters.
 const char* const kServiceAccounts[3] = {"SYSTEM", "LOCAL SERVICE", "NETWORK SERVICE"};
-std::vector<BYTE> SidOf(const std::string& owner) {
-  std::vector<DWORD> subs;
-  for (DWORD i = 0; i < 3; ++i)
-    if (owner == kServiceAccounts[i]) subs = {18 + i};
-  if (subs.empty()) {
-    auto& accounts = M().accounts;
-    auto at = std::find_if(accounts.begin(), accounts.end(),
-                           [&](const std::string& a) { return M().Fold(a) == M().Fold(owner); });
-    if (at == accounts.end()) at = accounts.insert(accounts.end(), owner);
-    const DWORD domain = owner.find('\\') == std::string::npos ? 1 : 2;
-    subs = {21, domain, 0, 0, static_cast<DWORD>(1000 + (at - accounts.begin()))};
-  }
-  std::vector<BYTE> sid = {1, static_cast<BYTE>(subs.size()), 0, 0, 0, 0, 0, 5};
-  for (DWORD v : subs)
-    for (int b = 0; b < 4; ++b) sid.push_back(static_cast<BYTE>(v >> (8 * b)));
-  return sid;
-}
-size_t SidLength(PSID sid) { return 8 + 4 * static_cast<size_t>(static_cast<const BYTE*>(sid)[1]); }
-DWORD LastSubAuthority(PSID sid) {
-  const BYTE* b = static_cast<const BYTE*>(sid) + SidLength(sid) - 4;
-  return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<DWORD>(b[3]) << 24);
+struct SimSid {
+  BYTE revision, count, authority[6];
+  uint32_t sub[2];
+};
+SimSid SidOf(const std::string& owner) {
+  auto& a = M().accounts;
+  auto at = std::find_if(a.begin(), a.end(), [&](const std::string& n) { return M().Fold(n) == M().Fold(owner); });
+  if (at == a.end()) at = a.insert(a.end(), owner);
+  for (uint32_t i = 0; i < 3; ++i)
+    if (owner == kServiceAccounts[i]) return {1, 1, {0, 0, 0, 0, 0, 5}, {18 + i, 0}};
+  return {1, 2, {0, 0, 0, 0, 0, 5}, {21, static_cast<uint32_t>(1000 + (at - a.begin()))}};
 }
 const HWND kShellWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7001));
 
@@ -492,13 +480,6 @@ HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD) {
   return ToHandle(M().NewHandle(obj));
 }
 
-// The desktop user's processes, to another account: their DACL grants that user and SYSTEM;
-// the enabled debug privilege grants any access whatever the DACL (Microsoft's OpenProcess page).
-static bool ClosedToUs(const sim::Process& p) {
-  const sim::Process* shell = M().FindProcess(M().shellPid);
-  return shell && p.owner == shell->owner && p.owner != M().userName && !M().debugPrivilegeEnabled;
-}
-
 static BOOL NextEntry(HANDLE snapshot, PROCESSENTRY32* entry, bool first) {
   HO* h = M().GetHandle(H(snapshot), HO::kSnapshot);
   if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -522,6 +503,13 @@ BOOL Process32Next(HANDLE snapshot, PROCESSENTRY32* entry) {
   SEAM("Process32Next");
   FAULT("Process32Next", FALSE);
   return NextEntry(snapshot, entry, false);
+}
+
+// The desktop user's processes, to another account: their DACL grants that user and SYSTEM;
+// the enabled debug privilege grants any access whatever the DACL (Microsoft's OpenProcess page).
+static bool ClosedToUs(const sim::Process& p) {
+  const sim::Process* shell = M().FindProcess(M().shellPid);
+  return shell && p.owner == shell->owner && p.owner != M().userName && !M().debugPrivilegeEnabled;
 }
 
 HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
@@ -558,14 +546,14 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, void* info, 
   FAULT("GetTokenInformation", FALSE);
   HO* h = M().GetHandle(H(token), HO::kToken);
   if (h == nullptr || cls != TokenUser) return Fail(ERROR_INVALID_HANDLE, FALSE);
-  sim::Process* p = M().FindProcess(h->pid);
-  if (p == nullptr) return Fail(ERROR_ACCESS_DENIED, FALSE);
-  const std::vector<BYTE> sid = SidOf(p->owner);
-  const DWORD needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
+  const DWORD needed = sizeof(TOKEN_USER) + sizeof(SimSid);
   *returnLength = needed;
   if (length < needed || info == nullptr) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  sim::Process* p = M().FindProcess(h->pid);
+  if (p == nullptr) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  const SimSid sid = SidOf(p->owner);
   unsigned char* base = static_cast<unsigned char*>(info);
-  std::memcpy(base + sizeof(TOKEN_USER), sid.data(), sid.size());
+  std::memcpy(base + sizeof(TOKEN_USER), &sid, sizeof sid);
   TOKEN_USER user;
   user.User.Sid = base + sizeof(TOKEN_USER);
   user.User.Attributes = 0;
@@ -578,17 +566,12 @@ BOOL LookupAccountSidA(const char* systemName, PSID sid, char* name, DWORD* name
   SEAM("LookupAccountSidA");
   FAULT("LookupAccountSidA", FALSE);
   if (systemName != nullptr || sid == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-  const DWORD rid = LastSubAuthority(sid);
-  std::string account, dom = "NT AUTHORITY";
-  if (rid >= 18 && rid <= 20) {
-    account = kServiceAccounts[rid - 18];
-  } else {
-    if (rid < 1000 || rid - 1000 >= M().accounts.size()) return Fail(1332u /* ERROR_NONE_MAPPED */, FALSE);
-    account = M().accounts[rid - 1000];
-    const size_t slash = account.find('\\');
-    dom = slash == std::string::npos ? "SIMPC" : account.substr(0, slash);
-    if (slash != std::string::npos) account = account.substr(slash + 1);
-  }
+  SimSid s;
+  std::memcpy(&s, sid, sizeof s);
+  std::string account = s.count == 1 ? kServiceAccounts[s.sub[0] - 18] : M().accounts.at(s.sub[1] - 1000);
+  const size_t slash = account.find('\\');
+  const std::string dom = s.count == 1 ? "NT AUTHORITY" : slash == std::string::npos ? "SIMPC" : account.substr(0, slash);
+  account.erase(0, slash == std::string::npos || s.count == 1 ? 0 : slash + 1);
   if (*nameSize <= account.size() || *domainSize <= dom.size()) {
     *nameSize = static_cast<DWORD>(account.size() + 1);
     *domainSize = static_cast<DWORD>(dom.size() + 1);
@@ -602,15 +585,13 @@ BOOL LookupAccountSidA(const char* systemName, PSID sid, char* name, DWORD* name
   return TRUE;
 }
 
-// Byte for byte, as EqualSid's page asks ("must match exactly").
-BOOL EqualSid(PSID a, PSID b) {
+BOOL EqualSid(PSID a, PSID b) {  // byte for byte, as its page says: "must match exactly"
   SEAM("EqualSid");
-  return SidLength(a) == SidLength(b) && std::memcmp(a, b, SidLength(a)) == 0;
+  return std::memcmp(a, b, 8 + 4 * static_cast<size_t>(static_cast<BYTE*>(a)[1])) == 0;
 }
 
-// Needs PROCESS_QUERY_INFORMATION on the process (Microsoft's ProcessIdToSessionId
-// page): refused where OpenProcess for query would be; an id of no running
-// process fails (ReactOS opens it first). Wine 8 answers its own session for any id.
+// Needs PROCESS_QUERY_INFORMATION on the process (Microsoft's ProcessIdToSessionId page);
+// an id of no running process fails, as ReactOS's and Wine 8's open it first (probed).
 BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
   SEAM("ProcessIdToSessionId");
   if (M().sessionCallMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
