@@ -12,6 +12,10 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, void* info, 
                          DWORD* returnLength);
 BOOL LookupAccountSidA(const char* systemName, PSID sid, char* name, DWORD* nameSize,
                        char* domain, DWORD* domainSize, int* use);
+BOOL EqualSid(PSID a, PSID b);
+// The Terminal Services session of a process (needs PROCESS_QUERY_INFORMATION
+// on it). Where the system lacks the call: FALSE with ERROR_CALL_NOT_IMPLEMENTED.
+BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD GetCurrentProcessId();

@@ -56,15 +56,9 @@ int GetProcessOwnerName(DWORD processId, char* name, DWORD capacity) {
   if (capacity == 0) return 0;
   name[0] = '\0';
   pf::ScopedHandle process(pf::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId));
-  if (!process.IsValid()) return 0;
-  return GetOwnerNameOfProcess(process.Get(), name, capacity);
-}
-
-int GetOwnerNameOfProcess(HANDLE process, char* name, DWORD capacity) {
-  if (capacity == 0) return 0;
-  name[0] = '\0';
   pf::ScopedHandle token;
-  if (!pf::OpenProcessToken(process, TOKEN_QUERY, token.Receive()) || !token.IsValid())
+  if (!process.IsValid() || !pf::OpenProcessToken(process.Get(), TOKEN_QUERY, token.Receive()) ||
+      !token.IsValid())
     return 0;
   DWORD needed = 0;
   pf::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &needed);
@@ -89,17 +83,82 @@ int GetOwnerNameOfProcess(HANDLE process, char* name, DWORD capacity) {
   return 1;
 }
 
+namespace {
+// S-1-5-18, -19, -20: LocalSystem, LocalService, NetworkService.
+const BYTE kServiceSids[3][12] = {{1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0},
+                                  {1, 1, 0, 0, 0, 0, 0, 5, 19, 0, 0, 0},
+                                  {1, 1, 0, 0, 0, 0, 0, 5, 20, 0, 0, 0}};
+
+bool SameSid(const BYTE* a, const BYTE* b) {
+  return a[0] != 0 && b[0] != 0 && pf::EqualSid(const_cast<BYTE*>(a), const_cast<BYTE*>(b));
+}
+
+// The token user's SID of a process open for query.
+bool ReadAccountSid(HANDLE process, AccountSid* sid) {
+  sid->bytes[0] = 0;
+  pf::ScopedHandle token;
+  if (!pf::OpenProcessToken(process, TOKEN_QUERY, token.Receive()) || !token.IsValid()) return false;
+  // TOKEN_USER and the largest SID fit; the SID follows the record.
+  DWORD_PTR info[(sizeof(TOKEN_USER) + sizeof(AccountSid)) / sizeof(DWORD_PTR) + 1];
+  DWORD needed = 0;
+  if (!pf::GetTokenInformation(token.Get(), TokenUser, info, sizeof info, &needed) || needed < sizeof(TOKEN_USER))
+    return false;
+  TOKEN_USER user;
+  std::memcpy(&user, info, sizeof user);
+  const BYTE* from = static_cast<const BYTE*>(user.User.Sid);
+  const BYTE* end = reinterpret_cast<const BYTE*>(info) + sizeof info;
+  if (from == nullptr || from < reinterpret_cast<const BYTE*>(info) || end - from < 8) return false;
+  const size_t length = 8 + 4 * static_cast<size_t>(from[1]);  // revision, count, authority, sub-authorities
+  if (from[0] == 0 || length > sizeof sid->bytes || static_cast<size_t>(end - from) < length) return false;
+  std::memcpy(sid->bytes, from, length);
+  return true;
+}
+
+bool InUsersSession(const UserIdentity& user, DWORD processId) {
+  DWORD session = 0;
+  return user.oneSession || (pf::ProcessIdToSessionId(processId, &session) && session == user.session);
+}
+}  // namespace
+
+int ReadUserIdentity(UserIdentity* user) {
+  user->own.bytes[0] = user->shell.bytes[0] = 0;
+  user->session = 0;
+  user->oneSession = false;
+  const DWORD self = pf::GetCurrentProcessId();
+  if (!pf::ProcessIdToSessionId(self, &user->session)) {
+    if (pf::GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return 0;
+    user->oneSession = true;  // no Terminal Services: one session
+  }
+  pf::ScopedHandle own(pf::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, self));
+  if (!own.IsValid() || !ReadAccountSid(own.Get(), &user->own)) return 0;
+  // The shell's account, when its process is in our session and is no
+  // service's (an Explorer started by SYSTEM would make SYSTEM the user).
+  HWND shell = pf::GetShellWindow();
+  DWORD pid = 0;
+  if (shell == nullptr || pf::GetWindowThreadProcessId(shell, &pid) == 0 || pid == 0) return 1;
+  pf::ScopedHandle process(pf::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
+  AccountSid sid;
+  if (!process.IsValid() || !InUsersSession(*user, pid) || !ReadAccountSid(process.Get(), &sid)) return 1;
+  for (const BYTE* service : kServiceSids)
+    if (SameSid(sid.bytes, service)) return 1;
+  user->shell = sid;
+  return 1;
+}
+
+bool IsUsersProcess(const UserIdentity& user, HANDLE process, DWORD processId) {
+  AccountSid sid;
+  if (!InUsersSession(user, processId) || !ReadAccountSid(process, &sid)) return false;
+  return SameSid(sid.bytes, user.own.bytes) || SameSid(sid.bytes, user.shell.bytes);
+}
+
 void SnapshotUserProcesses(DWORD* count, PROCESSENTRY32* entries) {
   const DWORD capacity = *count;
   *count = 0;
   pf::ScopedHandle snapshot(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.IsValid()) return;
-  char user[MAX_PATH];
-  // Without our own account name no process can be shown to be ours.
-  if (!GetCurrentUserName(user) || user[0] == '\0') return;
   EnableOpeningOtherAccounts();
-  char shellUser[MAX_PATH];
-  GetShellUserName(shellUser);
+  UserIdentity user;
+  if (!ReadUserIdentity(&user)) return;
 
   PROCESSENTRY32 entry;
   std::memset(&entry, 0, sizeof entry);
@@ -107,9 +166,8 @@ void SnapshotUserProcesses(DWORD* count, PROCESSENTRY32* entries) {
   if (!pf::Process32First(snapshot.Get(), &entry)) return;
   DWORD filled = 0;
   while (filled < capacity) {
-    char owner[MAX_PATH];
-    GetProcessOwnerName(entry.th32ProcessID, owner, MAX_PATH);
-    if (std::strcmp(owner, user) == 0 || (shellUser[0] != '\0' && std::strcmp(owner, shellUser) == 0)) {
+    pf::ScopedHandle process(pf::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
+    if (process.IsValid() && IsUsersProcess(user, process.Get(), entry.th32ProcessID)) {
       entries[filled] = entry;
       // Readers take the name as a string: it ends within its field, whatever
       // Toolhelp delivered.
@@ -133,25 +191,18 @@ int IsBrowserRunning(const char* exeName) {
     SnapshotUserProcesses(&browserProcessCount, browserProcessTable);
     browserTableFilled = 1;
   }
+  UserIdentity user;
+  bool identityRead = false;
   for (DWORD i = 0; i < browserProcessCount; ++i) {
     const char* part = MbFileNamePart(browserProcessTable[i].szExeFile);
     if (part[0] == '\0' || pf::MbsICmp(part, exeName) != 0) continue;
-    char owner[256], ownOwner[256];
-    GetProcessOwnerName(browserProcessTable[i].th32ProcessID, owner, sizeof owner);
-    GetProcessOwnerName(pf::GetCurrentProcessId(), ownOwner, sizeof ownOwner);
-    if (pf::MbsICmp(owner, ownOwner) == 0) return 1;
-    char shellOwner[MAX_PATH];
-    if (GetShellUserName(shellOwner) && pf::MbsICmp(owner, shellOwner) == 0) return 1;
+    if (!identityRead && !ReadUserIdentity(&user)) return 0;
+    identityRead = true;
+    const DWORD pid = browserProcessTable[i].th32ProcessID;
+    pf::ScopedHandle process(pf::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
+    if (process.IsValid() && IsUsersProcess(user, process.Get(), pid)) return 1;
   }
   return 0;
-}
-
-int GetShellUserName(char* name) {
-  name[0] = '\0';
-  HWND shell = pf::GetShellWindow();
-  DWORD pid = 0;
-  if (shell == nullptr || pf::GetWindowThreadProcessId(shell, &pid) == 0 || pid == 0) return 0;
-  return GetProcessOwnerName(pid, name, MAX_PATH);
 }
 
 void EnableOpeningOtherAccounts() { pf::EnableDebugPrivilege(); }

@@ -1,6 +1,7 @@
-// The processes that run under the user's account: the program's own and,
-// when the program was elevated with another account's password, that of
-// the desktop shell of its session, where the person at the keyboard works.
+// The processes of the user, in the program's own session: under the
+// program's account and, when the program was elevated with another account's
+// password, under that of the desktop shell of its session, where the person
+// at the keyboard works.
 #pragma once
 #include "platform/wintypes.h"
 
@@ -16,26 +17,41 @@ extern int browserTableFilled;
 // On failure the buffer holds "".
 int GetCurrentUserName(char* name);
 
-// Account that owns the process; nonzero on success, else "" and 0.
+// Account name that owns the process; nonzero on success, else "" and 0.
+// Ownership itself is decided by SID (IsUsersProcess), not by this name.
 int GetProcessOwnerName(DWORD processId, char* name, DWORD capacity);
 
-// The same for a process already open with PROCESS_QUERY_INFORMATION: the
-// answer is about that very process, whatever its id has become since.
-int GetOwnerNameOfProcess(HANDLE process, char* name, DWORD capacity);
+// A SID as a token holds it (SECURITY_MAX_SID_SIZE); revision 0 when none.
+struct AccountSid {
+  BYTE bytes[68];
+};
 
-// The account of the desktop shell of the program's session (the owner of
-// the process behind the shell window), in the caller's 260-byte buffer;
-// nonzero on success, else "" and 0 (no shell, or its owner unreadable).
-int GetShellUserName(char* name);
+// Who counts as the user: processes of the program's own session (every
+// process where the system knows no sessions) that run under the program's
+// own account or under that of the desktop shell of that session, the shell
+// counting only when it is in the session and not a service account
+// (LocalSystem, LocalService, NetworkService). Accounts compared by SID.
+struct UserIdentity {
+  AccountSid own;
+  AccountSid shell;  // revision 0: no shell that counts
+  DWORD session;
+  bool oneSession;  // the system lacks ProcessIdToSessionId
+};
+// 0 when the program's own account or session cannot be read: then no
+// process can be shown to be the user's.
+int ReadUserIdentity(UserIdentity* user);
+// The process behind the handle (open with PROCESS_QUERY_INFORMATION; the id
+// is its own while the handle is open) is in the user's session and account;
+// false when either cannot be read.
+bool IsUsersProcess(const UserIdentity& user, HANDLE process, DWORD processId);
 
-// count: capacity in, entries filled out. Keeps the processes whose owner
-// equals the current user name or the shell's exactly, in snapshot order. When the user name
-// cannot be obtained no process is kept. Every szExeFile kept ends in a zero
-// within its 260 bytes.
+// count: capacity in, entries filled out. Keeps the user's processes
+// (IsUsersProcess), in snapshot order; none when the identity cannot be read.
+// Every szExeFile kept ends in a zero within its 260 bytes.
 void SnapshotUserProcesses(DWORD* count, PROCESSENTRY32* entries);
 
-// 1 when a process of that file name (case ignored, code-page aware) runs
-// under the program's own account or the shell's.
+// 1 when a process of that file name (case ignored, code-page aware) is the
+// user's (IsUsersProcess), checked again at the time of the test.
 int IsBrowserRunning(const char* exeName);
 
 // The part of an exe path after its last backslash, never taking the trail
@@ -45,5 +61,5 @@ const char* MbFileNamePart(const char* exePath);
 // Opening another account's processes takes the debug privilege, which an
 // administrator's token holds but has not enabled; enabled for the rest of
 // the process, once per call (harmless to repeat). Without it those
-// processes stay unseen, as before.
+// processes stay unseen.
 void EnableOpeningOtherAccounts();

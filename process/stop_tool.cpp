@@ -39,15 +39,11 @@ bool PrefixMatches(const char* fileName, const char* prefix) {
 }
 
 namespace {
-// The process behind the handle is still the one the snapshot showed: it runs
-// under the user's account (the program's own or the shell's, shellUser ""
-// when there is none) and its image still matches the prefix. An id from the
-// snapshot may have been reused meanwhile; the handle cannot be.
-bool StillOurs(HANDLE process, const char* user, const char* shellUser, const char* prefix) {
-  char owner[MAX_PATH];
-  if (!GetOwnerNameOfProcess(process, owner, MAX_PATH) ||
-      (std::strcmp(owner, user) != 0 && (shellUser[0] == '\0' || std::strcmp(owner, shellUser) != 0)))
-    return false;
+// The process behind the handle is still the one the snapshot showed: the
+// user's (IsUsersProcess) and its image still matching the prefix. An id from
+// the snapshot may have been reused meanwhile; the handle cannot be.
+bool StillOurs(HANDLE process, DWORD processId, const UserIdentity& user, const char* prefix) {
+  if (!IsUsersProcess(user, process, processId)) return false;
   char image[MAX_PATH] = {};
   DWORD size = MAX_PATH;
   if (!pf::QueryFullProcessImageNameA(process, 0, image, &size))
@@ -64,10 +60,8 @@ void TerminateByPrefix(const char* prefix1, const char* prefix2, const char* pre
   DWORD count = kTerminateTableCapacity;
   SnapshotUserProcesses(&count, table);
   if (count == 0) return;
-  char user[MAX_PATH];
-  if (!GetCurrentUserName(user) || user[0] == '\0') return;
-  char shellUser[MAX_PATH];
-  GetShellUserName(shellUser);
+  UserIdentity user;
+  if (!ReadUserIdentity(&user)) return;
   const DWORD self = pf::GetCurrentProcessId();
   const char* prefixes[4] = {prefix1, prefix2, prefix3, prefix4};
   for (DWORD i = 0; i < count; ++i) {
@@ -82,7 +76,7 @@ void TerminateByPrefix(const char* prefix1, const char* prefix2, const char* pre
     }
     if (matched == nullptr) continue;
     pf::ScopedHandle process(pf::OpenProcess(kProcessAllAccessNt4, FALSE, table[i].th32ProcessID));
-    if (!process.IsValid() || !StillOurs(process.Get(), user, shellUser, matched)) continue;
+    if (!process.IsValid() || !StillOurs(process.Get(), table[i].th32ProcessID, user, matched)) continue;
     pf::TerminateProcess(process.Get(), 0);
     pf::WaitForSingleObject(process.Get(), 100);
     pf::Sleep(500);

@@ -81,7 +81,7 @@ TEST(BrowserGuard, NamesCapacityAndOwnerComparison) {
     std::string exe;
     int fillers;        // user processes before it (the program itself is one more)
     std::string selfOwner;
-    int failLookup;     // 0 none, 1 the browser's, 2 the program's, 3 both
+    int failLookup;     // 0 none, 1 the browser's account, 2 the program's, 3 both
     bool seen;
   };
   std::vector<Case> cases;
@@ -92,16 +92,18 @@ TEST(BrowserGuard, NamesCapacityAndOwnerComparison) {
   cases.push_back({"firefox.exe", 0, "ALICE", 0, true});
   cases.push_back({"firefox.exe", 0, "alice", 1, false});
   cases.push_back({"firefox.exe", 0, "alice", 2, false});
-  cases.push_back({"firefox.exe", 0, "alice", 3, true});  // "" equals ""
+  cases.push_back({"firefox.exe", 0, "alice", 3, false});  // no account of ours: nothing is ours
+  cases.push_back({"firefox.exe", 0, "CORP\\alice", 0, false});  // our name, another SID
   for (const Case& c : cases) {
     sim::Machine m;
     m.FindProcess(m.currentPid)->owner = c.selfOwner;
     for (int i = 0; i < c.fillers; ++i) m.AddProcess("filler.exe", "alice");
     m.AddProcess(c.exe, "alice");
-    // The snapshot looks every owner up once; the two lookups of the match follow.
-    const int snapshotLookups = c.fillers + 2;
-    if (c.failLookup & 1) m.FailNth("LookupAccountSidA", snapshotLookups + 1);
-    if (c.failLookup & 2) m.FailNth("LookupAccountSidA", snapshotLookups + 2);
+    // The snapshot reads our account, then every process's; the test of the
+    // match reads ours again, then the browser's.
+    const int snapshotLookups = c.fillers + 3;
+    if (c.failLookup & 1) m.FailNth("GetTokenInformation", snapshotLookups + 2);
+    if (c.failLookup & 2) m.FailNth("GetTokenInformation", snapshotLookups + 1);
     m.ScriptBox(IDNO);
     EXPECT_EQ(ConfirmBrowsersClosed(), c.seen ? 0 : 1)
         << c.exe << " after " << c.fillers << ", own owner " << c.selfOwner << ", failed " << c.failLookup;

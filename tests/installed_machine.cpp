@@ -80,7 +80,9 @@ std::vector<DWORD> Install(sim::Machine& m, const Options& o) {
     for (const auto& v : NeighbourValues()) m.SetValue(v.first, v.second, "C:\\y.exe");
     for (const auto& k : NeighbourKeys()) m.AddKey(k);
     neighbourPids.push_back(m.AddProcess("DWReg_kstv.exe", "bob"));
-    neighbourPids.push_back(m.AddProcess("Keyloft_User.exe", "Alice"));
+    neighbourPids.push_back(m.AddProcess("Keyloft_User.exe", "CORP\\alice"));  // our name, another SID
+    neighbourPids.push_back(m.AddProcess("DWReg_kstv.exe", m.userName));      // ours, in another session
+    m.FindProcess(neighbourPids.back())->session = 2;
     neighbourPids.push_back(m.AddProcess("firefox.exe", "bob"));
     neighbourPids.push_back(m.AddProcess("DWReg_kstv_helper.exe", "alice"));  // differs within the prefix
     neighbourPids.push_back(m.AddProcess("notepad.exe", "alice"));

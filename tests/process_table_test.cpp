@@ -21,11 +21,12 @@ TEST(ProcessTable, OnlyExactOwnerEntersInSnapshotOrder) {
   sim::Machine m;
   m.AddProcess("a.exe", "alice");
   m.AddProcess("b.exe", "bob");
-  m.AddProcess("c.exe", "ALICE");  // differs only in case: not ours
+  m.AddProcess("c.exe", "CORP\\alice");  // a domain account of our name: another SID
+  m.AddProcess("f.exe", "ALICE");        // the same account: names are compared by SID
   const DWORD unreadable = m.AddProcess("d.exe", "alice");
   m.FindProcess(unreadable)->ownerReadable = false;
   m.AddProcess("e.exe", "alice");
-  EXPECT_EQ(Snapshot(200), (std::vector<std::string>{"Brannoch.exe", "a.exe", "e.exe"}));
+  EXPECT_EQ(Snapshot(200), (std::vector<std::string>{"Brannoch.exe", "a.exe", "f.exe", "e.exe"}));
   EXPECT_EQ(m.OpenHandles(), 0u);
 }
 
@@ -44,10 +45,11 @@ TEST(ProcessTable, UserNameSecondAttemptOrNothing) {
   m.FailNth("GetUserNameA", 1);  // first fails, the second with the reported size succeeds
   EXPECT_EQ(Snapshot(200).size(), 2u);
 
-  m.FailAlways("GetUserNameA");  // no name: nothing can be shown to be ours
+  m.FailAlways("GetUserNameA");
   char name[260];
   EXPECT_EQ(GetCurrentUserName(name), 0);
   EXPECT_STREQ(name, "");
+  m.FailAlways("OpenProcessToken");  // no account of our own: nothing can be shown to be ours
   EXPECT_TRUE(Snapshot(200).empty());
   EXPECT_EQ(m.OpenHandles(), 0u);
 }
@@ -59,11 +61,11 @@ TEST(ProcessTable, UserNameTooLongForTheBufferIsNotCutShort) {
   char name[260];
   EXPECT_EQ(GetCurrentUserName(name), 0);
   EXPECT_STREQ(name, "");
-  EXPECT_TRUE(Snapshot(200).empty());
+  EXPECT_EQ(Snapshot(200), std::vector<std::string>{"Brannoch.exe"});  // accounts by SID, not by a cut name
 }
 
 TEST(ProcessTable, SnapshotFailuresGiveAnEmptyTable) {
-  for (const char* call : {"CreateToolhelp32Snapshot", "Process32First"}) {
+  for (const char* call : {"CreateToolhelp32Snapshot", "Process32First", "ProcessIdToSessionId"}) {
     sim::Machine m;
     m.AddProcess("a.exe", "alice");
     m.FailAlways(call);
@@ -132,7 +134,7 @@ TEST(MbFileNamePart, WholeNameUnlessTheMatchIsABackslash) {
 TEST(IsBrowserRunning, AnotherAccountsBrowserIsNotReported) {
   sim::Machine m;
   m.AddProcess("firefox.exe", "bob");
-  m.AddProcess("firefox.exe", "Alice");
+  m.AddProcess("firefox.exe", "CORP\\alice");
   browserTableFilled = 0;
   EXPECT_EQ(IsBrowserRunning("firefox.exe"), 0);
 }
@@ -151,7 +153,7 @@ TEST(IsBrowserRunning, OneSnapshotPerSweep) {
 TEST(IsBrowserRunning, UnknownUserSeesNoBrowser) {
   sim::Machine m;
   m.AddProcess("firefox.exe", "alice");
-  m.FailAlways("GetUserNameA");
+  m.FindProcess(m.currentPid)->ownerReadable = false;
   browserTableFilled = 0;
   EXPECT_EQ(IsBrowserRunning("firefox.exe"), 0);
 }
@@ -168,22 +170,33 @@ TEST(ProcessTable, DesktopUsersAccountCountsToo) {
     std::vector<std::string> seen;
     int browserSeen;
     std::vector<std::string> stopped;
+    DWORD shellSession = 1;
+    bool oneSession = false;  // no ProcessIdToSessionId: session 2 is ours too
   } cases[] = {
       {"alice", true, {"Brannoch.exe", "C:\\WINDOWS\\explorer.exe", "C:\\K\\DWReg_kstv.exe", "firefox.exe", "dwreg_kstv.exe"},
        1, {"TerminateProcess C:\\K\\DWReg_kstv.exe 0", ownOnly[0]}},
       {"alice", false, {"Brannoch.exe", "dwreg_kstv.exe"}, 0, ownOnly},  // the user's processes stay closed
       {"", true, {"Brannoch.exe", "dwreg_kstv.exe"}, 0, ownOnly},
       {"admin", true, {"Brannoch.exe", "C:\\WINDOWS\\explorer.exe", "dwreg_kstv.exe"}, 0, ownOnly},
+      {"SYSTEM", true, {"Brannoch.exe", "dwreg_kstv.exe"}, 0, ownOnly},  // a service's shell is no user's
+      {"alice", true, {"Brannoch.exe", "dwreg_kstv.exe"}, 0, ownOnly, 2},  // the shell of another session
+      {"", true, {"Brannoch.exe", "dwreg_kstv.exe", "iexplore.exe", "DWReg_kstv.exe"}, 0,
+       {ownOnly[0], "TerminateProcess DWReg_kstv.exe 0"}, 1, true},
   };
   for (const auto& c : cases) {
     sim::Machine m;
     m.userName = m.FindProcess(m.currentPid)->owner = "admin";
     if (!c.debugHeld) m.FailAlways("EnableDebugPrivilege");
+    m.sessionCallMissing = c.oneSession;
     if (c.shellOwner[0] != '\0') m.shellPid = m.AddProcess("C:\\WINDOWS\\explorer.exe", c.shellOwner);
+    if (c.shellOwner[0] != '\0') m.FindProcess(m.shellPid)->session = c.shellSession;
     m.AddProcess("C:\\K\\DWReg_kstv.exe", "alice");
     m.AddProcess("firefox.exe", "alice");
     m.AddProcess("DWReg_kstv.exe", "bob");
     m.AddProcess("dwreg_kstv.exe", "admin");
+    m.AddProcess("DWReg_kstv.exe", "CORP\\admin");  // a domain account of the same name
+    m.FindProcess(m.AddProcess("iexplore.exe", "admin"))->session = 2;  // our account, another session
+    m.FindProcess(m.AddProcess("DWReg_kstv.exe", "admin"))->session = 2;
     EXPECT_EQ(Snapshot(200), c.seen) << c.shellOwner << " " << c.debugHeld;
     browserTableFilled = 0;
     EXPECT_EQ(IsBrowserRunning("firefox.exe"), c.browserSeen) << c.shellOwner << " " << c.debugHeld;

@@ -10,7 +10,7 @@ language 0x0804.
 
   resource_check.py EXE i686|x86_64
   resource_check.py --self-test SOURCE_DIR EXE   changes made to a copy of the resource
-                                                 script, icon and i686 exe must each be caught
+                                                 script, icon, i686 exe and link map must each be caught
 """
 import os
 import re
@@ -308,6 +308,8 @@ def check_exe(exe, arch):
     for call in BOTH_FORMS:
         if not {call + 'A', call + 'W'} <= imported:
             problems.append('imports lack %sA or %sW' % (call, call))
+    if not pe.OPTIONAL_HEADER.DllCharacteristics & 0x8000:
+        problems.append('not Terminal-Server-aware: GetWindowsDirectoryA would name a per-user folder')
     if arch == 'i686':
         version = (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion)
         if version > (5, 1):
@@ -348,7 +350,24 @@ MUTATIONS = [
     ('an import not in the list (GetTickCount64, Vista)', 'Brannoch.exe', 'GetModuleFileNameA', 'GetTickCount64'),
     ('subsystem version 4.0 -> 6.0', 'Brannoch.exe', 'MajorSubsystemVersion', 6),
     ('4 KB more than the ceiling allows', 'Brannoch.exe', 'size', 4096),
+    ('not Terminal-Server-aware', 'Brannoch.exe', 'DllCharacteristics', 0x140),
+    ('a static constructor of priority 200', 'Brannoch.map', None, 'S s __attribute__((init_priority(200)));'),
+    ('a constructor function', 'Brannoch.map', None, '__attribute__((constructor)) void g() { f(); }'),
 ]
+
+
+def check_link_map(source, link_map, planted=None):
+    """What the build's check (cmake/no_static_constructors.cmake) finds in a link map, or in
+    that of an object holding the planted code."""
+    if planted:
+        src, out = link_map + '.cpp', link_map + '.exe'
+        with open(src, 'w') as f:
+            f.write('volatile int v;\nvoid f() { v = v + 1; }\nstruct S { S() { f(); } };\n' + planted + '\n')
+        subprocess.run(['i686-w64-mingw32-g++', '-Oz', '-c', src, '-o', src + '.o'], check=True)
+        subprocess.run(['i686-w64-mingw32-ld', '-Map', link_map, '-o', out, src + '.o'], check=True, capture_output=True)
+    r = subprocess.run(['cmake', '-DMAP=' + link_map, '-P', os.path.join(source, 'cmake', 'no_static_constructors.cmake')],
+                       capture_output=True, text=True)
+    return [] if r.returncode == 0 else [r.stderr.strip().splitlines()[-1]]
 
 
 def mutate_icon(data, old, new):
@@ -392,6 +411,8 @@ def self_test(source, exe, verbose):
 
     def build(changed, work):
         os.makedirs(os.path.join(work, 'res'), exist_ok=True)
+        if 'Brannoch.map' in changed:
+            return check_link_map(source, work + '.map', changed['Brannoch.map'])
         if changed['Brannoch.exe'] != files['Brannoch.exe']:
             with open(os.path.join(work, 'Brannoch.exe'), 'wb') as f:
                 f.write(changed['Brannoch.exe'])
@@ -412,12 +433,15 @@ def self_test(source, exe, verbose):
 
     failures = []
     with tempfile.TemporaryDirectory() as tmp:
-        baseline = build(files, os.path.join(tmp, 'baseline')) + check_exe(exe, 'i686')
+        baseline = (build(files, os.path.join(tmp, 'baseline')) + check_exe(exe, 'i686') +
+                    check_link_map(source, os.path.join(os.path.dirname(exe), 'Brannoch.map')))
         if baseline:
             failures.append('the unchanged resources fail: %s' % baseline)
         for n, (what, name, old, new) in enumerate(MUTATIONS):
             changed = dict(files)
-            if name.endswith('.ico'):
+            if name.endswith('.map'):
+                changed[name] = new
+            elif name.endswith('.ico'):
                 changed[name] = mutate_icon(files[name], old, new)
             elif name.endswith('.exe'):
                 changed[name] = mutate_exe(files[name], old, new)
@@ -428,7 +452,7 @@ def self_test(source, exe, verbose):
                     continue
                 changed[name] = changed[name].replace(old, new)
             caught = build(changed, os.path.join(tmp, str(n)))
-            if changed[name] == files[name] or not caught:
+            if changed[name] == files.get(name) or not caught:
                 failures.append('not caught: ' + what)
             elif verbose:
                 print('%-40s caught: %s' % (what, caught[0]))

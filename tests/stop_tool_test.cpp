@@ -121,6 +121,10 @@ TEST(TerminateByPrefix, DecidedOnTheOpenHandle) {
       {"unchanged", "C:\\K\\DWReg_kstv.exe", "DWReg_kstv.exe", nullptr, true},
       {"id now another account's", "DWReg_kstv.exe", "DWReg_kstv.exe",
        [](sim::Machine& m, DWORD pid) { m.FindProcess(pid)->owner = "bob"; }, false},
+      {"id now a domain account's of our name", "DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD pid) { m.FindProcess(pid)->owner = "CORP\\alice"; }, false},
+      {"id now in another session", "DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD pid) { m.FindProcess(pid)->session = 2; }, false},
       {"id now another program", "DWReg_kstv.exe", "DWReg_kstv.exe",
        [](sim::Machine& m, DWORD pid) { m.FindProcess(pid)->exeFile = "C:\\x\\notepad.exe"; }, false},
       {"another program, no image-name call: owner alone", "DWReg_kstv.exe", "DWReg_kstv.exe",
@@ -144,8 +148,8 @@ TEST(TerminateByPrefix, DecidedOnTheOpenHandle) {
     const DWORD pid = c.exe == "Brannoch.exe" ? m.currentPid : m.AddProcess(c.exe, "alice");
     int opens = 0;
     m.beforeCall = [&](const std::string& call) {
-      // The snapshot opens each of the two processes once; the next open is the one.
-      if (call == "OpenProcess" && ++opens == 3 && c.meanwhile) c.meanwhile(m, pid);
+      // The snapshot opens ours and the two processes, the stop step ours again; the next open is the one.
+      if (call == "OpenProcess" && ++opens == 5 && c.meanwhile) c.meanwhile(m, pid);
     };
     TerminateByPrefix(c.prefix, nullptr, nullptr, nullptr);
     EXPECT_EQ(!m.log.empty(), c.terminated) << c.what;

@@ -265,6 +265,11 @@ BOOL LookupAccountSidA(const char* systemName, PSID sid, char* name, DWORD* name
   if (use != nullptr) *use = static_cast<int>(u);
   return ok;
 }
+BOOL EqualSid(PSID a, PSID b) { return ::EqualSid(a, b); }
+BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+  const auto fn = As<BOOL(WINAPI*)(DWORD, DWORD*)>(Kernel32Export("ProcessIdToSessionId"));
+  return fn != nullptr ? fn(processId, sessionId) : Missing(FALSE);
+}
 BOOL TerminateProcess(HANDLE process, UINT exitCode) { return ::TerminateProcess(process, exitCode); }
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   return ::WaitForSingleObject(handle, milliseconds);

@@ -208,6 +208,8 @@ const std::vector<Difference>& KnownDifferences() {
 
 namespace {
 
+DWORD sessionChild = 0;
+
 std::vector<Probe> MakeProbes() {
   std::vector<Probe> t;
   auto add = [&t](const char* name, UINT acp, void (*arrange)(Fixture&, Dir), std::string (*act)(Dir),
@@ -665,6 +667,17 @@ std::vector<Probe> MakeProbes() {
                      R(pf::AssignProcessToJobObject(second.Get(), process.Get()))});
       });
 
+  // A child shares our session; an id of no process has none (ProcessIdToSessionId's page).
+  add(
+      "session.child-and-no-process", 936, [](Fixture& f, Dir d) { sessionChild = f.StartProcess(d + "\\S.exe"); },
+      [](Dir) {
+        DWORD own = 0, child = 1, none = 0;
+        BYTE system[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}, local[] = {1, 1, 0, 0, 0, 0, 0, 5, 19, 0, 0, 0};
+        return Join({R(pf::ProcessIdToSessionId(pf::GetCurrentProcessId(), &own)),
+                     R(pf::ProcessIdToSessionId(sessionChild, &child)), Num(own == child),
+                     R(pf::ProcessIdToSessionId(0xFFFFFFFC, &none)), Num(pf::EqualSid(system, system) != 0),
+                     Num(pf::EqualSid(system, local) != 0)});
+      });
   // ---- multibyte strings in the runtime -----------------------------------------------------
   add("mbsrchr.936", 936, none, [](Dir) {
     return Join({RChr("abc\x81", '\\'), RChr("a\\b\x81", '\\'), RChr("a\\b", '\\'), RChr("\x81\x5C", '\\'),
@@ -730,6 +743,10 @@ const std::vector<Difference>& UnprobedDifferences() {
        "every load by name follows the search set with SetDefaultDllDirectories",
        "Wine's ntdll LdrResolveDelayLoadedAPI passes no path to LdrLoadDll; learn.microsoft.com "
        "SetDefaultDllDirectories (the process's search path, for the life of the process)"},
+      {"session.other-sessions-and-accounts", "one session and one account: every process is the prefix's user's",
+       "processes of other sessions and of other accounts (SYSTEM's S-1-5-18, a domain account of the user's name)",
+       "learn.microsoft.com ProcessIdToSessionId, EqualSid, \"Security identifiers\" (the domain in each SID); "
+       "KB 243330 (well-known SIDs); Wine 8 gives every process of a prefix the one token and session"},
   };
   return differences;
 }

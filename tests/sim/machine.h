@@ -31,7 +31,8 @@ struct Process {
   DWORD pid = 0;
   std::string exeFile;  // as Toolhelp gives it: bare name or full path
   std::string owner;    // account name; "" with ownerReadable false = unreadable
-  bool ownerReadable = true;
+  bool ownerReadable = true;  // owner "CORP\\name": a domain's; "SYSTEM" etc.: a service's
+  DWORD session = 1;          // the Terminal Services session; the program's is 1
   bool canOpenAll = true;   // OpenProcess with terminate rights succeeds
   bool canTerminate = true;
   uint32_t exitDelayMs = 0;  // time from termination to exit
@@ -205,6 +206,7 @@ class Machine {
   bool ShouldFail(const char* call);  // counts the call
   std::map<std::string, int> callCounts;
   bool imageNameCallMissing = false;  // QueryFullProcessImageNameA, before Vista
+  bool sessionCallMissing = false;    // ProcessIdToSessionId, without Terminal Services
   bool jobsMissing = false;           // job objects, before Windows 2000
   bool nestedJobsMissing = false;     // one job per process, before Windows 8
   // GetFullPathNameA as Windows XP: an inner name loses one trailing period

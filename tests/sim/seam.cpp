@@ -94,11 +94,23 @@ size_t CharLength(const char* name, const std::string& s, size_t i, std::string*
   return 0;
 }
 
+// SIDs laid out as Windows does: the service accounts' S-1-5-18, -19, -20 (Microsoft's
+// "Well-known security identifiers", KB 243330), any other S-1-5-21-RID, a RID of its own,
+// so "CORP\\alice" and this machine's "alice" differ ("Security identifiers": the domain
+// is part of the SID); a name is one account whatever the case of its letters.
+const char* const kServiceAccounts[3] = {"SYSTEM", "LOCAL SERVICE", "NETWORK SERVICE"};
 struct SimSid {
-  uint32_t magic;
-  uint32_t account;
+  BYTE revision, count, authority[6];
+  uint32_t sub[2];
 };
-constexpr uint32_t kSidMagic = 0x51D0C0DE;
+SimSid SidOf(const std::string& owner) {
+  auto& a = M().accounts;
+  auto at = std::find_if(a.begin(), a.end(), [&](const std::string& n) { return M().Fold(n) == M().Fold(owner); });
+  if (at == a.end()) at = a.insert(a.end(), owner);
+  for (uint32_t i = 0; i < 3; ++i)
+    if (owner == kServiceAccounts[i]) return {1, 1, {0, 0, 0, 0, 0, 5}, {18 + i, 0}};
+  return {1, 2, {0, 0, 0, 0, 0, 5}, {21, static_cast<uint32_t>(1000 + (at - a.begin()))}};
+}
 const HWND kShellWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7001));
 
 // A started process: it joins its starter's jobs and, when run, does its work.
@@ -543,17 +555,20 @@ BOOL Process32Next(HANDLE snapshot, PROCESSENTRY32* entry) {
   return NextEntry(snapshot, entry, false);
 }
 
+// The desktop user's processes, to another account: their DACL grants that user and SYSTEM;
+// the enabled debug privilege grants any access whatever the DACL (Microsoft's OpenProcess page).
+static bool ClosedToUs(const sim::Process& p) {
+  const sim::Process* shell = M().FindProcess(M().shellPid);
+  return shell && p.owner == shell->owner && p.owner != M().userName && !M().debugPrivilegeEnabled;
+}
+
 HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
   SEAM("OpenProcess");
   FAULT("OpenProcess", static_cast<HANDLE>(nullptr));
   sim::Process* p = M().FindProcess(processId);
   if (p == nullptr || !M().IsAlive(processId)) return Fail(ERROR_INVALID_PARAMETER, static_cast<HANDLE>(nullptr));
   M().processOpens.emplace_back(p->exeFile, access);
-  // The desktop user's processes, to another account: their DACL grants that user and SYSTEM;
-  // the enabled debug privilege grants any access whatever the DACL (Microsoft's OpenProcess page).
-  const sim::Process* shell = M().FindProcess(M().shellPid);
-  if (shell && p->owner == shell->owner && p->owner != M().userName && !M().debugPrivilegeEnabled)
-    return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
+  if (ClosedToUs(*p)) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
   const bool wantsMore = (access & ~static_cast<DWORD>(PROCESS_QUERY_INFORMATION)) != 0;
   if (wantsMore && !p->canOpenAll) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
   if (!wantsMore && !p->ownerReadable) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
@@ -586,9 +601,7 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, void* info, 
   if (length < needed || info == nullptr) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
   sim::Process* p = M().FindProcess(h->pid);
   if (p == nullptr) return Fail(ERROR_ACCESS_DENIED, FALSE);
-  auto& accounts = M().accounts;
-  SimSid sid{kSidMagic, static_cast<uint32_t>(accounts.size())};
-  accounts.push_back(p->owner);
+  const SimSid sid = SidOf(p->owner);
   unsigned char* base = static_cast<unsigned char*>(info);
   std::memcpy(base + sizeof(TOKEN_USER), &sid, sizeof sid);
   TOKEN_USER user;
@@ -605,9 +618,10 @@ BOOL LookupAccountSidA(const char* systemName, PSID sid, char* name, DWORD* name
   if (systemName != nullptr || sid == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   SimSid s;
   std::memcpy(&s, sid, sizeof s);
-  if (s.magic != kSidMagic || s.account >= M().accounts.size()) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-  const std::string& account = M().accounts[s.account];
-  const std::string dom = "SIMPC";
+  std::string account = s.count == 1 ? kServiceAccounts[s.sub[0] - 18] : M().accounts.at(s.sub[1] - 1000);
+  const size_t slash = account.find('\\');
+  const std::string dom = s.count == 1 ? "NT AUTHORITY" : slash == std::string::npos ? "SIMPC" : account.substr(0, slash);
+  account.erase(0, slash == std::string::npos || s.count == 1 ? 0 : slash + 1);
   if (*nameSize <= account.size() || *domainSize <= dom.size()) {
     *nameSize = static_cast<DWORD>(account.size() + 1);
     *domainSize = static_cast<DWORD>(dom.size() + 1);
@@ -618,6 +632,24 @@ BOOL LookupAccountSidA(const char* systemName, PSID sid, char* name, DWORD* name
   *nameSize = static_cast<DWORD>(account.size());
   *domainSize = static_cast<DWORD>(dom.size());
   if (use != nullptr) *use = 1;
+  return TRUE;
+}
+
+BOOL EqualSid(PSID a, PSID b) {  // byte for byte, as its page says: "must match exactly"
+  SEAM("EqualSid");
+  return std::memcmp(a, b, 8 + 4 * static_cast<size_t>(static_cast<BYTE*>(a)[1])) == 0;
+}
+
+// Needs PROCESS_QUERY_INFORMATION on the process (Microsoft's ProcessIdToSessionId page);
+// an id of no running process fails, as ReactOS's and Wine 8's open it first (probed).
+BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+  SEAM("ProcessIdToSessionId");
+  if (M().sessionCallMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+  FAULT("ProcessIdToSessionId", FALSE);
+  const sim::Process* p = M().FindProcess(processId);
+  if (p == nullptr || !M().IsAlive(processId)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (!p->ownerReadable || ClosedToUs(*p)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  *sessionId = p->session;
   return TRUE;
 }
 
