@@ -787,7 +787,7 @@ BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFl
     if (d == nullptr || !d->dir) return Fail(ERROR_DIRECTORY, FALSE);
   }
   sim::Launch launch{0, 0, nullptr, false, directory == nullptr, n->path, "", 0, M().clockMs, M().clockMs,
-                     "CreateProcess", line, creationFlags};
+                     "CreateProcess", line, creationFlags, false, "", ""};
   launch.directory = directory ? directory : "";
   for (const char* e = environment; e != nullptr && *e != '\0'; e += std::strlen(e) + 1)
     launch.environment += (launch.environment.empty() ? "" : "|") + std::string(e);
@@ -975,7 +975,7 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) {
                      info->lpParameters ? info->lpParameters : "",
                      info->nShow,
                      M().clockMs,
-                     M().clockMs, "ShellExecute", "", 0, M().comDepth > 0};
+                     M().clockMs, "ShellExecute", "", 0, M().comDepth > 0, "", ""};
   launch.directory = info->lpDirectory ? info->lpDirectory : "";
   const DWORD pid = Start(launch, launch.parameters, true);
   if ((info->fMask & SEE_MASK_NOCLOSEPROCESS) && !M().launchWithoutProcessHandle)
