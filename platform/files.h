@@ -48,8 +48,9 @@ int CreateAdminOnlyFolder(const char* path);
 // keeps its own), taking ownership where the owner must change. 1, or 0 with
 // the last error; kMissing where the system keeps no security.
 int MakeFolderAdminOnly(const char* path);
-// The file-system flags of the volume at root (GetVolumeInformationA):
-// FILE_PERSISTENT_ACLS where it keeps security.
+// The file-system flags of the volume at root (GetVolumeInformationA; null:
+// the current folder's): FILE_PERSISTENT_ACLS where it keeps security, never
+// on Windows 9x.
 BOOL GetVolumeFlags(const char* root, DWORD* flags);
 // The Windows folder shared by every session (GetSystemWindowsDirectoryA;
 // GetWindowsDirectoryA may give a Terminal Server user's own); as

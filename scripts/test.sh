@@ -49,7 +49,7 @@ stage "everything" $start
 for setting in "i686-wow64:the i686 product under WoW64" "i686-win32:the i686 product in a 32-bit prefix" \
                ":the x86_64 twin in a 64-bit prefix"; do
   name=${setting%%:*}
-  pattern="wine\.${name:+$name\.}[a-z0-9-]+ "
+  pattern="wine\.${name:+$name\.}[A-Za-z0-9-]+ "
   ran=$(grep -E "Test +#[0-9]+: $pattern" build/ctest.log | grep -Evc 'Skipped|Not Run' || true)
   skipped=$(grep -E "Test +#[0-9]+: $pattern" build/ctest.log | grep -Ec 'Skipped|Not Run' || true)
   [ "$ran" -eq 0 ] && [ "$skipped" -eq 0 ] && continue

@@ -203,7 +203,10 @@ int MakeFolderAdminOnly(const char* path) {
   return set ? 1 : 0;
 }
 BOOL GetVolumeFlags(const char* root, DWORD* flags) {
-  return ::GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, flags, nullptr, 0);
+  if (!::GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, flags, nullptr, 0)) return FALSE;
+  // Windows 9x keeps no security, whatever a volume reports.
+  if (KeepsNoSecurity()) *flags &= ~static_cast<DWORD>(FILE_PERSISTENT_ACLS);
+  return TRUE;
 }
 UINT GetSystemWindowsDirectoryA(char* buffer, UINT size) {
   auto fn = As<UINT(WINAPI*)(LPSTR, UINT)>(Kernel32Export("GetSystemWindowsDirectoryA"));

@@ -637,7 +637,10 @@ BOOL LookupAccountSidA(const char* systemName, PSID sid, char* name, DWORD* name
 
 BOOL EqualSid(PSID a, PSID b) {  // byte for byte, as its page says: "must match exactly"
   SEAM("EqualSid");
-  return std::memcmp(a, b, 8 + 4 * static_cast<size_t>(static_cast<BYTE*>(a)[1])) == 0;
+  // The revision and the count of sub-authorities first: no more is read of a shorter SID.
+  const BYTE* x = static_cast<const BYTE*>(a);
+  const BYTE* y = static_cast<const BYTE*>(b);
+  return x[0] == y[0] && x[1] == y[1] && std::memcmp(x, y, 8 + 4 * static_cast<size_t>(x[1])) == 0;
 }
 
 // Needs PROCESS_QUERY_INFORMATION on the process (Microsoft's ProcessIdToSessionId page);
