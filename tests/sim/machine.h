@@ -120,10 +120,7 @@ class Machine {
   // The program's environment, in the order the system keeps it (sorted).
   std::vector<std::string> environment = {"=C:=C:\\Tools", "PATH=C:\\WINDOWS\\system32", "TEMP=C:\\TEMP",
                                           "TMP=C:\\TEMP", "windir=C:\\WINDOWS"};
-  // GetSystemWindowsDirectoryA: Windows 2000 and later.
-  bool hasGetSystemWindowsDirectory = true;
-  bool keepsPersistentAcls = true;  // what the volumes report (FILE_PERSISTENT_ACLS)
-  std::set<std::string> volumesWithoutAcls;  // roots of volumes that keep none (FAT)
+  std::set<std::string> volumesWithoutAcls;  // roots of volumes that keep no security (FAT)
   std::map<int, std::string> specialFolders;
   // The DLL search calls the system has: Windows 8 and later, and 7 or Vista
   // with update KB2533623, both; XP SP1 to an unpatched 7 only

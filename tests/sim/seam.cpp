@@ -466,7 +466,7 @@ BOOL GetVolumeFlags(const char* root, DWORD* flags) {
   FAULT("GetVolumeFlags", FALSE);
   const std::string n = M().Normalize(root != nullptr ? root : M().currentDir);  // null: the current folder's
   if (M().FindNode(n) == nullptr) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
-  bool acls = M().platformId == VER_PLATFORM_WIN32_NT && M().keepsPersistentAcls;
+  bool acls = M().platformId == VER_PLATFORM_WIN32_NT;
   for (const std::string& fat : M().volumesWithoutAcls)
     acls = acls && M().Fold(fat) != M().Fold(M().VolumeRoot(n));
   *flags = FILE_CASE_PRESERVED_NAMES | (acls ? FILE_PERSISTENT_ACLS : 0);
@@ -475,7 +475,6 @@ BOOL GetVolumeFlags(const char* root, DWORD* flags) {
 
 UINT GetSystemWindowsDirectoryA(char* buffer, UINT size) {
   SEAM("GetSystemWindowsDirectoryA");
-  if (!M().hasGetSystemWindowsDirectory) return Fail(ERROR_CALL_NOT_IMPLEMENTED, 0u);
   FAULT("GetSystemWindowsDirectoryA", 0u);
   return CopyOut(M().windowsDir, buffer, size);
 }
@@ -485,10 +484,7 @@ char* GetEnvironmentStringsA() {
   FAULT("GetEnvironmentStringsA", static_cast<char*>(nullptr));
   std::string block;
   for (const std::string& e : M().environment) block += e + '\0';
-  block += '\0';
-  char* out = static_cast<char*>(std::malloc(block.size()));
-  std::memcpy(out, block.data(), block.size());
-  return out;
+  return static_cast<char*>(std::memcpy(std::malloc(block.size() + 1), block.c_str(), block.size() + 1));
 }
 void FreeEnvironmentStringsA(char* block) { std::free(block); }
 
