@@ -24,6 +24,45 @@ constexpr DWORD kJobPollMs = 20;
 // running after this is taken as one the uninstaller leaves to the user.
 constexpr DWORD kTreeWaitMs = 2 * 60 * 1000;
 constexpr DWORD kJobIdCapacity = 64;
+// The uninstaller itself is waited for in slices of this, so the wait can be told.
+constexpr DWORD kWaitSliceMs = 1000;
+
+// The programs registered for web pages ("http", "https"): a page an
+// uninstaller opens goes to them. A browser with no plain exe (a packaged
+// app) is not found. Empty where none is.
+struct PageBrowsers {
+  char exe[2][MAX_PATH];
+};
+void FindPageBrowsers(PageBrowsers* browsers) {
+  OSVERSIONINFOA version;
+  std::memset(&version, 0, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;
+  // The user's choice is only read with ASSOCF_IS_PROTOCOL, which Windows 8 brought.
+  const bool eightOrLater = pf::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+                            (version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2));
+  const DWORD flags = pf::kAssocNoTruncate | (eightOrLater ? pf::kAssocIsProtocol : 0);
+  static const char* const protocols[2] = {"http", "https"};
+  for (int i = 0; i < 2; ++i) {
+    DWORD size = MAX_PATH;
+    if (pf::AssocQueryExecutable(flags, protocols[i], browsers->exe[i], &size) != S_OK) browsers->exe[i][0] = '\0';
+    browsers->exe[i][MAX_PATH - 1] = '\0';
+  }
+}
+
+// Where and how long the uninstaller at hand has been waited for.
+struct Waiting {
+  const UninstallerWatch* watch;
+  unsigned which;
+  DWORD since;
+  DWORD told;
+  void Tell(bool force) {
+    if (watch == nullptr) return;
+    const DWORD now = pf::GetTickCount();
+    if (!force && now - told < kWaitSliceMs) return;
+    told = now;
+    watch->tick(watch->context, which, (now - since) / 1000);
+  }
+};
 
 // COM on this thread for ShellExecuteExA, released when the run is over.
 class ComForShell {
@@ -43,7 +82,7 @@ class ComForShell {
 // or the shell that the uninstaller opened (a feedback page, a folder) is
 // left running. Where the job's members cannot be listed or named, any one
 // counts, as the count of active processes says.
-bool JobStillWorking(HANDLE job) {
+bool JobStillWorking(HANDLE job, const PageBrowsers& browsers) {
   DWORD active = 0;
   if (!pf::QueryJobActiveProcesses(job, &active)) return false;
   if (active == 0) return false;
@@ -60,7 +99,10 @@ bool JobStillWorking(HANDLE job) {
     for (DWORD i = 0; i < count && !member; ++i) member = ids[i] == entry.th32ProcessID;
     if (!member) continue;
     entry.szExeFile[MAX_PATH - 1] = '\0';
-    if (!IsBrowserOrShellExe(entry.szExeFile)) return true;
+    if (IsBrowserOrShellExe(entry.szExeFile) || SameExeFileName(entry.szExeFile, browsers.exe[0]) ||
+        SameExeFileName(entry.szExeFile, browsers.exe[1]))
+      continue;
+    return true;
   }
   return false;
 }
@@ -112,11 +154,14 @@ bool StartThroughShell(const char* path, HANDLE job, pf::ScopedHandle* process, 
 
 // The uninstaller without limit, then the rest of its job as long as it works
 // and kTreeWaitMs at most.
-void WaitForTree(HANDLE process, HANDLE job, bool inJob) {
-  pf::WaitForSingleObject(process, INFINITE);
+void WaitForTree(HANDLE process, HANDLE job, bool inJob, const PageBrowsers& browsers, Waiting* waiting) {
+  while (pf::WaitForSingleObject(process, kWaitSliceMs) == WAIT_TIMEOUT) waiting->Tell(true);
   if (!inJob) return;
   const DWORD since = pf::GetTickCount();
-  while (JobStillWorking(job) && pf::GetTickCount() - since < kTreeWaitMs) pf::Sleep(kJobPollMs);
+  while (JobStillWorking(job, browsers) && pf::GetTickCount() - since < kTreeWaitMs) {
+    pf::Sleep(kJobPollMs);
+    waiting->Tell(false);
+  }
 }
 
 // Waits for the uninstaller and for everything it started: an NSIS
@@ -127,21 +172,26 @@ void WaitForTree(HANDLE process, HANDLE job, bool inJob) {
 // goes on if this program is ended) and lets a child that asks to leave it
 // start outside it. Where there is no job (older systems, a process already in
 // a job before Windows 8), the wait is for the process alone.
-void RunAndWait(const char* path) {
+void RunAndWait(const char* path, const PageBrowsers& browsers, Waiting* waiting) {
   pf::ScopedHandle job(pf::CreateJobObjectA(nullptr, nullptr));
   if (job.IsValid()) pf::AllowJobBreakaway(job.Get());
   pf::ScopedHandle process;
   bool inJob = false;
   if (StartSuspendedInJob(path, job.Get(), &process, &inJob)) {
-    WaitForTree(process.Get(), job.Get(), inJob);
+    WaitForTree(process.Get(), job.Get(), inJob, browsers, waiting);
     return;
   }
   const ComForShell com;
-  if (StartThroughShell(path, job.Get(), &process, &inJob)) WaitForTree(process.Get(), job.Get(), inJob);
+  if (StartThroughShell(path, job.Get(), &process, &inJob)) WaitForTree(process.Get(), job.Get(), inJob, browsers, waiting);
 }
 }  // namespace
 
-void RunLeftoverUninstallers() {
+const char* LeftoverUninstallerName(unsigned which) {
+  static const char* const names[3] = {"unins000.exe", "Uninstall.exe", "uninst.exe"};
+  return names[which < 3 ? which : 2];
+}
+
+void RunLeftoverUninstallers(const UninstallerWatch* watch) {
   char windowsDir[MAX_PATH] = {};
   char systemDir[MAX_PATH] = {};
   ReadDirectory(pf::GetWindowsDirectoryA, windowsDir);
@@ -155,9 +205,15 @@ void RunLeftoverUninstallers() {
   }
 
   bool uninstRan = false;
+  PageBrowsers browsers;
+  bool browsersFound = false;
   for (int i = 0; i < 3; ++i) {
     if (paths[i][0] == '\0' || !pf::PathFileExistsA(paths[i])) continue;
-    RunAndWait(paths[i]);
+    if (!browsersFound) FindPageBrowsers(&browsers);
+    browsersFound = true;
+    Waiting waiting = {watch, static_cast<unsigned>(i), pf::GetTickCount(), 0};
+    waiting.Tell(true);
+    RunAndWait(paths[i], browsers, &waiting);
     if (i == 2) uninstRan = true;
   }
   if (!uninstRan) return;

@@ -69,6 +69,9 @@ LONG RegDeleteValueA(HKEY key, const char* valueName) { return ::RegDeleteValueA
 LONG RegDeleteKeyA(HKEY root, const char* subKey) { return ::RegDeleteKeyA(root, subKey); }
 LONG SHDeleteKeyA(HKEY root, const char* subKey) { return ::SHDeleteKeyA(root, subKey); }
 LONG RegCloseKey(HKEY key) { return ::RegCloseKey(key); }
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* type, BYTE* data, DWORD* size) {
+  return ::RegQueryValueExA(key, valueName, nullptr, type, data, size);
+}
 
 BOOL DeleteFileA(const char* path) { return ::DeleteFileA(path); }
 BOOL RemoveDirectoryA(const char* path) { return ::RemoveDirectoryA(path); }
@@ -279,6 +282,9 @@ void SHChangeNotify(LONG eventId, UINT flags, const void* item1, const void* ite
 }
 BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) { return ::ShellExecuteExA(info); }
 BOOL PathFileExistsA(const char* path) { return ::PathFileExistsA(path); }
+HRESULT AssocQueryExecutable(DWORD flags, const char* assoc, char* out, DWORD* outSize) {
+  return ::AssocQueryStringA(flags, ASSOCSTR_EXECUTABLE, assoc, nullptr, out, outSize);
+}
 
 LANGID GetSystemDefaultLangID() { return ::GetSystemDefaultLangID(); }
 BOOL GetVersionExA(OSVERSIONINFOA* info) { return ::GetVersionExA(info); }
