@@ -99,21 +99,17 @@ unsigned CountRestartEntries() {
   static const char* const values[2] = {"PendingFileRenameOperations", "PendingFileRenameOperations2"};
   for (const char* value : values) {
     DWORD type = 0, size = 0;
-    LONG result = pf::RegQueryValueExA(key.Get(), value, &type, nullptr, &size);
-    // The list may grow between the two reads (another installer at work).
-    for (int tries = 0; result == ERROR_SUCCESS && size != 0 && tries < 3; ++tries) {
-      BYTE* data = static_cast<BYTE*>(std::calloc(size, 1));
-      if (data == nullptr) break;
-      result = pf::RegQueryValueExA(key.Get(), value, &type, data, &size);
-      if (result == ERROR_SUCCESS && type == REG_MULTI_SZ) {
-        unsigned names = 0;
-        for (DWORD i = 0; i < size; ++i) names += data[i] == 0;
-        entries += names / 2;  // the list's closing zero is no name
-      }
-      std::free(data);
-      if (result == ERROR_MORE_DATA) result = ERROR_SUCCESS;
-      else break;
+    if (pf::RegQueryValueExA(key.Get(), value, &type, nullptr, &size) != ERROR_SUCCESS) continue;
+    // Room to spare: the list may grow between the two reads (another installer at work).
+    size += 4096;
+    BYTE* data = static_cast<BYTE*>(std::calloc(size, 1));
+    if (data != nullptr && pf::RegQueryValueExA(key.Get(), value, &type, data, &size) == ERROR_SUCCESS &&
+        type == REG_MULTI_SZ) {
+      unsigned names = 0;
+      for (DWORD i = 0; i < size; ++i) names += data[i] == 0;
+      entries += names / 2;  // the list's closing zero is no name
     }
+    std::free(data);
   }
   return entries;
 }

@@ -186,10 +186,11 @@ void RunAndWait(const char* path, const PageBrowsers& browsers, Waiting* waiting
 }
 }  // namespace
 
-const char* LeftoverUninstallerName(unsigned which) {
-  static const char* const names[3] = {"unins000.exe", "Uninstall.exe", "uninst.exe"};
-  return names[which < 3 ? which : 2];
-}
+namespace {
+const char* const kUninstallerNames[3] = {"\\unins000.exe", "\\Uninstall.exe", "\\uninst.exe"};
+}  // namespace
+
+const char* LeftoverUninstallerName(unsigned which) { return kUninstallerNames[which < 3 ? which : 2] + 1; }
 
 void RunLeftoverUninstallers(const UninstallerWatch* watch) {
   char windowsDir[MAX_PATH] = {};
@@ -198,10 +199,10 @@ void RunLeftoverUninstallers(const UninstallerWatch* watch) {
   ReadDirectory(pf::GetSystemDirectoryA, systemDir);
 
   char paths[3][MAX_PATH] = {};
-  if (windowsDir[0] != '\0') ComposePath(paths[0], MAX_PATH, windowsDir, "\\unins000.exe");
+  if (windowsDir[0] != '\0') ComposePath(paths[0], MAX_PATH, windowsDir, kUninstallerNames[0]);
   if (systemDir[0] != '\0') {
-    ComposePath(paths[1], MAX_PATH, systemDir, "\\Uninstall.exe");
-    ComposePath(paths[2], MAX_PATH, systemDir, "\\uninst.exe");
+    ComposePath(paths[1], MAX_PATH, systemDir, kUninstallerNames[1]);
+    ComposePath(paths[2], MAX_PATH, systemDir, kUninstallerNames[2]);
   }
 
   bool uninstRan = false;

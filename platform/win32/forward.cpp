@@ -368,6 +368,10 @@ HWND GetShellWindow() {
   auto fn = As<HWND(WINAPI*)()>(Export("user32.dll", "GetShellWindow"));
   return fn != nullptr ? fn() : nullptr;
 }
+BOOL AllowMessageThrough(HWND hwnd, UINT msg) {
+  auto fn = As<BOOL(WINAPI*)(HWND, UINT, DWORD, void*)>(Export("user32.dll", "ChangeWindowMessageFilterEx"));
+  return fn != nullptr ? fn(hwnd, msg, 1 /* MSGFLT_ALLOW */, nullptr) : Missing(FALSE);
+}
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
   DWORD pid = 0;
   const DWORD thread = ::GetWindowThreadProcessId(hwnd, &pid);

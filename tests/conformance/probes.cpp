@@ -721,6 +721,9 @@ const std::vector<Difference>& UnprobedDifferences() {
        "every load by name follows the search set with SetDefaultDllDirectories",
        "Wine's ntdll LdrResolveDelayLoadedAPI passes no path to LdrLoadDll; learn.microsoft.com "
        "SetDefaultDllDirectories (the process's search path, for the life of the process)"},
+      {"taskbar.progress", "ITaskbarList3::SetProgressState and SetProgressValue are stubs: the button shows nothing",
+       "the taskbar button shows the dialog's progress (Windows 7 on)",
+       "Wine's explorerframe taskbar.c (FIXME stubs); learn.microsoft.com ITaskbarList3::SetProgressValue"},
   };
   return differences;
 }

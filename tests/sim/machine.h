@@ -109,11 +109,9 @@ class Machine {
   LANGID langId = 0x0804;  // system default language
   DWORD platformId = VER_PLATFORM_WIN32_NT;
   DWORD ntMajor = 5, ntMinor = 1;  // what GetVersionExA says on NT: XP unless set
-  // The program registered for a protocol ("http"): the class key's, and the
-  // user's choice, which AssocQueryString reads only with ASSOCF_IS_PROTOCOL
-  // (Windows 8 on; learn.microsoft.com, ASSOCF enumeration).
+  // The program registered for a protocol: the class key's, and the user's choice, which AssocQueryString
+  // reads only with ASSOCF_IS_PROTOCOL (Windows 8 on; learn.microsoft.com, ASSOCF enumeration).
   std::map<std::string, std::string> protocolClassExe, protocolChoiceExe;
-  std::vector<DWORD> assocFlags;  // as each query passed them
   std::string systemDir = "C:\\WINDOWS\\system32";
   std::string windowsDir = "C:\\WINDOWS";
   std::string tempPath = "C:\\TEMP\\";
@@ -174,10 +172,8 @@ class Machine {
   // MoveFileWithProgressW postpones a missing source with the delay flag;
   // Wine 8 writes the entry for a missing file and folder); the restart skips it.
   std::vector<std::string> restartQueue;
-  // The queue as RegQueryValueEx reads it under kSessionManagerKey
-  // (PendingFileRenameOperations, REG_MULTI_SZ): each name as "\\??\\" and
-  // the name, then an empty new name for a deletion; no value while empty
-  // (Sysinternals PendMoves; Wine's kernelbase writes the same value).
+  // Read as PendingFileRenameOperations (REG_MULTI_SZ) under this key, no value while empty
+  // (learn.microsoft.com, Sysinternals PendMoves; Wine's kernelbase writes the same value).
   static constexpr const char* kSessionManagerKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
   DWORD AddProcess(const std::string& exeFile, const std::string& owner);

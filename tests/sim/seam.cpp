@@ -198,34 +198,19 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* type, BYTE* data, 
   FAULT("RegQueryValueExA", ERROR_ACCESS_DENIED);
   HO* h = M().GetHandle(reinterpret_cast<uintptr_t>(key), HO::kKey);
   if (h == nullptr || size == nullptr) return ERROR_INVALID_HANDLE;
+  // Only the restart list is read: each name, then an empty new name for a deletion.
+  if (M().Fold(h->keyPath) != M().Fold(Machine::kSessionManagerKey) || valueName == nullptr ||
+      M().Fold(valueName) != M().Fold("PendingFileRenameOperations") || M().restartQueue.empty())
+    return ERROR_FILE_NOT_FOUND;
   std::string bytes;
-  DWORD kind = 1;  // REG_SZ
-  const std::string name = valueName ? valueName : "";
-  if (M().Fold(h->keyPath) == M().Fold(Machine::kSessionManagerKey) &&
-      M().Fold(name) == M().Fold("PendingFileRenameOperations")) {
-    if (M().restartQueue.empty()) return ERROR_FILE_NOT_FOUND;
-    for (const std::string& path : M().restartQueue) bytes += "\\??\\" + path + std::string(2, '\0');
-    bytes += '\0';
-    kind = REG_MULTI_SZ;
-  } else {
-    Machine::Key* k = M().FindKey(h->keyPath);
-    const auto it = k ? k->values.find(M().Fold(name)) : decltype(k->values.end()){};
-    if (k == nullptr || it == k->values.end()) return ERROR_FILE_NOT_FOUND;
-    bytes = it->second.second + '\0';
-  }
-  if (type != nullptr) *type = kind;
+  for (const std::string& path : M().restartQueue) bytes += "\\??\\" + path + std::string(2, '\0');
+  bytes += '\0';
+  if (type != nullptr) *type = REG_MULTI_SZ;
   const DWORD need = static_cast<DWORD>(bytes.size());
-  if (data == nullptr) {
-    *size = need;
-    return ERROR_SUCCESS;
-  }
-  if (*size < need) {
-    *size = need;
-    return ERROR_MORE_DATA;
-  }
-  std::memcpy(data, bytes.data(), need);
+  const bool fits = data == nullptr || *size >= need;
+  if (data != nullptr && fits) std::memcpy(data, bytes.data(), need);
   *size = need;
-  return ERROR_SUCCESS;
+  return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
 }
 
 LONG RegCloseKey(HKEY key) {
@@ -888,12 +873,11 @@ int MessageBoxInCodePage(HWND owner, const char* text, const char* caption, UINT
 HRESULT AssocQueryExecutable(DWORD flags, const char* assoc, char* out, DWORD* outSize) {
   SEAM("AssocQueryExecutable");
   FAULT("AssocQueryExecutable", static_cast<HRESULT>(0x80070002u));
-  M().assocFlags.push_back(flags);
   const std::string key = assoc ? assoc : "";
   const auto& table = (flags & kAssocIsProtocol) && M().protocolChoiceExe.count(key) ? M().protocolChoiceExe
                                                                                       : M().protocolClassExe;
-  const auto it = table.find(key);
-  if (it == table.end()) return static_cast<HRESULT>(0x80070483u);  // HRESULT_FROM_WIN32(ERROR_NO_ASSOCIATION)
+  const auto it = table.find(key);  // ERROR_NO_ASSOCIATION where none:
+  if (it == table.end()) return static_cast<HRESULT>(0x80070483u);
   if (it->second.size() + 1 > *outSize) {  // only ASSOCF_NOTRUNCATE is asked for here
     *outSize = static_cast<DWORD>(it->second.size() + 1);
     return E_POINTER;
