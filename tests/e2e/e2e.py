@@ -587,7 +587,7 @@ class Scenario:
     def check_after_run(self, px, present, pending):
         # The final box names the restart when the run left the restart something; a second run may find it listed.
         self.check(self.cut or not self.expect_boxes[-1:] in (['success'], ['admin']) or
-                   self.restart_said == (RESTART_TAILS[:1] if pending else []), 'restart said %s, pending %s' %
+                   self.restart_said == (list(RESTART_TAILS[:1]) if pending else []), 'restart said %s, pending %s' %
                    (self.restart_said, pending))
         for e in (1, 2, 3):
             p = PROFILES[e]

@@ -192,6 +192,8 @@ void StartSecond(HWND dlg, const char* exe) {
                IsIconic(dlg) ? 1 : 0, GetForegroundWindow() == dlg);
 }
 
+void LogTextFit(HWND dlg, const char* which);
+
 // The run's bar and step line (ids 1000, 1001) as the user sees them, after waitMs.
 void LogProgress(HWND dlg, const char* word, DWORD waitMs) {
   for (int i = 0; i < (waitMs != 0 ? 2 : 1); ++i) {
@@ -222,7 +224,7 @@ void ActDuringRun(HWND dlg, DWORD pid, const char* exe, const std::string& actio
     else if (a == "cancel") PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                                          reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDCANCEL)));
     else if (a == "second") StartSecond(dlg, exe);
-    else if (a == "progress") LogProgress(dlg, "progress", 3500);
+    else if (a == "progress") LogProgress(dlg, "progress", 3500), LogTextFit(dlg, "during");
     else std::fprintf(g_log, "error unknown action %s\n", a.c_str());
     Sleep(150);
   }
