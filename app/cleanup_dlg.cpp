@@ -194,7 +194,8 @@ void CCleanupDlg::OnRunStep(unsigned step, unsigned detail) {
 
 // The bar and the line below the instruction, and the taskbar button's progress.
 void CCleanupDlg::ShowProgress(bool shown) {
-  const UINT flags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | (shown ? SWP_SHOWWINDOW : SWP_HIDEWINDOW);
+  const UINT flags =
+      SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | (shown ? SWP_SHOWWINDOW : SWP_HIDEWINDOW);
   for (int id = IDC_RUN_PROGRESS; id <= IDC_RUN_STEP; ++id)
     SetWindowPos(GetDlgItem(m_hWnd, id), nullptr, 0, 0, 0, 0, flags);
   if (m_taskbar != nullptr) m_taskbar->SetProgressState(m_hWnd, shown ? TBPF_NORMAL : TBPF_NOPROGRESS);

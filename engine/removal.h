@@ -45,7 +45,9 @@ extern const RunStep kRunSteps[kRunStepCount];
 unsigned RunProgressBefore(unsigned step);
 // The detail of an uninstaller step: which one (see RunLeftoverUninstallers)
 // and the seconds it has been waited for.
-constexpr unsigned UninstallerDetail(unsigned which, unsigned seconds) { return (which + 1) << 16 | (seconds & 0xFFFF); }
+constexpr unsigned UninstallerDetail(unsigned which, unsigned seconds) {
+  return (which + 1) << 16 | (seconds & 0xFFFF);
+}
 // The line that names step (and detail) for the user, as code-page-936 bytes.
 void ComposeRunStepLine(char* line, unsigned capacity, unsigned step, unsigned detail);
 

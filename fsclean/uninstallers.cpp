@@ -38,8 +38,9 @@ void FindPageBrowsers(PageBrowsers* browsers) {
   std::memset(&version, 0, sizeof version);
   version.dwOSVersionInfoSize = sizeof version;
   // The user's choice is only read with ASSOCF_IS_PROTOCOL, which Windows 8 brought.
-  const bool eightOrLater = pf::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
-                            (version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2));
+  const bool eightOrLater =
+      pf::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+      (version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2));
   const DWORD flags = pf::kAssocNoTruncate | (eightOrLater ? pf::kAssocIsProtocol : 0);
   static const char* const protocols[2] = {"http", "https"};
   for (int i = 0; i < 2; ++i) {
@@ -182,7 +183,8 @@ void RunAndWait(const char* path, const PageBrowsers& browsers, Waiting* waiting
     return;
   }
   const ComForShell com;
-  if (StartThroughShell(path, job.Get(), &process, &inJob)) WaitForTree(process.Get(), job.Get(), inJob, browsers, waiting);
+  if (StartThroughShell(path, job.Get(), &process, &inJob))
+    WaitForTree(process.Get(), job.Get(), inJob, browsers, waiting);
 }
 }  // namespace
 

@@ -75,7 +75,8 @@ char FinalBox(const sim::Machine& m, size_t from, UiLanguage l, char* note = nul
                         b.style == static_cast<UINT>(MB_YESNO | MB_ICONINFORMATION);
     const bool last = b.owner == kOwner && b.caption == SuccessCaption && b.codePage == 936 && i + 1 == m.boxes.size();
     if (last && said(b.text, SuccessText) && b.style == static_cast<UINT>(MB_OK)) final = 's';
-    else if (last && said(b.text, NotAllRemovedText) && b.style == static_cast<UINT>(MB_OK | MB_ICONWARNING)) final = 'a';
+    else if (last && said(b.text, NotAllRemovedText) && b.style == static_cast<UINT>(MB_OK | MB_ICONWARNING))
+      final = 'a';
     else EXPECT_TRUE(prompt) << "box " << i << ": " << b.caption;
   }
   return final;
@@ -489,7 +490,8 @@ TEST(RemovalRun, ProgressTellsEachStepInOrderAndNeverGoesBack) {
   EXPECT_EQ(RunRemoval(&progress).outcome, RunOutcome::kAllRemoved);
   std::vector<unsigned> steps, positions, uninstSeconds;
   for (const auto& t : told) {
-    if (steps.empty() || steps.back() != t.first) steps.push_back(t.first), positions.push_back(RunProgressBefore(t.first));
+    if (steps.empty() || steps.back() != t.first)
+      steps.push_back(t.first), positions.push_back(RunProgressBefore(t.first));
     if (t.first == 10 && t.second >> 16 == 3) uninstSeconds.push_back(t.second & 0xFFFF);
   }
   EXPECT_EQ(steps, (std::vector<unsigned>{0, 1, 2, 3, 8, 9, 10, 11, 12}));  // edition 2.0 not installed
@@ -503,8 +505,6 @@ TEST(RemovalRun, ProgressTellsEachStepInOrderAndNeverGoesBack) {
   EXPECT_EQ(Recode(line, "CP936", "UTF-8"), "正在运行卸载程序 unins000.exe");
   ComposeRunStepLine(line, sizeof line, 9, 0);
   EXPECT_EQ(Recode(line, "CP936", "UTF-8"), "正在删除旧版的程序文件夹和快捷方式（版本 3.0）");
-  ComposeRunStepLine(line, 12, 4, 0);  // cut to fit, whole characters or not
-  EXPECT_EQ(std::string(line).size(), 11u);
 }
 
 // Every seam call the run makes fails once, then always; the run still ends,

@@ -190,7 +190,8 @@ TEST(LeftoverUninstallers, PageLeftOpenDoesNotHoldTheRun) {
       {"C:\\Tools\\feedback.exe", true, 0, 0},        // outside the job
       {"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe", false, 0, 0, "D:\\Apps\\CHROME.EXE"},
       {"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe", false, 0, 120000, "chrome.exe", false},
-      {"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe", false, 0, 120000, "*\\chrome.exe"},  // longer than MAX_PATH
+      // A path longer than MAX_PATH is not found.
+      {"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe", false, 0, 120000, "*\\chrome.exe"},
   };
   for (const Case& c : cases) {
     sim::Machine m;

@@ -427,7 +427,8 @@ class Scenario:
             waited = re.fullmatch('正在运行卸载程序 uninst\\.exe，已等待 ([3-9]) 秒', read[-1]) if read else None
             self.check([(f['shown'], f['pos'], f['max']) for f in p] == [('1', '4', '40')] * 2 and
                        read[0] == '正在运行卸载程序 uninst.exe' and waited and
-                       [(f['shown'], f['pos']) for f in after] == [('0', '40')], 'progress: %s %s %s' % (p, read, after))
+                       [(f['shown'], f['pos']) for f in after] == [('0', '40')],
+                       'progress: %s %s %s' % (p, read, after))
         if self.during and 'cursor' in self.during.split(','):
             c = fields('cursor')
             self.check(c and c[0]['before'] not in ('0', '0000000000000000') and
