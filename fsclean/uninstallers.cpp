@@ -79,9 +79,9 @@ class ComForShell {
   bool ok_;
 };
 
-// True while a process of the job runs that is worth waiting for: a browser
-// or the shell that the uninstaller opened (a feedback page, a folder) is
-// left running. Where the job's members cannot be listed or named, any one
+// True while a process of the job runs that is worth waiting for: a browser,
+// the program registered for web pages or the shell that the uninstaller
+// opened (a feedback page, a folder) is left running. Where the job's members cannot be listed or named, any one
 // counts, as the count of active processes says.
 bool JobStillWorking(HANDLE job, const PageBrowsers& browsers) {
   DWORD active = 0;
@@ -153,8 +153,8 @@ bool StartThroughShell(const char* path, HANDLE job, pf::ScopedHandle* process, 
   return true;
 }
 
-// The uninstaller without limit, then the rest of its job as long as it works
-// and kTreeWaitMs at most.
+// The uninstaller without limit, in slices that tell how long, then the rest
+// of its job as long as it works and kTreeWaitMs at most.
 void WaitForTree(HANDLE process, HANDLE job, bool inJob, const PageBrowsers& browsers, Waiting* waiting) {
   while (pf::WaitForSingleObject(process, kWaitSliceMs) == WAIT_TIMEOUT) waiting->Tell(true);
   if (!inJob) return;
