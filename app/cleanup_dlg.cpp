@@ -1,6 +1,9 @@
 #include "app/cleanup_dlg.h"
 
+#include <commctrl.h>
+#include <objbase.h>
 #include <process.h>
+#include <shobjidl.h>
 
 #include "app/about_box.h"
 #include "app/resource.h"
@@ -10,8 +13,16 @@
 #include "platform/window.h"
 
 namespace {
-// Posted by the run's thread as its last act: its thread id, the RunOutcome.
+// Posted by the run's thread as its last act: its thread id, the RunResult (PackResult).
 constexpr UINT kRunEnded = WM_APP + 1;
+// Posted by the run's thread as it goes: the step, its detail (RunProgress).
+constexpr UINT kRunStep = WM_APP + 2;
+LPARAM PackResult(RunResult r) { return static_cast<LPARAM>(r.outcome) | static_cast<LPARAM>(r.restart) << 8; }
+RunResult UnpackResult(LPARAM p) {
+  return {static_cast<RunOutcome>(p & 0xFF), static_cast<RestartNeed>((p >> 8) & 0xFF)};
+}
+const GUID kTaskbarListClass = {0x56FDF344, 0xFD6D, 0x11D0, {0x95, 0x8A, 0x00, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
+const GUID kTaskbarList3 = {0xEA1AFB91, 0x9E28, 0x4B86, {0x90, 0xE9, 0x9E, 0x9F, 0x8A, 0x5E, 0xEF, 0xAF}};
 constexpr WORD kAppStartingCursor = 32650;  // IDC_APPSTARTING: busy, and answering
 
 // Lets the window under the mouse, when it is the dialog or one of its
@@ -52,10 +63,20 @@ BOOL CCleanupDlg::OnInitDialog() {
   SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hMainIcon));
   pf::SetWindowTextInCodePage(m_hWnd, MainWindowTitle, kFixedTextsCodePage);
   SetPropA(m_hWnd, kMainDialogMark, reinterpret_cast<HANDLE>(1));
+  SendMessageA(GetDlgItem(m_hWnd, IDC_RUN_PROGRESS), PBM_SETRANGE32, 0, RunProgressBefore(kRunStepCount));
+  // The taskbar's progress is COM on this thread; the shell names the button
+  // with a registered message, which reaches the elevated dialog only when let through.
+  m_comReady = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE) >= 0;
+  m_taskbarButtonCreated = RegisterWindowMessageA("TaskbarButtonCreated");
+  if (m_taskbarButtonCreated != 0) pf::AllowMessageThrough(m_hWnd, m_taskbarButtonCreated);
   return TRUE;  // focus to the first tab stop, "卸载旧版本"
 }
 
 bool CCleanupDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result) {
+  if (msg == m_taskbarButtonCreated && msg != 0) {
+    OnTaskbarButtonCreated();
+    return true;
+  }
   switch (msg) {
     case WM_SYSCOMMAND: {
       bool handled = false;
@@ -75,9 +96,16 @@ bool CCleanupDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* res
     case WM_DESTROY:
       RemovePropA(m_hWnd, kMainDialogMark);  // a window must leave with no property of its own left
       if (m_runThread.IsValid()) WaitForSingleObject(m_runThread.Get(), 5000);  // only ever an ended run's
+      if (m_taskbar != nullptr) m_taskbar->Release();
+      m_taskbar = nullptr;
+      if (m_comReady) CoUninitialize();
+      m_comReady = false;
       break;
     case kRunEnded:
-      OnRunEnded(static_cast<unsigned>(wParam), static_cast<RunOutcome>(lParam));
+      OnRunEnded(static_cast<unsigned>(wParam), UnpackResult(lParam));
+      return true;
+    case kRunStep:
+      OnRunStep(static_cast<unsigned>(wParam), static_cast<unsigned>(lParam));
       return true;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK && HIWORD(wParam) == BN_CLICKED) {
@@ -127,6 +155,9 @@ void CCleanupDlg::RemoveAllEditions() {
   // start another run beside the running one.
   if (!m_run.Start(GetCurrentThreadId())) return;
   ShowRunning(true);
+  SetProgress(0);
+  SetWindowTextA(GetDlgItem(m_hWnd, IDC_RUN_STEP), "");
+  ShowProgress(true);
   RefreshCursor(m_hWnd);
   unsigned runner = 0;
   *m_runThread.Receive() =
@@ -139,13 +170,51 @@ void CCleanupDlg::RemoveAllEditions() {
   OnRunEnded(GetCurrentThreadId(), ::RunRemoval());
 }
 
+// On the run's thread: posted, never sent, so the run never waits on the dialog.
+void CCleanupDlg::ReportStep(void* dialog, unsigned step, unsigned detail) {
+  PostMessageA(static_cast<HWND>(dialog), kRunStep, step, static_cast<LPARAM>(detail));
+}
+
 unsigned __stdcall CCleanupDlg::RunThread(void* dialog) {
   HWND hwnd = static_cast<CCleanupDlg*>(dialog)->m_hWnd;
-  const RunOutcome outcome = ::RunRemoval();  // its browser prompts are this thread's windows
+  const RunProgress progress = {&CCleanupDlg::ReportStep, hwnd};
+  const RunResult result = ::RunRemoval(&progress);  // its browser prompts are this thread's windows
   // The dialog cannot end before it hears this, so the window is still there.
-  while (!PostMessageA(hwnd, kRunEnded, GetCurrentThreadId(), static_cast<LPARAM>(outcome)) && IsWindow(hwnd))
-    Sleep(50);
+  while (!PostMessageA(hwnd, kRunEnded, GetCurrentThreadId(), PackResult(result)) && IsWindow(hwnd)) Sleep(50);
   return 0;
+}
+
+void CCleanupDlg::OnRunStep(unsigned step, unsigned detail) {
+  if (!m_run.Running()) return;
+  SetProgress(RunProgressBefore(step));
+  char line[160];
+  ComposeRunStepLine(line, sizeof line, step, detail);
+  pf::SetWindowTextInCodePage(GetDlgItem(m_hWnd, IDC_RUN_STEP), line, kFixedTextsCodePage);
+}
+
+// The bar and the line below the instruction, and the taskbar button's progress.
+void CCleanupDlg::ShowProgress(bool shown) {
+  const UINT flags =
+      SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | (shown ? SWP_SHOWWINDOW : SWP_HIDEWINDOW);
+  for (int id = IDC_RUN_PROGRESS; id <= IDC_RUN_STEP; ++id)
+    SetWindowPos(GetDlgItem(m_hWnd, id), nullptr, 0, 0, 0, 0, flags);
+  if (m_taskbar != nullptr) m_taskbar->SetProgressState(m_hWnd, shown ? TBPF_NORMAL : TBPF_NOPROGRESS);
+}
+
+void CCleanupDlg::SetProgress(unsigned position) {
+  SendMessageA(GetDlgItem(m_hWnd, IDC_RUN_PROGRESS), PBM_SETPOS, position, 0);
+  if (m_taskbar != nullptr) m_taskbar->SetProgressValue(m_hWnd, position, RunProgressBefore(kRunStepCount));
+}
+
+// Where the system has no taskbar list (before Windows 7), nothing.
+void CCleanupDlg::OnTaskbarButtonCreated() {
+  if (m_taskbar != nullptr || !m_comReady) return;
+  void* list = nullptr;
+  if (CoCreateInstance(kTaskbarListClass, nullptr, CLSCTX_INPROC_SERVER, kTaskbarList3, &list) < 0) return;
+  m_taskbar = static_cast<ITaskbarList3*>(list);
+  if (m_taskbar->HrInit() >= 0) return;
+  m_taskbar->Release();
+  m_taskbar = nullptr;
 }
 
 // The main button cannot be pressed during a run, and the keyboard is left
@@ -161,13 +230,16 @@ void CCleanupDlg::ShowRunning(bool running) {
   }
 }
 
-void CCleanupDlg::OnRunEnded(unsigned sender, RunOutcome outcome) {
+void CCleanupDlg::OnRunEnded(unsigned sender, RunResult result) {
   const RunEnd end = m_run.Finish(sender);
   if (end == RunEnd::kIgnored) return;  // not the run's own end: nothing to wait for
   // The thread has posted its last act: its exit is not waited for here, where
   // the dialog would stop answering meanwhile, but when the dialog goes.
   ShowRunning(false);
   RefreshCursor(m_hWnd);
-  ShowRunOutcome(m_hWnd, outcome);  // the final box belongs to this thread, like its owner
+  // Full while the final box is read; hidden once it is closed, at once after a stopped run.
+  if (result.outcome != RunOutcome::kStopped) SetProgress(RunProgressBefore(kRunStepCount));
+  ShowRunOutcome(m_hWnd, result);  // the final box belongs to this thread, like its owner
+  ShowProgress(false);
   if (end == RunEnd::kEndedClose) CDialog::OnCancel();
 }

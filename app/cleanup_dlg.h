@@ -4,6 +4,8 @@
 #include "engine/removal.h"
 #include "platform/handles.h"
 
+struct ITaskbarList3;
+
 // Marks the main dialog among the system's dialogs, for a second start to find.
 constexpr char kMainDialogMark[] = "Brannoch.MainDialog";
 
@@ -26,10 +28,19 @@ class CCleanupDlg : public CDialog {
   HCURSOR OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(m_hMainIcon); }
   void RemoveAllEditions();
   void ShowRunning(bool running);
-  void OnRunEnded(unsigned sender, RunOutcome outcome);
+  void OnRunEnded(unsigned sender, RunResult result);
+  void OnRunStep(unsigned step, unsigned detail);
+  void ShowProgress(bool shown);
+  void SetProgress(unsigned position);
+  void OnTaskbarButtonCreated();
   static unsigned __stdcall RunThread(void* dialog);
+  static void ReportStep(void* dialog, unsigned step, unsigned detail);
 
   HICON m_hMainIcon;
   RunGate m_run;
   pf::ScopedHandle m_runThread;
+  // The taskbar button's progress (Windows 7 on), made once the shell says the button is there.
+  ITaskbarList3* m_taskbar = nullptr;
+  UINT m_taskbarButtonCreated = 0;
+  bool m_comReady = false;
 };

@@ -1,5 +1,8 @@
 #include "engine/removal.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "engine/catalogue.h"
 #include "fsclean/delete.h"
 #include "fsclean/paths.h"
@@ -84,10 +87,52 @@ void HandOverMovedFiles() {
   }
 }
 
+const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// The entries of the system's restart list: each a pair of names (the new
+// one empty for a deletion), in PendingFileRenameOperations and, where the
+// system keeps it, PendingFileRenameOperations2. 0 where none can be read.
+unsigned CountRestartEntries() {
+  pf::ScopedRegKey key;
+  if (!key.Open(HKEY_LOCAL_MACHINE, kSessionManagerKey, KEY_QUERY_VALUE)) return 0;
+  unsigned entries = 0;
+  static const char* const values[2] = {"PendingFileRenameOperations", "PendingFileRenameOperations2"};
+  for (const char* value : values) {
+    DWORD type = 0, size = 0;
+    if (pf::RegQueryValueExA(key.Get(), value, &type, nullptr, &size) != ERROR_SUCCESS) continue;
+    // Room to spare: the list may grow between the two reads (another installer at work).
+    size += 4096;
+    BYTE* data = static_cast<BYTE*>(std::calloc(size, 1));
+    if (data != nullptr && pf::RegQueryValueExA(key.Get(), value, &type, data, &size) == ERROR_SUCCESS &&
+        type == REG_MULTI_SZ) {
+      unsigned names = 0;
+      for (DWORD i = 0; i < size; ++i) names += data[i] == 0;
+      entries += names / 2;  // the list's closing zero is no name
+    }
+    std::free(data);
+  }
+  return entries;
+}
+
+void Report(const RunProgress* progress, unsigned step, unsigned detail = 0) {
+  if (progress != nullptr) progress->report(progress->context, step, detail);
+}
+
+// An uninstaller's wait, told as the run's uninstaller step.
+struct UninstallerStep {
+  const RunProgress* progress;
+  unsigned step;
+};
+void TellUninstaller(void* context, unsigned which, unsigned seconds) {
+  const UninstallerStep* at = static_cast<const UninstallerStep*>(context);
+  Report(at->progress, at->step, UninstallerDetail(which, seconds));
+}
+
 // denied: set when the edition's key exists but refuses full access (the
 // program runs without administrator rights); the edition is then left as
 // not installed. A missing key, or any other failure, leaves it clear.
-int RemoveEdition(const EditionProfile& profile, bool* denied) {
+int RemoveEdition(const EditionProfile& profile, bool* denied, const RunProgress* progress = nullptr,
+                  unsigned firstStep = 0) {
   pf::ScopedRegKey uninstallKey;
   LONG error = ERROR_SUCCESS;
   if (!uninstallKey.Open(HKEY_LOCAL_MACHINE, profile.uninstallKey, KEY_ALL_ACCESS, &error)) {
@@ -102,17 +147,24 @@ int RemoveEdition(const EditionProfile& profile, bool* denied) {
   char desktopShortcut[MAX_PATH] = {};
   profile.names(toolWindowTitle, menuFolder, menuSubfolder, desktopShortcut);
 
+  Report(progress, firstStep + static_cast<unsigned>(RunStepKind::kStopPrograms));
   TerminateByPrefix(profile.processPrefix, nullptr, nullptr, nullptr);
   TerminateByPrefix(profile.processPrefix, nullptr, nullptr, nullptr);
   // Converted, or as stored: what the old tool's A calls set.
   CloseToolWindow(toolWindowTitle, profile.closeCommandId, StoredToolWindowTitle(profile));
 
+  Report(progress, firstStep + static_cast<unsigned>(RunStepKind::kDeleteFiles));
   DeleteRunValues(profile);
   RemoveProgramFolder(profile);
   RemoveStartMenuFolders(menuFolder, menuSubfolder);
   RemoveShortcutAndFolders(desktopShortcut, CSIDL_COMMON_DESKTOPDIRECTORY);
 
-  RunLeftoverUninstallers();
+  const unsigned uninstallerStep = firstStep + static_cast<unsigned>(RunStepKind::kRunUninstallers);
+  Report(progress, uninstallerStep);
+  UninstallerStep at = {progress, uninstallerStep};
+  const UninstallerWatch watch = {&TellUninstaller, &at};
+  RunLeftoverUninstallers(progress != nullptr ? &watch : nullptr);
+  Report(progress, firstStep + static_cast<unsigned>(RunStepKind::kDeleteLibraries));
   DeleteResourceLibraries();
 
   // Last, with its subkeys: the key is the only sign that the edition is
@@ -138,27 +190,92 @@ int RemoveEdition1() { return RemoveOneEdition(kEdition1Profile); }
 int RemoveEdition2() { return RemoveOneEdition(kEdition2Profile); }
 int RemoveEdition3() { return RemoveOneEdition(kEdition3Profile); }
 
-RunOutcome RunRemoval() {
+const RunStep kRunSteps[kRunStepCount] = {
+    {1, RunStepKind::kStopPrograms, 2}, {1, RunStepKind::kDeleteFiles, 2},
+    {1, RunStepKind::kRunUninstallers, 8}, {1, RunStepKind::kDeleteLibraries, 1},
+    {2, RunStepKind::kStopPrograms, 2}, {2, RunStepKind::kDeleteFiles, 2},
+    {2, RunStepKind::kRunUninstallers, 8}, {2, RunStepKind::kDeleteLibraries, 1},
+    {3, RunStepKind::kStopPrograms, 2}, {3, RunStepKind::kDeleteFiles, 2},
+    {3, RunStepKind::kRunUninstallers, 8}, {3, RunStepKind::kDeleteLibraries, 1},
+    {0, RunStepKind::kHandOver, 1},
+};
+
+unsigned RunProgressBefore(unsigned step) {
+  unsigned sum = 0;
+  for (unsigned i = 0; i < step && i < kRunStepCount; ++i) sum += kRunSteps[i].weight;
+  return sum;
+}
+
+namespace {
+// Appends text to line, as much as fits with the terminator.
+void Append(char* line, unsigned capacity, const char* text) {
+  const size_t used = std::strlen(line);
+  size_t n = std::strlen(text);
+  if (used + n >= capacity) n = capacity - 1 - used;
+  std::memcpy(line + used, text, n);
+  line[used + n] = '\0';
+}
+void AppendNumber(char* line, unsigned capacity, unsigned value) {
+  char digits[12];
+  char* p = digits + sizeof digits - 1;
+  *p = '\0';
+  do *--p = static_cast<char>('0' + value % 10); while ((value /= 10) != 0);
+  Append(line, capacity, p);
+}
+// Beyond this an uninstaller's wait is named with its length.
+constexpr unsigned kTellWaitAfterSeconds = 3;
+}  // namespace
+
+void ComposeRunStepLine(char* line, unsigned capacity, unsigned step, unsigned detail) {
+  if (capacity == 0) return;
+  line[0] = '\0';
+  if (step >= kRunStepCount) return;
+  const RunStep& s = kRunSteps[step];
+  Append(line, capacity, RunStepTexts[static_cast<unsigned>(s.kind)]);
+  if (s.kind == RunStepKind::kRunUninstallers && detail != 0) {
+    // The uninstallers are the system's leftovers, not the edition's: named alone.
+    Append(line, capacity, " ");
+    Append(line, capacity, LeftoverUninstallerName((detail >> 16) - 1));
+    if ((detail & 0xFFFF) < kTellWaitAfterSeconds) return;
+    Append(line, capacity, WaitedText);
+    AppendNumber(line, capacity, detail & 0xFFFF);
+    Append(line, capacity, SecondsText);
+    return;
+  }
+  if (s.edition != 0) Append(line, capacity, EditionLabels[s.edition - 1]);
+}
+
+RunResult RunRemoval(const RunProgress* progress) {
+  ResetLeftBehind();
+  const unsigned listedBefore = CountRestartEntries();
   bool anyDenied = false;
+  RunResult result = {RunOutcome::kStopped, RestartNeed::kNone};
   static const EditionProfile* const editions[] = {&kEdition1Profile, &kEdition2Profile, &kEdition3Profile};
-  for (const EditionProfile* profile : editions) {
+  for (unsigned i = 0; i < 3; ++i) {
     bool denied = false;
-    if (!RemoveEdition(*profile, &denied)) {
+    if (!RemoveEdition(*editions[i], &denied, progress, i * kStepsPerEdition)) {
       HandOverMovedFiles();
-      return RunOutcome::kStopped;
+      return result;
     }
     anyDenied = anyDenied || denied;
   }
+  Report(progress, kRunStepCount - 1);
   HandOverMovedFiles();
-  return anyDenied ? RunOutcome::kNotAllowed : RunOutcome::kAllRemoved;
+  result.outcome = anyDenied ? RunOutcome::kNotAllowed : RunOutcome::kAllRemoved;
+  if (AnythingLeftBehind()) result.restart = RestartNeed::kRestartAndRunAgain;
+  else if (CountRestartEntries() > listedBefore) result.restart = RestartNeed::kRestart;
+  return result;
 }
 
-void ShowRunOutcome(HWND owner, RunOutcome outcome) {
-  if (outcome == RunOutcome::kAllRemoved)
-    pf::MessageBoxInCodePage(owner, SuccessText, SuccessCaption, kFixedTextsCodePage, MB_OK);
-  else if (outcome == RunOutcome::kNotAllowed)
-    pf::MessageBoxInCodePage(owner, NotAllRemovedText, SuccessCaption, kFixedTextsCodePage,
-                             MB_OK | MB_ICONWARNING);
+void ShowRunOutcome(HWND owner, RunResult result) {
+  if (result.outcome == RunOutcome::kStopped) return;
+  const bool allRemoved = result.outcome == RunOutcome::kAllRemoved;
+  char text[256] = {};
+  Append(text, sizeof text, allRemoved ? SuccessText : NotAllRemovedText);
+  if (result.restart == RestartNeed::kRestart) Append(text, sizeof text, RestartSentence);
+  if (result.restart == RestartNeed::kRestartAndRunAgain) Append(text, sizeof text, RestartAndRunAgainSentence);
+  pf::MessageBoxInCodePage(owner, text, SuccessCaption, kFixedTextsCodePage,
+                           allRemoved ? MB_OK : MB_OK | MB_ICONWARNING);
 }
 
 void RemoveAllEditions(HWND owner) { ShowRunOutcome(owner, RunRemoval()); }

@@ -16,10 +16,53 @@ enum class RunOutcome {
                 // access: that edition was left, the others removed
 };
 
+// What the old editions still need once the run has ended.
+enum class RestartNeed {
+  kNone,
+  kRestart,             // the system's restart list grew during the run
+  kRestartAndRunAgain,  // something could be neither removed nor handed to the restart
+};
+
+struct RunResult {
+  RunOutcome outcome;
+  RestartNeed restart;
+};
+
+// The steps of a run, in order: four for each edition (1, 2.0, 3.0), then
+// the hand-over of what was moved aside. An edition not installed reports
+// none of its steps. Each step weighs what it usually takes.
+enum class RunStepKind : unsigned char { kStopPrograms, kDeleteFiles, kRunUninstallers, kDeleteLibraries, kHandOver };
+struct RunStep {
+  unsigned char edition;  // 1, 2 (2.0), 3 (3.0); 0 for the hand-over
+  RunStepKind kind;
+  unsigned char weight;
+};
+constexpr unsigned kStepsPerEdition = 4;
+constexpr unsigned kRunStepCount = 3 * kStepsPerEdition + 1;
+extern const RunStep kRunSteps[kRunStepCount];
+// Where the progress stands when step begins: the weight of the steps before
+// it; kRunStepCount gives the whole run's.
+unsigned RunProgressBefore(unsigned step);
+// The detail of an uninstaller step: which one (see RunLeftoverUninstallers)
+// and the seconds it has been waited for.
+constexpr unsigned UninstallerDetail(unsigned which, unsigned seconds) {
+  return (which + 1) << 16 | (seconds & 0xFFFF);
+}
+// The line that names step (and detail) for the user, as code-page-936 bytes.
+void ComposeRunStepLine(char* line, unsigned capacity, unsigned step, unsigned detail);
+
+// Told, on the run's thread, of each step as it begins, and of an
+// uninstaller's wait about once a second (detail 0, or UninstallerDetail).
+struct RunProgress {
+  void (*report)(void* context, unsigned step, unsigned detail);
+  void* context;
+};
+
 // Editions 1, 2.0, 3.0 in turn; stops silently at the first that returns 0.
-RunOutcome RunRemoval();
+RunResult RunRemoval(const RunProgress* progress = nullptr);
 // The box that ends a run, owned by owner: "卸载成功", or the one that asks
-// for administrator rights; none after a stopped run.
-void ShowRunOutcome(HWND owner, RunOutcome outcome);
+// for administrator rights, each followed by the sentence on the restart
+// where one is needed; none after a stopped run.
+void ShowRunOutcome(HWND owner, RunResult result);
 // Both, on the calling thread.
 void RemoveAllEditions(HWND owner);

@@ -26,6 +26,46 @@ constexpr DWORD kJobPollMs = 20;
 // running after this is taken as one the uninstaller leaves to the user.
 constexpr DWORD kTreeWaitMs = 2 * 60 * 1000;
 constexpr DWORD kJobIdCapacity = 64;
+// The uninstaller itself is waited for in slices of this, so the wait can be told.
+constexpr DWORD kWaitSliceMs = 1000;
+
+// The programs registered for web pages ("http", "https"): a page an
+// uninstaller opens goes to them. A browser with no plain exe (a packaged
+// app) is not found. Empty where none is.
+struct PageBrowsers {
+  char exe[2][MAX_PATH];
+};
+void FindPageBrowsers(PageBrowsers* browsers) {
+  OSVERSIONINFOA version;
+  std::memset(&version, 0, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;
+  // The user's choice is only read with ASSOCF_IS_PROTOCOL, which Windows 8 brought.
+  const bool eightOrLater =
+      pf::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+      (version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2));
+  const DWORD flags = pf::kAssocNoTruncate | (eightOrLater ? pf::kAssocIsProtocol : 0);
+  static const char* const protocols[2] = {"http", "https"};
+  for (int i = 0; i < 2; ++i) {
+    DWORD size = MAX_PATH;
+    if (pf::AssocQueryExecutable(flags, protocols[i], browsers->exe[i], &size) != S_OK) browsers->exe[i][0] = '\0';
+    browsers->exe[i][MAX_PATH - 1] = '\0';
+  }
+}
+
+// Where and how long the uninstaller at hand has been waited for.
+struct Waiting {
+  const UninstallerWatch* watch;
+  unsigned which;
+  DWORD since;
+  DWORD told;
+  void Tell(bool force) {
+    if (watch == nullptr) return;
+    const DWORD now = pf::GetTickCount();
+    if (!force && now - told < kWaitSliceMs) return;
+    told = now;
+    watch->tick(watch->context, which, (now - since) / 1000);
+  }
+};
 
 // COM on this thread for ShellExecuteExA, released when the run is over.
 class ComForShell {
@@ -41,11 +81,11 @@ class ComForShell {
   bool ok_;
 };
 
-// True while a process of the job runs that is worth waiting for: a browser
-// or the shell that the uninstaller opened (a feedback page, a folder) is
-// left running. Where the job's members cannot be listed or named, any one
+// True while a process of the job runs that is worth waiting for: a browser,
+// the program registered for web pages or the shell that the uninstaller
+// opened (a feedback page, a folder) is left running. Where the job's members cannot be listed or named, any one
 // counts, as the count of active processes says.
-bool JobStillWorking(HANDLE job) {
+bool JobStillWorking(HANDLE job, const PageBrowsers& browsers) {
   DWORD active = 0;
   if (!pf::QueryJobActiveProcesses(job, &active)) return false;
   if (active == 0) return false;
@@ -62,7 +102,10 @@ bool JobStillWorking(HANDLE job) {
     for (DWORD i = 0; i < count && !member; ++i) member = ids[i] == entry.th32ProcessID;
     if (!member) continue;
     entry.szExeFile[MAX_PATH - 1] = '\0';
-    if (!IsBrowserOrShellExe(entry.szExeFile)) return true;
+    if (IsBrowserOrShellExe(entry.szExeFile) || SameExeFileName(entry.szExeFile, browsers.exe[0]) ||
+        SameExeFileName(entry.szExeFile, browsers.exe[1]))
+      continue;
+    return true;
   }
   return false;
 }
@@ -178,13 +221,16 @@ bool StartThroughShell(const char* path, const char* directory, HANDLE job, pf::
   return true;
 }
 
-// The uninstaller without limit, then the rest of its job as long as it works
-// and kTreeWaitMs at most.
-void WaitForTree(HANDLE process, HANDLE job, bool inJob) {
-  pf::WaitForSingleObject(process, INFINITE);
+// The uninstaller without limit, in slices that tell how long, then the rest
+// of its job as long as it works and kTreeWaitMs at most.
+void WaitForTree(HANDLE process, HANDLE job, bool inJob, const PageBrowsers& browsers, Waiting* waiting) {
+  while (pf::WaitForSingleObject(process, kWaitSliceMs) == WAIT_TIMEOUT) waiting->Tell(true);
   if (!inJob) return;
   const DWORD since = pf::GetTickCount();
-  while (JobStillWorking(job) && pf::GetTickCount() - since < kTreeWaitMs) pf::Sleep(kJobPollMs);
+  while (JobStillWorking(job, browsers) && pf::GetTickCount() - since < kTreeWaitMs) {
+    pf::Sleep(kJobPollMs);
+    waiting->Tell(false);
+  }
 }
 
 // Waits for the uninstaller and for everything it started: an NSIS
@@ -195,7 +241,7 @@ void WaitForTree(HANDLE process, HANDLE job, bool inJob) {
 // goes on if this program is ended) and lets a child that asks to leave it
 // start outside it. Where there is no job (older systems, a process already in
 // a job before Windows 8), the wait is for the process alone.
-void RunAndWait(const char* path, const char* systemDir) {
+void RunAndWait(const char* path, const char* systemDir, const PageBrowsers& browsers, Waiting* waiting) {
   pf::ScopedHandle job(pf::CreateJobObjectA(nullptr, nullptr));
   if (job.IsValid()) pf::AllowJobBreakaway(job.Get());
   pf::ScopedHandle process;
@@ -209,33 +255,46 @@ void RunAndWait(const char* path, const char* systemDir) {
   const RunFolder kind = RunTempFolderFor(systemDir, temp, sizeof temp);
   const bool safe = kind == RunFolder::kNoSecurity || (kind == RunFolder::kReady && EnvironmentWithTemp(temp, &environment));
   if (safe && StartSuspendedInJob(path, systemDir, environment.Get(), job.Get(), &process, &inJob)) {
-    WaitForTree(process.Get(), job.Get(), inJob);
+    WaitForTree(process.Get(), job.Get(), inJob, browsers, waiting);
     return;
   }
   // The shell's start, where the program cannot make such a folder (it runs
   // without administrator rights) or the uninstaller asks for elevation.
   const ComForShell com;
-  if (StartThroughShell(path, systemDir, job.Get(), &process, &inJob)) WaitForTree(process.Get(), job.Get(), inJob);
+  if (StartThroughShell(path, systemDir, job.Get(), &process, &inJob))
+    WaitForTree(process.Get(), job.Get(), inJob, browsers, waiting);
 }
 }  // namespace
 
-void RunLeftoverUninstallers() {
+namespace {
+const char* const kUninstallerNames[3] = {"\\unins000.exe", "\\Uninstall.exe", "\\uninst.exe"};
+}  // namespace
+
+const char* LeftoverUninstallerName(unsigned which) { return kUninstallerNames[which < 3 ? which : 2] + 1; }
+
+void RunLeftoverUninstallers(const UninstallerWatch* watch) {
   char windowsDir[MAX_PATH] = {};
   char systemDir[MAX_PATH] = {};
   ReadDirectory(pf::GetWindowsDirectoryA, windowsDir);
   ReadDirectory(pf::GetSystemDirectoryA, systemDir);
 
   char paths[3][MAX_PATH] = {};
-  if (windowsDir[0] != '\0') ComposePath(paths[0], MAX_PATH, windowsDir, "\\unins000.exe");
+  if (windowsDir[0] != '\0') ComposePath(paths[0], MAX_PATH, windowsDir, kUninstallerNames[0]);
   if (systemDir[0] != '\0') {
-    ComposePath(paths[1], MAX_PATH, systemDir, "\\Uninstall.exe");
-    ComposePath(paths[2], MAX_PATH, systemDir, "\\uninst.exe");
+    ComposePath(paths[1], MAX_PATH, systemDir, kUninstallerNames[1]);
+    ComposePath(paths[2], MAX_PATH, systemDir, kUninstallerNames[2]);
   }
 
   bool uninstRan = false;
+  PageBrowsers browsers;
+  bool browsersFound = false;
   for (int i = 0; i < 3; ++i) {
     if (paths[i][0] == '\0' || !pf::PathFileExistsA(paths[i])) continue;
-    RunAndWait(paths[i], systemDir[0] != '\0' ? systemDir : windowsDir);
+    if (!browsersFound) FindPageBrowsers(&browsers);
+    browsersFound = true;
+    Waiting waiting = {watch, static_cast<unsigned>(i), pf::GetTickCount(), 0};
+    waiting.Tell(true);
+    RunAndWait(paths[i], systemDir[0] != '\0' ? systemDir : windowsDir, browsers, &waiting);
     if (i == 2) uninstRan = true;
   }
   if (!uninstRan) return;

@@ -2,4 +2,13 @@
 // directories, silently and one at a time.
 #pragma once
 
-void RunLeftoverUninstallers();
+// Told, on the calling thread, of each uninstaller as it starts (seconds 0)
+// and about once a second while it and what it started are waited for.
+// which: 0 "unins000.exe", 1 "Uninstall.exe", 2 "uninst.exe".
+struct UninstallerWatch {
+  void (*tick)(void* context, unsigned which, unsigned seconds);
+  void* context;
+};
+const char* LeftoverUninstallerName(unsigned which);
+
+void RunLeftoverUninstallers(const UninstallerWatch* watch = nullptr);

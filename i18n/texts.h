@@ -19,3 +19,15 @@ extern const char BrowserPromptCaption[];
 // A second start that finds the program's name taken but no dialog of a
 // first start; its caption is SuccessCaption's "提示".
 extern const char SecondStartText[];
+// The line under the main dialog's instruction during a run: the step
+// (indexed by RunStepKind), then the edition's label, or for an uninstaller
+// its name and, once it has taken a while, WaitedText, the seconds and SecondsText.
+extern const char* const RunStepTexts[5];
+extern const char* const EditionLabels[3];
+extern const char WaitedText[];
+extern const char SecondsText[];
+// Follow SuccessText or NotAllRemovedText in the final box, full stop first:
+// the restart finishes the removal; or, where something could be neither
+// removed nor handed to the restart, restart and run the program once more.
+extern const char RestartSentence[];
+extern const char RestartAndRunAgainSentence[];

@@ -11,5 +11,11 @@ BOOL PathFileExistsA(const char* path);
 // each call that succeeded (S_OK or S_FALSE) is paired with CoUninitialize.
 HRESULT CoInitializeEx(DWORD flags);
 void CoUninitialize();
+// The program registered for a protocol or file type (ASSOCSTR_EXECUTABLE, 2):
+// S_OK with its path in out, an error where none is registered, E_POINTER
+// where the path does not fit (ASSOCF_NOTRUNCATE, 0x20). ASSOCF_IS_PROTOCOL
+// (0x1000, Windows 8 on) reads the user's choice rather than the class key.
+constexpr DWORD kAssocNoTruncate = 0x20, kAssocIsProtocol = 0x1000;
+HRESULT AssocQueryExecutable(DWORD flags, const char* assoc, char* out, DWORD* outSize);
 
 }  // namespace pf

@@ -14,6 +14,12 @@ DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId);
 LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags,
                             UINT timeoutMs, DWORD_PTR* result);
 
+// Lets msg through hwnd's message filter (ChangeWindowMessageFilterEx,
+// MSGFLT_ALLOW; Windows 7 on, looked up at run time): an elevated window
+// otherwise never hears a registered message the shell sends it. FALSE with
+// ERROR_CALL_NOT_IMPLEMENTED where the system lacks the call.
+BOOL AllowMessageThrough(HWND hwnd, UINT msg);
+
 // Windows 95, 98 and Me offer most W calls as stubs that only fail: there
 // windows and boxes are made with the A calls, in the system's own code page.
 // Elsewhere, and when the version cannot be read, the W calls.

@@ -44,6 +44,9 @@ typedef char16_t WCHAR;  // UTF-16 code unit, as on Windows
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002u)
 #define KEY_ALL_ACCESS 0xF003Fu
 #define KEY_READ 0x20019u
+#define KEY_QUERY_VALUE 0x1u
+#define REG_MULTI_SZ 7u
+#define ERROR_MORE_DATA 234
 
 #define ERROR_SUCCESS 0
 #define ERROR_FILE_NOT_FOUND 2
@@ -227,6 +230,7 @@ typedef struct _PROCESS_INFORMATION {
 typedef LONG HRESULT;
 #define S_OK 0
 #define S_FALSE 1
+#define E_POINTER ((HRESULT)0x80004003u)
 #define COINIT_APARTMENTTHREADED 0x2u
 #define COINIT_DISABLE_OLE1DDE 0x4u
 

@@ -39,3 +39,9 @@ bool IsBrowserOrShellExe(const char* exeFile) {
     if (pf::MbsICmp(part, name) == 0) return true;
   return pf::MbsICmp(part, "explorer.exe") == 0;
 }
+
+bool SameExeFileName(const char* exeFile, const char* otherPath) {
+  const char* part = MbFileNamePart(exeFile);
+  const char* other = MbFileNamePart(otherPath);
+  return part[0] != '\0' && other[0] != '\0' && pf::MbsICmp(part, other) == 0;
+}

@@ -12,3 +12,7 @@ int ConfirmBrowsersClosed();
 // desktop shell, compared as the guard compares (case ignored, code-page
 // aware): a page or folder window an uninstaller opens and leaves to the user.
 bool IsBrowserOrShellExe(const char* exeFile);
+
+// True when the file-name parts of the two paths are the same, compared as
+// the guard compares; false when either has none.
+bool SameExeFileName(const char* exeFile, const char* otherPath);

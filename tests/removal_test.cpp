@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
 
 #include "engine/removal.h"
+#include "fsclean/delete.h"
 #include "platform/files.h"
 #include "i18n/texts.h"
 #include "tests/cp_convert.h"
@@ -56,17 +58,25 @@ bool Installed(const sim::Machine& m, const EditionProfile& p) { return m.KeyExi
 
 // The boxes from index `from` on are browser prompts and, when the run got
 // that far, one final box as the last: 's' the success box, 'a' the one that
-// asks for administrator rights, 'n' none.
-char FinalBox(const sim::Machine& m, size_t from, UiLanguage l) {
+// asks for administrator rights, 'n' none. Its sentence on the restart, to
+// note: ' ' none, 'r' the restart finishes the removal, 'R' restart and run again.
+char FinalBox(const sim::Machine& m, size_t from, UiLanguage l, char* note = nullptr) {
   char final = 'n';
+  const auto said = [&](const std::string& text, const char* base) {
+    for (const auto& s : {std::make_pair(' ', ""), std::make_pair('r', RestartSentence),
+                          std::make_pair('R', RestartAndRunAgainSentence)})
+      if (text == std::string(base) + s.second) return note == nullptr || (*note = s.first, true);
+    return false;
+  };
   for (size_t i = from; i < m.boxes.size(); ++i) {
     const sim::BoxRecord& b = m.boxes[i];
     const bool prompt = b.owner == nullptr && b.text == BrowserPromptTexts[l] &&
                         b.caption == BrowserPromptCaption && b.codePage == BrowserPromptCodePages[l] &&
                         b.style == static_cast<UINT>(MB_YESNO | MB_ICONINFORMATION);
     const bool last = b.owner == kOwner && b.caption == SuccessCaption && b.codePage == 936 && i + 1 == m.boxes.size();
-    if (last && b.text == SuccessText && b.style == static_cast<UINT>(MB_OK)) final = 's';
-    else if (last && b.text == NotAllRemovedText && b.style == static_cast<UINT>(MB_OK | MB_ICONWARNING)) final = 'a';
+    if (last && said(b.text, SuccessText) && b.style == static_cast<UINT>(MB_OK)) final = 's';
+    else if (last && said(b.text, NotAllRemovedText) && b.style == static_cast<UINT>(MB_OK | MB_ICONWARNING))
+      final = 'a';
     else EXPECT_TRUE(prompt) << "box " << i << ": " << b.caption;
   }
   return final;
@@ -129,7 +139,8 @@ TEST(RemovalRun, NoEditionInstalledShowsOnlyTheSuccessBox) {
   EXPECT_EQ(m.boxes[0].text, SuccessText);
   EXPECT_EQ(m.boxes[0].codePage, 936u);
   EXPECT_EQ(m.boxes[0].style, static_cast<UINT>(MB_OK));
-  for (const auto& open : m.keyOpens) EXPECT_EQ(open.second, 0xF003Fu);
+  for (const auto& open : m.keyOpens)  // the restart list is only read
+    EXPECT_EQ(open.second, open.first == sim::Machine::kSessionManagerKey ? KEY_QUERY_VALUE : 0xF003Fu);
   EXPECT_EQ(m.OpenHandles(), 0u);
 }
 
@@ -279,7 +290,7 @@ TEST(RemovalRun, OnlyEditionThreeInstalledPromptsOnlyForIt) {
   RemoveAllEditions(kOwner);
   ASSERT_EQ(m.boxes.size(), 2u);
   EXPECT_EQ(m.boxes[0].caption, "Information");
-  EXPECT_EQ(m.boxes[1].text, SuccessText);
+  EXPECT_EQ(FinalBox(m, 1, 0), 's');
   EXPECT_FALSE(Installed(m, kEdition3Profile));
   // The prompt came before anything of edition 3.0 was touched.
   EXPECT_EQ(m.log[0].op, "MessageBox");
@@ -436,6 +447,75 @@ TEST(RemovalRun, FailedSpecialFolderOrSystemDirectorySkipsItsSteps) {
   }
 }
 
+// The final box names the restart when the system's restart list grew during
+// the run, whoever added to it, and asks for a second run where something
+// could be neither removed nor handed to the restart.
+TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
+  const struct Case {
+    const char* what;
+    std::function<void(sim::Machine&)> setup;
+    char box, note;
+  } cases[] = {
+      {"nothing installed", nullptr, 's', ' '},
+      {"nothing installed, an entry listed before", [](sim::Machine& m) { m.restartQueue.push_back("C:\\x.tmp"); },
+       's', ' '},
+      {"a left-behind noted before the run", [](sim::Machine&) { NoteLeftBehind(); }, 's', ' '},
+      {"files moved aside", [](sim::Machine& m) { fixture::Install(m); }, 's', 'r'},
+      {"files moved aside, a key refused",
+       [](sim::Machine& m) {
+         fixture::Install(m);
+         m.DenyAllAccess(kEdition2Profile.uninstallKey);
+       },
+       'a', 'r'},
+      {"a file left behind",
+       [](sim::Machine& m) {
+         fixture::Install(m, {{3}, {0}, false, false, false});
+         m.beforeCall = [](const std::string& call) { if (call == "DeleteFileA") NoteLeftBehind(); };
+       },
+       's', 'R'},
+  };
+  for (const Case& c : cases) {
+    sim::Machine m;
+    if (c.setup) c.setup(m);
+    RemoveAllEditions(kOwner);
+    char note = '?';
+    EXPECT_EQ(FinalBox(m, 0, 0, &note), c.box) << c.what;
+    EXPECT_EQ(note, c.note) << c.what;
+    EXPECT_EQ(m.boxes.size(), 1u) << c.what;
+  }
+}
+
+// A run tells each step of each installed edition once, in the table's
+// order, then the hand-over; an uninstaller's wait about once a second.
+TEST(RemovalRun, ProgressTellsEachStepInOrderAndNeverGoesBack) {
+  sim::Machine m;
+  fixture::Install(m, {{1, 3}, {0}, false, false, true});
+  m.programs[m.Fold(std::string(kSystem) + "\\uninst.exe")].runsForMs = 4500;
+  std::vector<std::pair<unsigned, unsigned>> told;
+  const RunProgress progress = {[](void* c, unsigned step, unsigned detail) {
+                                  static_cast<decltype(told)*>(c)->emplace_back(step, detail);
+                                },
+                                &told};
+  EXPECT_EQ(RunRemoval(&progress).outcome, RunOutcome::kAllRemoved);
+  std::vector<unsigned> steps, positions, uninstSeconds;
+  for (const auto& t : told) {
+    if (steps.empty() || steps.back() != t.first)
+      steps.push_back(t.first), positions.push_back(RunProgressBefore(t.first));
+    if (t.first == 10 && t.second >> 16 == 3) uninstSeconds.push_back(t.second & 0xFFFF);
+  }
+  EXPECT_EQ(steps, (std::vector<unsigned>{0, 1, 2, 3, 8, 9, 10, 11, 12}));  // edition 2.0 not installed
+  EXPECT_EQ(positions, (std::vector<unsigned>{0, 2, 4, 12, 26, 28, 30, 38, 39}));
+  EXPECT_EQ(RunProgressBefore(kRunStepCount), 40u);
+  EXPECT_EQ(uninstSeconds, (std::vector<unsigned>{0, 1, 2, 3, 4}));
+  char line[128];
+  ComposeRunStepLine(line, sizeof line, 10, UninstallerDetail(2, 4));
+  EXPECT_EQ(Recode(line, "CP936", "UTF-8"), "正在运行卸载程序 uninst.exe，已等待 4 秒");
+  ComposeRunStepLine(line, sizeof line, 10, UninstallerDetail(0, 2));
+  EXPECT_EQ(Recode(line, "CP936", "UTF-8"), "正在运行卸载程序 unins000.exe");
+  ComposeRunStepLine(line, sizeof line, 9, 0);
+  EXPECT_EQ(Recode(line, "CP936", "UTF-8"), "正在删除旧版的程序文件夹和快捷方式（版本 3.0）");
+}
+
 // Every seam call the run makes fails once, then always; the run still ends,
 // closes every handle and acts on nothing outside what the editions own.
 TEST(RemovalRun, FaultSweepNeverActsOutsideTheAllowlist) {
@@ -468,13 +548,13 @@ TEST(RemovalRun, FaultSweepNeverActsOutsideTheAllowlist) {
       ++scenarios;
       SCOPED_TRACE(call + " mode " + std::to_string(mode));
       // A prompt that cannot be shown counts as No; an Uninstall key that
-      // cannot be opened (the first open, or every one) ends the run with the
-      // administrator box; no other failure decides how the run ends.
+      // cannot be opened (the first, after the restart list's, or every one)
+      // ends the run with the administrator box; no other failure decides how the run ends.
       bool promptRefused = false;
       if (call == "MessageBoxInCodePage")
         for (size_t i = 0; i < m.boxes.size(); ++i)
           if (m.boxes[i].owner == nullptr && (mode == 2 || static_cast<int>(i) == mode)) promptRefused = true;
-      const bool keyRefused = call == "RegOpenKeyExA" && mode != 1;
+      const bool keyRefused = call == "RegOpenKeyExA" && mode != 0;
       EXPECT_EQ(FinalBox(m, 0, 0), promptRefused ? 'n' : keyRefused ? 'a' : 's');
       const auto out = Outside(m, 0);
       outside += static_cast<int>(out.size());

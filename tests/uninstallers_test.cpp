@@ -181,24 +181,36 @@ TEST(LeftoverUninstallers, JobEndsNothingWhenTheProgramIsEnded) {
   EXPECT_FALSE(m.IsAlive(copy.pid));  // it ends when its own work is done
 }
 
-// A browser or folder window the uninstaller leaves open is not waited for; the rest of its tree two
+// A browser or folder window the uninstaller leaves open is not waited for, nor the program registered
+// for web pages (the user's choice from Windows 8 on, the class key before); the rest of its tree two
 // minutes at most after it ended; a child that asks to leave the job starts, and is not waited for.
 TEST(LeftoverUninstallers, PageLeftOpenDoesNotHoldTheRun) {
   const struct Case {
     const char* leaves;
     bool breaksAway;
     uint32_t copyMs, waitedMs;  // waited after the uninstaller's own 500 ms
+    const char* pages = nullptr;  // "http" and "https": the user's choice (Windows 8) or the class key's
+    bool windows8 = true;
   } cases[] = {
       {"C:\\Program Files\\Mozilla Firefox\\FIREFOX.EXE", false, 0, 0},
       {"C:\\Program Files\\Internet Explorer\\iexplore.exe", false, 3000, 3000},
       {"C:\\WINDOWS\\explorer.exe", false, 0, 0},
       {"C:\\Tools\\feedback.exe", false, 0, 120000},  // not a browser: the bound
       {"C:\\Tools\\feedback.exe", true, 0, 0},        // outside the job
+      {"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe", false, 0, 0, "D:\\Apps\\CHROME.EXE"},
+      {"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe", false, 0, 120000, "chrome.exe", false},
+      // A path longer than MAX_PATH is not found.
+      {"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe", false, 0, 120000, "*\\chrome.exe"},
   };
   for (const Case& c : cases) {
     sim::Machine m;
     m.InstallProgram(kUnins000, {nullptr, 500, c.copyMs, false, c.leaves, c.breaksAway});
     m.InstallProgram(kUninst, {nullptr, 100});
+    m.ntMajor = 6, m.ntMinor = c.windows8 ? 2 : 1;
+    m.protocolClassExe["http"] = m.protocolClassExe["https"] = "C:\\Program Files\\Internet Explorer\\iexplore.exe";
+    if (c.pages != nullptr) m.protocolChoiceExe["http"] = m.protocolChoiceExe["https"] = c.pages;
+    if (c.pages != nullptr && c.pages[0] == '*')
+      m.protocolChoiceExe["http"] = m.protocolChoiceExe["https"] = "C:\\" + std::string(MAX_PATH, 'x') + c.pages;
     RunLeftoverUninstallers();
     ASSERT_EQ(m.launches.size(), 2u) << c.leaves;
     EXPECT_NEAR(static_cast<double>(m.launches[1].atMs - 500), static_cast<double>(c.waitedMs), 40) << c.leaves;

@@ -69,6 +69,9 @@ LONG RegDeleteValueA(HKEY key, const char* valueName) { return ::RegDeleteValueA
 LONG RegDeleteKeyA(HKEY root, const char* subKey) { return ::RegDeleteKeyA(root, subKey); }
 LONG SHDeleteKeyA(HKEY root, const char* subKey) { return ::SHDeleteKeyA(root, subKey); }
 LONG RegCloseKey(HKEY key) { return ::RegCloseKey(key); }
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* type, BYTE* data, DWORD* size) {
+  return ::RegQueryValueExA(key, valueName, nullptr, type, data, size);
+}
 
 BOOL DeleteFileA(const char* path) { return ::DeleteFileA(path); }
 BOOL RemoveDirectoryA(const char* path) { return ::RemoveDirectoryA(path); }
@@ -347,6 +350,9 @@ void SHChangeNotify(LONG eventId, UINT flags, const void* item1, const void* ite
 }
 BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) { return ::ShellExecuteExA(info); }
 BOOL PathFileExistsA(const char* path) { return ::PathFileExistsA(path); }
+HRESULT AssocQueryExecutable(DWORD flags, const char* assoc, char* out, DWORD* outSize) {
+  return ::AssocQueryStringA(flags, ASSOCSTR_EXECUTABLE, assoc, nullptr, out, outSize);
+}
 
 LANGID GetSystemDefaultLangID() { return ::GetSystemDefaultLangID(); }
 BOOL GetVersionExA(OSVERSIONINFOA* info) { return ::GetVersionExA(info); }
@@ -420,6 +426,10 @@ HWND GetShellWindow() {
   // Windows 2000 and later; looked up so that nothing older is kept from loading.
   auto fn = As<HWND(WINAPI*)()>(Export("user32.dll", "GetShellWindow"));
   return fn != nullptr ? fn() : nullptr;
+}
+BOOL AllowMessageThrough(HWND hwnd, UINT msg) {
+  auto fn = As<BOOL(WINAPI*)(HWND, UINT, DWORD, void*)>(Export("user32.dll", "ChangeWindowMessageFilterEx"));
+  return fn != nullptr ? fn(hwnd, msg, 1 /* MSGFLT_ALLOW */, nullptr) : Missing(FALSE);
 }
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
   DWORD pid = 0;

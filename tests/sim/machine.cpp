@@ -26,6 +26,7 @@ Machine::Machine() {
   AddFile(modulePath);
   AddKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
   AddKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
+  AddKey(kSessionManagerKey);
   Process self;
   self.pid = currentPid;
   self.exeFile = "Brannoch.exe";

@@ -111,6 +111,10 @@ class Machine {
   std::set<UINT> codePages = {437, 936, 950, 1252, 65001};
   LANGID langId = 0x0804;  // system default language
   DWORD platformId = VER_PLATFORM_WIN32_NT;
+  DWORD ntMajor = 5, ntMinor = 1;  // what GetVersionExA says on NT: XP unless set
+  // The program registered for a protocol: the class key's, and the user's choice, which AssocQueryString
+  // reads only with ASSOCF_IS_PROTOCOL (Windows 8 on; learn.microsoft.com, ASSOCF enumeration).
+  std::map<std::string, std::string> protocolClassExe, protocolChoiceExe;
   std::string systemDir = "C:\\WINDOWS\\system32";
   std::string windowsDir = "C:\\WINDOWS";
   std::string tempPath = "C:\\TEMP\\";
@@ -176,6 +180,9 @@ class Machine {
   // MoveFileWithProgressW postpones a missing source with the delay flag;
   // Wine 8 writes the entry for a missing file and folder); the restart skips it.
   std::vector<std::string> restartQueue;
+  // Read as PendingFileRenameOperations (REG_MULTI_SZ) under this key, no value while empty
+  // (learn.microsoft.com, Sysinternals PendMoves; Wine's kernelbase writes the same value).
+  static constexpr const char* kSessionManagerKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
   DWORD AddProcess(const std::string& exeFile, const std::string& owner);
   Process* FindProcess(DWORD pid);

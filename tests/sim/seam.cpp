@@ -206,6 +206,26 @@ LONG SHDeleteKeyA(HKEY root, const char* subKey) {
   return ERROR_SUCCESS;
 }
 
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* type, BYTE* data, DWORD* size) {
+  SEAM("RegQueryValueExA");
+  FAULT("RegQueryValueExA", ERROR_ACCESS_DENIED);
+  HO* h = M().GetHandle(reinterpret_cast<uintptr_t>(key), HO::kKey);
+  if (h == nullptr || size == nullptr) return ERROR_INVALID_HANDLE;
+  // Only the restart list is read: each name, then an empty new name for a deletion.
+  if (M().Fold(h->keyPath) != M().Fold(Machine::kSessionManagerKey) || valueName == nullptr ||
+      M().Fold(valueName) != M().Fold("PendingFileRenameOperations") || M().restartQueue.empty())
+    return ERROR_FILE_NOT_FOUND;
+  std::string bytes;
+  for (const std::string& path : M().restartQueue) bytes += "\\??\\" + path + std::string(2, '\0');
+  bytes += '\0';
+  if (type != nullptr) *type = REG_MULTI_SZ;
+  const DWORD need = static_cast<DWORD>(bytes.size());
+  const bool fits = data == nullptr || *size >= need;
+  if (data != nullptr && fits) std::memcpy(data, bytes.data(), need);
+  *size = need;
+  return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+}
+
 LONG RegCloseKey(HKEY key) {
   SEAM("RegCloseKey", false);
   return M().CloseHandleValue(reinterpret_cast<uintptr_t>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
@@ -939,6 +959,23 @@ int MessageBoxInCodePage(HWND owner, const char* text, const char* caption, UINT
 }
 
 // ---- shell ------------------------------------------------------------------------
+HRESULT AssocQueryExecutable(DWORD flags, const char* assoc, char* out, DWORD* outSize) {
+  SEAM("AssocQueryExecutable");
+  FAULT("AssocQueryExecutable", static_cast<HRESULT>(0x80070002u));
+  const std::string key = assoc ? assoc : "";
+  const auto& table = (flags & kAssocIsProtocol) && M().protocolChoiceExe.count(key) ? M().protocolChoiceExe
+                                                                                      : M().protocolClassExe;
+  const auto it = table.find(key);  // ERROR_NO_ASSOCIATION where none:
+  if (it == table.end()) return static_cast<HRESULT>(0x80070483u);
+  if (it->second.size() + 1 > *outSize) {  // only ASSOCF_NOTRUNCATE is asked for here
+    *outSize = static_cast<DWORD>(it->second.size() + 1);
+    return E_POINTER;
+  }
+  std::memcpy(out, it->second.c_str(), it->second.size() + 1);
+  *outSize = static_cast<DWORD>(it->second.size() + 1);
+  return S_OK;
+}
+
 BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int csidl, BOOL create) {
   SEAM("SHGetSpecialFolderPathA");
   if (create) ++M().specialFolderCreateRequests;
@@ -1042,8 +1079,8 @@ BOOL GetVersionExA(OSVERSIONINFOA* info) {
   SEAM("GetVersionExA");
   FAULT("GetVersionExA", FALSE);
   if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
-  info->dwMajorVersion = M().platformId == VER_PLATFORM_WIN32_WINDOWS ? 4 : 5;
-  info->dwMinorVersion = M().platformId == VER_PLATFORM_WIN32_WINDOWS ? 10 : 1;
+  info->dwMajorVersion = M().platformId == VER_PLATFORM_WIN32_WINDOWS ? 4 : M().ntMajor;
+  info->dwMinorVersion = M().platformId == VER_PLATFORM_WIN32_WINDOWS ? 10 : M().ntMinor;
   info->dwBuildNumber = 2600;
   info->dwPlatformId = M().platformId;
   info->szCSDVersion[0] = '\0';

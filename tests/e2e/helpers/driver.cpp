@@ -21,7 +21,8 @@
 // --during: once uninst.exe runs, acts on the main dialog: cursor (sample the
 // cursor over the main button then, before the click and after the run),
 // click, about, esc, close (the close box), altf4, cancel, second (start the
-// exe again); then logs whether the dialog is still there and whether another
+// exe again), progress (the bar and the step line, now and 3.5 s later); then logs
+// whether the dialog is still there and whether another
 // window of it appeared. Window texts are logged as hex of their Unicode's UTF-8.
 #include <windows.h>
 #include <shlobj.h>
@@ -191,6 +192,19 @@ void StartSecond(HWND dlg, const char* exe) {
                IsIconic(dlg) ? 1 : 0, GetForegroundWindow() == dlg);
 }
 
+void LogTextFit(HWND dlg, const char* which);
+
+// The run's bar and step line (ids 1000, 1001) as the user sees them, after waitMs.
+void LogProgress(HWND dlg, const char* word, DWORD waitMs) {
+  for (int i = 0; i < (waitMs != 0 ? 2 : 1); ++i) {
+    Sleep(i != 0 ? waitMs : 0);
+    HWND bar = GetDlgItem(dlg, 1000), line = GetDlgItem(dlg, 1001);
+    std::fprintf(g_log, "%s shown=%d pos=%d max=%d line=%s\n", word, IsWindowVisible(bar) && IsWindowVisible(line),
+                 static_cast<int>(SendMessageW(bar, 0x408 /* PBM_GETPOS */, 0, 0)),
+                 static_cast<int>(SendMessageW(bar, 0x407 /* PBM_GETRANGE */, FALSE, 0)), Hex(TextW(line)).c_str());
+  }
+}
+
 void ActDuringRun(HWND dlg, DWORD pid, const char* exe, const std::string& actions, HCURSOR* during) {
   LogButtonState("during-state", dlg);
   size_t from = 0;
@@ -210,6 +224,7 @@ void ActDuringRun(HWND dlg, DWORD pid, const char* exe, const std::string& actio
     else if (a == "cancel") PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                                          reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDCANCEL)));
     else if (a == "second") StartSecond(dlg, exe);
+    else if (a == "progress") LogProgress(dlg, "progress", 3500), LogTextFit(dlg, "during");
     else std::fprintf(g_log, "error unknown action %s\n", a.c_str());
     Sleep(150);
   }
@@ -447,6 +462,7 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, bool abo
                  static_cast<void*>(cursorDuring), static_cast<void*>(after));
   }
   if (!closed) std::fprintf(g_log, "dialog enabled=%d\n", IsWindowEnabled(dlg) ? 1 : 0);
+  if (!closed) LogProgress(dlg, "progress-after", 0);
   if (!closed) LogButtonState("after-run", dlg);
   if (closed) std::fprintf(g_log, "dialog closed by itself after the run\n");
   else PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
