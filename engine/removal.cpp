@@ -140,6 +140,7 @@ int RemoveEdition(const EditionProfile& profile, bool* denied, const RunProgress
     return 1;
   }
   if (!ConfirmBrowsersClosed()) return 0;
+  const int leftBefore = LeftBehindCount();
 
   char toolWindowTitle[MAX_PATH] = {};
   char menuFolder[MAX_PATH] = {};
@@ -169,8 +170,11 @@ int RemoveEdition(const EditionProfile& profile, bool* denied, const RunProgress
 
   // Last, with its subkeys: the key is the only sign that the edition is
   // installed, so a run cut short before this point is redone in full by the
-  // next one (every step above is harmless to repeat).
+  // next one (every step above is harmless to repeat). So is an edition that
+  // left something neither removed nor handed to the restart: the next run,
+  // after the restart, tries it again.
   uninstallKey.Close();
+  if (LeftBehindCount() != leftBefore) return 1;
   pf::SHDeleteKeyA(HKEY_LOCAL_MACHINE, profile.uninstallKey);
   return 1;
 }

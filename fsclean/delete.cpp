@@ -20,6 +20,7 @@ static int leftBehind = 0;
 void ResetLeftBehind() { leftBehind = 0; }
 void NoteLeftBehind() { ++leftBehind; }
 bool AnythingLeftBehind() { return leftBehind != 0; }
+int LeftBehindCount() { return leftBehind; }
 
 // Temporary names tried per file: "_@1.tmp" upwards, past those still
 // waiting for a restart.

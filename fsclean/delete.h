@@ -21,6 +21,7 @@ int DeleteOrScheduleFile(const char* path);
 void ResetLeftBehind();
 void NoteLeftBehind();
 bool AnythingLeftBehind();
+int LeftBehindCount();
 
 enum class RunFolder {
   kReady,       // folder names the run's folder on that volume

@@ -467,10 +467,11 @@ TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
          m.DenyAllAccess(kEdition2Profile.uninstallKey);
        },
        'a', 'r'},
-      {"a file left behind",
+      {"a file left behind (held, not movable)",
        [](sim::Machine& m) {
          fixture::Install(m, {{3}, {0}, false, false, false});
-         m.beforeCall = [](const std::string& call) { if (call == "DeleteFileA") NoteLeftBehind(); };
+         m.AddFile(std::string(kProgramFiles) + "\\Kestovanet3.0\\held.dat");
+         m.Lock(std::string(kProgramFiles) + "\\Kestovanet3.0\\held.dat", false);
        },
        's', 'R'},
   };
@@ -482,6 +483,8 @@ TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
     EXPECT_EQ(FinalBox(m, 0, 0, &note), c.box) << c.what;
     EXPECT_EQ(note, c.note) << c.what;
     EXPECT_EQ(m.boxes.size(), 1u) << c.what;
+    // Its key stays, so that the run asked for redoes the edition.
+    EXPECT_EQ(Installed(m, kEdition3Profile), c.note == 'R') << c.what;
   }
 }
 
