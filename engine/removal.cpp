@@ -1,6 +1,5 @@
 #include "engine/removal.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "engine/catalogue.h"
@@ -102,14 +101,14 @@ unsigned CountRestartEntries() {
     if (pf::RegQueryValueExA(key.Get(), value, &type, nullptr, &size) != ERROR_SUCCESS) continue;
     // Room to spare: the list may grow between the two reads (another installer at work).
     size += 4096;
-    BYTE* data = static_cast<BYTE*>(std::calloc(size, 1));
-    if (data != nullptr && pf::RegQueryValueExA(key.Get(), value, &type, data, &size) == ERROR_SUCCESS &&
+    pf::ScopedBuffer data(size);
+    BYTE* bytes = reinterpret_cast<BYTE*>(data.Get());
+    if (bytes != nullptr && pf::RegQueryValueExA(key.Get(), value, &type, bytes, &size) == ERROR_SUCCESS &&
         type == REG_MULTI_SZ) {
       unsigned names = 0;
-      for (DWORD i = 0; i < size; ++i) names += data[i] == 0;
+      for (DWORD i = 0; i < size; ++i) names += bytes[i] == 0;
       entries += names / 2;  // the list's closing zero is no name
     }
-    std::free(data);
   }
   return entries;
 }

@@ -1,6 +1,5 @@
 #include "fsclean/uninstallers.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "fsclean/delete.h"
@@ -110,24 +109,6 @@ bool JobStillWorking(HANDLE job, const PageBrowsers& browsers) {
   return false;
 }
 
-// A zero-filled block released when it goes out of scope; no exceptions.
-class Block {
- public:
-  Block() = default;
-  ~Block() { std::free(data_); }
-  Block(const Block&) = delete;
-  Block& operator=(const Block&) = delete;
-  char* Allocate(size_t size) {
-    std::free(data_);
-    data_ = static_cast<char*>(std::calloc(size, 1));
-    return data_;
-  }
-  char* Get() const { return data_; }
-
- private:
-  char* data_ = nullptr;
-};
-
 // Case-insensitive order of two variable names (ASCII), as the system keeps
 // its environment block sorted; a name ends at its '='.
 int CompareNames(const char* a, const char* b) {
@@ -140,7 +121,7 @@ int CompareNames(const char* a, const char* b) {
 
 // The program's environment with TEMP and TMP naming tempDir, in its sorted
 // place; false when the environment cannot be read or the block be had.
-bool EnvironmentWithTemp(const char* tempDir, Block* block) {
+bool EnvironmentWithTemp(const char* tempDir, pf::ScopedBuffer* block) {
   char* own = pf::GetEnvironmentStringsA();
   if (own == nullptr) return false;
   size_t ownSize = 0;
@@ -251,7 +232,7 @@ void RunAndWait(const char* path, const char* systemDir, const PageBrowsers& bro
   // which the user's programs could change under it. Where the system keeps
   // no security, TEMP stays as it is.
   char temp[MAX_PATH];
-  Block environment;
+  pf::ScopedBuffer environment;
   const RunFolder kind = RunTempFolderFor(systemDir, temp, sizeof temp);
   const bool safe = kind == RunFolder::kNoSecurity || (kind == RunFolder::kReady && EnvironmentWithTemp(temp, &environment));
   if (safe && StartSuspendedInJob(path, systemDir, environment.Get(), job.Get(), &process, &inJob)) {

@@ -1,6 +1,8 @@
 // One small owner per kind of handle. Null and INVALID_HANDLE_VALUE both mean
 // "none", so every handle an operation opens is closed when it returns.
 #pragma once
+#include <cstdlib>
+
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -47,6 +49,30 @@ class ScopedFindHandle {
 
  private:
   HANDLE h_;
+};
+
+// A zero-filled block from the C runtime's heap, freed when it goes out of
+// scope (also when the simulated program ends mid-call); null when none.
+class ScopedBuffer {
+ public:
+  ScopedBuffer() = default;
+  explicit ScopedBuffer(size_t size) { Allocate(size); }
+  ~ScopedBuffer() { std::free(data_); }
+  ScopedBuffer(const ScopedBuffer&) = delete;
+  ScopedBuffer& operator=(const ScopedBuffer&) = delete;
+
+  char* Allocate(size_t size) {
+    std::free(data_);
+    data_ = static_cast<char*>(std::calloc(size, 1));
+    size_ = data_ != nullptr ? size : 0;
+    return data_;
+  }
+  char* Get() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
 };
 
 class ScopedRegKey {

@@ -1,6 +1,5 @@
 #include "process/process_table.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/handles.h"
@@ -8,22 +7,6 @@
 #include "platform/process.h"
 #include "platform/window.h"
 
-namespace {
-// A zero-filled work buffer released when the call returns; no exceptions.
-class WorkBuffer {
- public:
-  explicit WorkBuffer(size_t size) : data_(static_cast<char*>(std::calloc(size, 1))), size_(size) {}
-  ~WorkBuffer() { std::free(data_); }
-  WorkBuffer(const WorkBuffer&) = delete;
-  WorkBuffer& operator=(const WorkBuffer&) = delete;
-  char* data() const { return data_; }
-  size_t size() const { return data_ ? size_ : 0; }
-
- private:
-  char* data_;
-  size_t size_;
-};
-}  // namespace
 
 PROCESSENTRY32 browserProcessTable[kBrowserTableCapacity];
 DWORD browserProcessCount = 0;
@@ -47,9 +30,9 @@ int GetCurrentUserName(char* name) {
   if (pf::GetUserNameA(work, &size)) return CopyName(name, work, sizeof work);
   // Once more, with the size the first call reported.
   if (size == 0 || size > 0x10000) return 0;
-  WorkBuffer larger(size);
-  if (larger.data() == nullptr || !pf::GetUserNameA(larger.data(), &size)) return 0;
-  return CopyName(name, larger.data(), larger.size());
+  pf::ScopedBuffer larger(size);
+  if (larger.Get() == nullptr || !pf::GetUserNameA(larger.Get(), &size)) return 0;
+  return CopyName(name, larger.Get(), larger.size());
 }
 
 int GetProcessOwnerName(DWORD processId, char* name, DWORD capacity) {
@@ -63,18 +46,18 @@ int GetProcessOwnerName(DWORD processId, char* name, DWORD capacity) {
   DWORD needed = 0;
   pf::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &needed);
   if (needed == 0 || needed > 0x10000) return 0;
-  WorkBuffer info(needed);
-  if (info.data() == nullptr ||
-      !pf::GetTokenInformation(token.Get(), TokenUser, info.data(), needed, &needed) ||
+  pf::ScopedBuffer info(needed);
+  if (info.Get() == nullptr ||
+      !pf::GetTokenInformation(token.Get(), TokenUser, info.Get(), needed, &needed) ||
       needed < sizeof(TOKEN_USER))
     return 0;
   TOKEN_USER user;
-  std::memcpy(&user, info.data(), sizeof user);
-  WorkBuffer domain(capacity);
-  if (domain.data() == nullptr) return 0;
+  std::memcpy(&user, info.Get(), sizeof user);
+  pf::ScopedBuffer domain(capacity);
+  if (domain.Get() == nullptr) return 0;
   DWORD nameSize = capacity, domainSize = capacity;
   int use = 0;
-  if (!pf::LookupAccountSidA(nullptr, user.User.Sid, name, &nameSize, domain.data(), &domainSize,
+  if (!pf::LookupAccountSidA(nullptr, user.User.Sid, name, &nameSize, domain.Get(), &domainSize,
                              &use)) {
     name[0] = '\0';
     return 0;
