@@ -17,9 +17,12 @@ namespace {
 constexpr UINT kRunEnded = WM_APP + 1;
 // Posted by the run's thread as it goes: the step, its detail (RunProgress).
 constexpr UINT kRunStep = WM_APP + 2;
-LPARAM PackResult(RunResult r) { return static_cast<LPARAM>(r.outcome) | static_cast<LPARAM>(r.restart) << 8; }
+LPARAM PackResult(RunResult r) {
+  return static_cast<LPARAM>(r.outcome) | static_cast<LPARAM>(r.restart) << 8 | static_cast<LPARAM>(r.stays) << 16;
+}
 RunResult UnpackResult(LPARAM p) {
-  return {static_cast<RunOutcome>(p & 0xFF), static_cast<RestartNeed>((p >> 8) & 0xFF)};
+  return {static_cast<RunOutcome>(p & 0xFF), static_cast<RestartNeed>((p >> 8) & 0xFF),
+          static_cast<WhatStays>((p >> 16) & 0xFF)};
 }
 const GUID kTaskbarListClass = {0x56FDF344, 0xFD6D, 0x11D0, {0x95, 0x8A, 0x00, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
 const GUID kTaskbarList3 = {0xEA1AFB91, 0x9E28, 0x4B86, {0x90, 0xE9, 0x9E, 0x9F, 0x8A, 0x5E, 0xEF, 0xAF}};
@@ -167,7 +170,7 @@ void CCleanupDlg::RemoveAllEditions() {
     return;
   }
   // No thread to be had: the run holds the dialog, as it always could.
-  OnRunEnded(GetCurrentThreadId(), ::RunRemoval());
+  OnRunEnded(GetCurrentThreadId(), ::RunRemoval(&m_record));
 }
 
 // On the run's thread: posted, never sent, so the run never waits on the dialog.
@@ -176,9 +179,11 @@ void CCleanupDlg::ReportStep(void* dialog, unsigned step, unsigned detail) {
 }
 
 unsigned __stdcall CCleanupDlg::RunThread(void* dialog) {
-  HWND hwnd = static_cast<CCleanupDlg*>(dialog)->m_hWnd;
+  CCleanupDlg* self = static_cast<CCleanupDlg*>(dialog);
+  HWND hwnd = self->m_hWnd;
   const RunProgress progress = {&CCleanupDlg::ReportStep, hwnd};
-  const RunResult result = ::RunRemoval(&progress);  // its browser prompts are this thread's windows
+  // The record is the run's until its end message; the dialog reads it after.
+  const RunResult result = ::RunRemoval(&self->m_record, &progress);  // its browser prompts are this thread's windows
   // The dialog cannot end before it hears this, so the window is still there.
   while (!PostMessageA(hwnd, kRunEnded, GetCurrentThreadId(), PackResult(result)) && IsWindow(hwnd)) Sleep(50);
   return 0;

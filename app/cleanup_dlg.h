@@ -2,6 +2,7 @@
 #include "app/dialog.h"
 #include "app/ui_logic.h"
 #include "engine/removal.h"
+#include "fsclean/leftovers.h"
 #include "platform/handles.h"
 
 struct ITaskbarList3;
@@ -39,6 +40,8 @@ class CCleanupDlg : public CDialog {
   HICON m_hMainIcon;
   RunGate m_run;
   pf::ScopedHandle m_runThread;
+  // What a run leaves: filled by the run's thread, read here only after its end.
+  RunRecord m_record;
   // The taskbar button's progress (Windows 7 on), made once the shell says the button is there.
   ITaskbarList3* m_taskbar = nullptr;
   UINT m_taskbarButtonCreated = 0;

@@ -4,6 +4,7 @@
 
 #include "engine/catalogue.h"
 #include "fsclean/delete.h"
+#include "fsclean/leftovers.h"
 #include "fsclean/paths.h"
 #include "fsclean/shortcut.h"
 #include "fsclean/uninstallers.h"
@@ -32,24 +33,24 @@ void DeleteRunValues(const EditionProfile& profile) {
     if (value != nullptr) pf::RegDeleteValueA(run.Get(), value);
 }
 
-void RemoveProgramFolder(const EditionProfile& profile) {
+void RemoveProgramFolder(const EditionProfile& profile, RunRecord* record) {
   char programFiles[MAX_PATH] = {};
   char folder[MAX_PATH] = {};
   // A program folder that is a link loses the link only.
   if (SpecialFolder(CSIDL_PROGRAM_FILES, programFiles) &&
       CheckBelow(programFiles, profile.programFolder, folder, MAX_PATH) != PathBelow::kRefused)
-    EmptyAndRemoveFolderBelow(programFiles, folder);
+    EmptyAndRemoveFolderBelow(programFiles, folder, record);
 }
 
 // The vendor folder is emptied; the program group around it is only removed
 // when empty, else at the next restart (its other files are not ours to delete).
-void RemoveStartMenuFolders(const char* menuFolder, const char* menuSubfolder) {
+void RemoveStartMenuFolders(const char* menuFolder, const char* menuSubfolder, RunRecord* record) {
   char programs[MAX_PATH] = {};
   if (!SpecialFolder(CSIDL_COMMON_PROGRAMS, programs)) return;
   char inner[MAX_PATH] = {};
   char outer[MAX_PATH] = {};
   if (CheckBelow(programs, menuSubfolder, inner, MAX_PATH) != PathBelow::kRefused)
-    EmptyAndRemoveFolderBelow(programs, inner);
+    EmptyAndRemoveFolderBelow(programs, inner, record);
   const PathBelow group = CheckBelow(programs, menuFolder, outer, MAX_PATH);
   if (group == PathBelow::kRefused) return;
   if (group == PathBelow::kLink) {  // the link itself, never scheduled
@@ -58,16 +59,16 @@ void RemoveStartMenuFolders(const char* menuFolder, const char* menuSubfolder) {
   }
   pf::SetFileAttributesA(outer, FILE_ATTRIBUTE_NORMAL);
   pf::Sleep(100);
-  RemoveOrScheduleFolderBelow(programs, outer);
+  RemoveOrScheduleFolderBelow(programs, outer, record);
 }
 
-void DeleteResourceLibraries() {
+void DeleteResourceLibraries(RunRecord* record) {
   char systemDir[MAX_PATH] = {};
   const UINT n = pf::GetSystemDirectoryA(systemDir, MAX_PATH);
   if (n == 0 || n >= MAX_PATH || systemDir[0] == '\0') return;
   for (const char* library : kResourceLibraries) {
     char path[MAX_PATH] = {};
-    if (ComposePath(path, MAX_PATH, systemDir, library)) DeleteOrScheduleFile(path);
+    if (ComposePath(path, MAX_PATH, systemDir, library)) DeleteOrScheduleFile(path, record);
   }
 }
 
@@ -75,14 +76,14 @@ void DeleteResourceLibraries() {
 // (the system directory's and the special folders') is handed to the
 // restart, each file and then its folder once. Also picks up what a run
 // ended earlier moved aside and left unscheduled.
-void HandOverMovedFiles() {
+void HandOverMovedFiles(RunRecord* record) {
   char path[MAX_PATH] = {};
   const UINT n = pf::GetSystemDirectoryA(path, MAX_PATH);
-  if (n != 0 && n < MAX_PATH) ScheduleRunFolders(path);
+  if (n != 0 && n < MAX_PATH) ScheduleRunFolders(path, record);
   static const int specialFolders[] = {CSIDL_PROGRAM_FILES, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY};
   for (int csidl : specialFolders) {
     char folder[MAX_PATH] = {};
-    if (SpecialFolder(csidl, folder)) ScheduleRunFolders(folder);
+    if (SpecialFolder(csidl, folder)) ScheduleRunFolders(folder, record);
   }
 }
 
@@ -127,11 +128,25 @@ void TellUninstaller(void* context, unsigned which, unsigned seconds) {
   Report(at->progress, at->step, UninstallerDetail(which, seconds));
 }
 
+// An uninstaller that could not be started as the run requires (with the
+// system's environment and the run's TEMP) keeps the edition's key, so the
+// next run starts it again. which: the bits of RunLeftoverUninstallers.
+void NoteUninstallersNotStarted(unsigned which, RunRecord* record) {
+  for (unsigned i = 0; i < 3; ++i) {
+    if (!(which & (1u << i))) continue;
+    char dir[MAX_PATH] = {};
+    char path[MAX_PATH] = {};
+    const UINT n = i == 0 ? pf::GetWindowsDirectoryA(dir, MAX_PATH) : pf::GetSystemDirectoryA(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH || !ComposePath(path, MAX_PATH, dir, "\\", LeftoverUninstallerName(i))) path[0] = '\0';
+    record->Stay(path, StayReason::kNotStarted, true);
+  }
+}
+
 // denied: set when the edition's key exists but refuses full access (the
 // program runs without administrator rights); the edition is then left as
 // not installed. A missing key, or any other failure, leaves it clear.
-int RemoveEdition(const EditionProfile& profile, bool* denied, const RunProgress* progress = nullptr,
-                  unsigned firstStep = 0) {
+int RemoveEdition(const EditionProfile& profile, bool* denied, RunRecord* record,
+                  const RunProgress* progress = nullptr, unsigned firstStep = 0) {
   pf::ScopedRegKey uninstallKey;
   LONG error = ERROR_SUCCESS;
   if (!uninstallKey.Open(HKEY_LOCAL_MACHINE, profile.uninstallKey, KEY_ALL_ACCESS, &error)) {
@@ -139,7 +154,7 @@ int RemoveEdition(const EditionProfile& profile, bool* denied, const RunProgress
     return 1;
   }
   if (!ConfirmBrowsersClosed()) return 0;
-  const int leftBefore = LeftBehindCount();
+  const unsigned keptBefore = record->KeptKeyCount();
 
   char toolWindowTitle[MAX_PATH] = {};
   char menuFolder[MAX_PATH] = {};
@@ -155,25 +170,26 @@ int RemoveEdition(const EditionProfile& profile, bool* denied, const RunProgress
 
   Report(progress, firstStep + static_cast<unsigned>(RunStepKind::kDeleteFiles));
   DeleteRunValues(profile);
-  RemoveProgramFolder(profile);
-  RemoveStartMenuFolders(menuFolder, menuSubfolder);
-  RemoveShortcutAndFolders(desktopShortcut, CSIDL_COMMON_DESKTOPDIRECTORY);
+  RemoveProgramFolder(profile, record);
+  RemoveStartMenuFolders(menuFolder, menuSubfolder, record);
+  RemoveShortcutAndFolders(desktopShortcut, CSIDL_COMMON_DESKTOPDIRECTORY, record);
 
   const unsigned uninstallerStep = firstStep + static_cast<unsigned>(RunStepKind::kRunUninstallers);
   Report(progress, uninstallerStep);
   UninstallerStep at = {progress, uninstallerStep};
   const UninstallerWatch watch = {&TellUninstaller, &at};
-  RunLeftoverUninstallers(progress != nullptr ? &watch : nullptr);
+  NoteUninstallersNotStarted(RunLeftoverUninstallers(progress != nullptr ? &watch : nullptr), record);
   Report(progress, firstStep + static_cast<unsigned>(RunStepKind::kDeleteLibraries));
-  DeleteResourceLibraries();
+  DeleteResourceLibraries(record);
 
   // Last, with its subkeys: the key is the only sign that the edition is
   // installed, so a run cut short before this point is redone in full by the
   // next one (every step above is harmless to repeat). So is an edition that
-  // left something neither removed nor handed to the restart: the next run,
-  // after the restart, tries it again.
+  // left what a program of the user's holds, or an uninstaller that could not
+  // be started: the next run, once that program is closed, tries it again.
+  // What stays for a reason another run cannot mend does not keep the key.
   uninstallKey.Close();
-  if (LeftBehindCount() != leftBefore) return 1;
+  if (record->KeptKeyCount() != keptBefore) return 1;
   pf::SHDeleteKeyA(HKEY_LOCAL_MACHINE, profile.uninstallKey);
   return 1;
 }
@@ -183,8 +199,10 @@ int RemoveEdition(const EditionProfile& profile, bool* denied, const RunProgress
 namespace {
 int RemoveOneEdition(const EditionProfile& profile) {
   bool denied = false;
-  const int result = RemoveEdition(profile, &denied);
-  HandOverMovedFiles();
+  RunRecord record;
+  record.Clear();
+  const int result = RemoveEdition(profile, &denied, &record);
+  HandOverMovedFiles(&record);
   return result;
 }
 }  // namespace
@@ -248,37 +266,48 @@ void ComposeRunStepLine(char* line, unsigned capacity, unsigned step, unsigned d
   if (s.edition != 0) Append(line, capacity, EditionLabels[s.edition - 1]);
 }
 
-RunResult RunRemoval(const RunProgress* progress) {
-  ResetLeftBehind();
+RunResult RunRemoval(RunRecord* record, const RunProgress* progress) {
+  record->Clear();
   const unsigned listedBefore = CountRestartEntries();
   bool anyDenied = false;
-  RunResult result = {RunOutcome::kStopped, RestartNeed::kNone};
+  RunResult result = {RunOutcome::kStopped, RestartNeed::kNone, WhatStays::kNothing};
   static const EditionProfile* const editions[] = {&kEdition1Profile, &kEdition2Profile, &kEdition3Profile};
   for (unsigned i = 0; i < 3; ++i) {
     bool denied = false;
-    if (!RemoveEdition(*editions[i], &denied, progress, i * kStepsPerEdition)) {
-      HandOverMovedFiles();
+    if (!RemoveEdition(*editions[i], &denied, record, progress, i * kStepsPerEdition)) {
+      HandOverMovedFiles(record);
       return result;
     }
     anyDenied = anyDenied || denied;
   }
   Report(progress, kRunStepCount - 1);
-  HandOverMovedFiles();
+  // After the keys are decided: a refusal here is told, never a reason to keep one.
+  HandOverMovedFiles(record);
   result.outcome = anyDenied ? RunOutcome::kNotAllowed : RunOutcome::kAllRemoved;
-  if (AnythingLeftBehind()) result.restart = RestartNeed::kRestartAndRunAgain;
-  else if (CountRestartEntries() > listedBefore) result.restart = RestartNeed::kRestart;
+  if (CountRestartEntries() > listedBefore) result.restart = RestartNeed::kRestart;
+  if (record->KeptKeyCount() != 0) result.stays = WhatStays::kCloseAndRunAgain;
+  else if (record->StayCount() != 0) result.stays = WhatStays::kAskAdministrator;
   return result;
 }
 
 void ShowRunOutcome(HWND owner, RunResult result) {
   if (result.outcome == RunOutcome::kStopped) return;
-  const bool allRemoved = result.outcome == RunOutcome::kAllRemoved;
+  const bool allRemoved = result.outcome == RunOutcome::kAllRemoved && result.stays == WhatStays::kNothing;
   char text[256] = {};
-  Append(text, sizeof text, allRemoved ? SuccessText : NotAllRemovedText);
-  if (result.restart == RestartNeed::kRestart) Append(text, sizeof text, RestartSentence);
-  if (result.restart == RestartNeed::kRestartAndRunAgain) Append(text, sizeof text, RestartAndRunAgainSentence);
+  if (result.stays != WhatStays::kNothing) {
+    // Never "卸载成功", and never "run again" where that cannot help.
+    Append(text, sizeof text, LeftoverText);
+    Append(text, sizeof text,
+           result.stays == WhatStays::kCloseAndRunAgain ? CloseAndRunAgainSentence : AskAdministratorSentence);
+  } else {
+    Append(text, sizeof text, allRemoved ? SuccessText : NotAllRemovedText);
+    if (result.restart == RestartNeed::kRestart) Append(text, sizeof text, RestartSentence);
+  }
   pf::MessageBoxInCodePage(owner, text, SuccessCaption, kFixedTextsCodePage,
                            allRemoved ? MB_OK : MB_OK | MB_ICONWARNING);
 }
 
-void RemoveAllEditions(HWND owner) { ShowRunOutcome(owner, RunRemoval()); }
+void RemoveAllEditions(HWND owner) {
+  RunRecord record;
+  ShowRunOutcome(owner, RunRemoval(&record));
+}

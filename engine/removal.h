@@ -2,6 +2,8 @@
 #pragma once
 #include "platform/wintypes.h"
 
+class RunRecord;
+
 // 1 when the edition was not installed or its removal pass ran to the end,
 // 0 when the user declined to close the browsers.
 int RemoveEdition1();
@@ -19,13 +21,20 @@ enum class RunOutcome {
 // What the old editions still need once the run has ended.
 enum class RestartNeed {
   kNone,
-  kRestart,             // the system's restart list grew during the run
-  kRestartAndRunAgain,  // something could be neither removed nor handed to the restart
+  kRestart,  // the system's restart list grew during the run
+};
+
+// What stays of the old editions, and what the user can do about it.
+enum class WhatStays {
+  kNothing,           // everything was removed or handed to the restart
+  kCloseAndRunAgain,  // a program of the user's holds something: close it, run again
+  kAskAdministrator,  // something stays that another run would not remove
 };
 
 struct RunResult {
   RunOutcome outcome;
   RestartNeed restart;
+  WhatStays stays;
 };
 
 // The steps of a run, in order: four for each edition (1, 2.0, 3.0), then
@@ -59,10 +68,12 @@ struct RunProgress {
 };
 
 // Editions 1, 2.0, 3.0 in turn; stops silently at the first that returns 0.
-RunResult RunRemoval(const RunProgress* progress = nullptr);
+// What stays is noted in record (cleared first), which the caller owns.
+RunResult RunRemoval(RunRecord* record, const RunProgress* progress = nullptr);
 // The box that ends a run, owned by owner: "卸载成功", or the one that asks
 // for administrator rights, each followed by the sentence on the restart
-// where one is needed; none after a stopped run.
+// where one is needed; or, where something stays, the one that says so and
+// what to do; none after a stopped run.
 void ShowRunOutcome(HWND owner, RunResult result);
-// Both, on the calling thread.
+// Both, on the calling thread, with a record of its own.
 void RemoveAllEditions(HWND owner);

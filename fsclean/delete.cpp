@@ -2,7 +2,10 @@
 
 #include <cstring>
 
+#include "fsclean/leftovers.h"
 #include "fsclean/paths.h"
+#include "fsclean/run_folder.h"
+#include "fsclean/security.h"
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/mbstring.h"
@@ -15,82 +18,11 @@ unsigned IsDirectory(const char* path) {
   return attributes & FILE_ATTRIBUTE_DIRECTORY;
 }
 
-// Written and read on the run's thread only.
-static int leftBehind = 0;
-void ResetLeftBehind() { leftBehind = 0; }
-void NoteLeftBehind() { ++leftBehind; }
-bool AnythingLeftBehind() { return leftBehind != 0; }
-int LeftBehindCount() { return leftBehind; }
-
 // Temporary names tried per file: "_@1.tmp" upwards, past those still
 // waiting for a restart.
 constexpr UINT kTempNameTries = 256;
 
 static bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-// The run's own folder for what it hands to the restart, which works as
-// SYSTEM and follows a link it finds at any component of a name: inside a
-// folder only administrators can write to (the Windows folder, else Program
-// Files), on the volume of what it holds, so that no other account can make
-// it first, take it, rename it or link anything into it.
-constexpr char kRunFolderName[] = "\\Brannoch.pending";
-// Inside it, the uninstallers' TEMP.
-constexpr char kRunTempName[] = "\\Temp";
-
-// The root of path's volume, with its backslash; false for a path without a
-// drive letter or a root that does not fit.
-static bool VolumeRootOf(const char* path, char* root, DWORD cap) {
-  if (path[0] == '\0' || path[1] != ':') return false;
-  const BOOL ok = pf::GetVolumePathNameA(path, root, cap);
-  const size_t n = ok ? std::strlen(root) : 0;
-  return n >= 3 && n < cap && root[n - 1] == '\\';
-}
-
-// True when folder is a plain folder (not a link, not a file), made now with
-// the administrators' security descriptor when missing and make is set.
-static bool HaveFolder(const char* folder, bool make) {
-  DWORD attributes = pf::GetFileAttributesA(folder);
-  if (attributes == INVALID_FILE_ATTRIBUTES && make && pf::CreateAdminOnlyFolder(folder) == 1) {
-    pf::SetFileAttributesA(folder, FILE_ATTRIBUTE_HIDDEN);
-    attributes = pf::GetFileAttributesA(folder);
-  }
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
-}
-
-RunFolder RunFolderFor(const char* path, char* folder, size_t cap, bool make) {
-  folder[0] = '\0';
-  char root[MAX_PATH] = {};
-  // Without a drive letter: the current folder's volume, which tells whether
-  // the system keeps security at all.
-  const bool rooted = VolumeRootOf(path, root, MAX_PATH);
-  DWORD flags = 0;
-  if (!pf::GetVolumeFlags(rooted ? root : nullptr, &flags)) return RunFolder::kNone;
-  // Windows 9x and FAT keep no security: nothing is safer than another place.
-  if (!(flags & FILE_PERSISTENT_ACLS)) return RunFolder::kNoSecurity;
-  if (!rooted) return RunFolder::kNone;
-  char parents[2][MAX_PATH] = {};
-  const UINT n = pf::GetSystemWindowsDirectoryA(parents[0], MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) parents[0][0] = '\0';
-  if (!pf::SHGetSpecialFolderPathA(nullptr, parents[1], CSIDL_PROGRAM_FILES, FALSE)) parents[1][0] = '\0';
-  for (const char* parent : parents) {
-    char parentRoot[MAX_PATH] = {};
-    // Only an administrator can make a name there: one found is an earlier
-    // run's, whose work this run finishes.
-    if (VolumeRootOf(parent, parentRoot, MAX_PATH) && pf::MbsICmp(parentRoot, root) == 0 &&
-        ComposePath(folder, cap, parent, kRunFolderName) && HaveFolder(folder, make))
-      return RunFolder::kReady;
-  }
-  folder[0] = '\0';
-  return RunFolder::kNone;
-}
-
-RunFolder RunTempFolderFor(const char* pathOnVolume, char* folder, size_t cap) {
-  char run[MAX_PATH];
-  const RunFolder kind = RunFolderFor(pathOnVolume, run, sizeof run, true);
-  if (kind != RunFolder::kReady) return kind;
-  return ComposePath(folder, cap, run, kRunTempName) && HaveFolder(folder, true) ? kind : RunFolder::kNone;
-}
 
 // Moves the file onto a free "_@" name in folder, never replacing anything.
 // scheduleNow: the name is scheduled at once, and a refused scheduling moves
@@ -112,7 +44,125 @@ static int MoveAside(const char* path, const char* folder, bool scheduleNow) {
   return 0;
 }
 
-int DeleteOrScheduleFile(const char* path) {
+namespace {
+
+// The names a step deleted, to know them again in a fresh listing (a file
+// deleted while another program holds it open with delete sharing stays
+// listed until that program lets go). Beyond its room a name is not known.
+class DeletedNames {
+ public:
+  DeletedNames() : block_(kRoom) {}
+  void Add(const char* name) {
+    const size_t n = std::strlen(name) + 1;
+    if (block_.Get() == nullptr || used_ + n >= kRoom) return;
+    std::memcpy(block_.Get() + used_, name, n);
+    used_ += n;
+  }
+  bool Has(const char* name) const {
+    for (size_t at = 0; at < used_; at += std::strlen(block_.Get() + at) + 1)
+      if (std::strcmp(block_.Get() + at, name) == 0) return true;
+    return false;
+  }
+
+ private:
+  static constexpr size_t kRoom = 16384;
+  pf::ScopedBuffer block_;
+  size_t used_ = 0;
+};
+
+// The folder path holds: everything before its last backslash.
+bool FolderOf(const char* path, char* folder, size_t cap) {
+  const char* last = pf::MbsRChr(path, '\\');
+  if (last == nullptr || static_cast<size_t>(last - path) >= cap) return false;
+  std::memcpy(folder, path, static_cast<size_t>(last - path));
+  folder[last - path] = '\0';
+  return true;
+}
+
+}  // namespace
+
+// True when no folder from special down to folder lets another account than
+// the administrators change it (add, delete or rename entries, or its
+// security), each read through its own handle, a link refused. When open is
+// given, *open tells which: 1 special, 2 a folder between, 4 folder itself.
+bool ChainClosed(const char* special, const char* folder, unsigned* open) {
+  unsigned which = 0;
+  char base[kCanonicalCap];
+  const DWORD c = pf::GetFullPathNameA(special, sizeof base, base, nullptr);
+  size_t from = c != 0 && c < sizeof base ? std::strlen(base) : 0;
+  if (from > 0 && base[from - 1] == '\\') --from;  // a drive's root
+  const size_t len = std::strlen(folder);
+  if (from == 0 || len >= MAX_PATH || std::strncmp(folder, base, from) != 0 ||
+      (folder[from] != '\\' && folder[from] != '\0')) {
+    if (open != nullptr) *open = 7;
+    return false;
+  }
+  char prefix[MAX_PATH];
+  for (size_t i = from; i <= len; ++i) {
+    if (i < len && folder[i] != '\\') {
+      if (pf::IsDBCSLeadByte(static_cast<BYTE>(folder[i])) && folder[i + 1] != '\0') ++i;
+      continue;
+    }
+    std::memcpy(prefix, folder, i);
+    prefix[i] = '\0';
+    if (i == from && i < 3) continue;  // "C:": its root has no name to read
+    if (!OnlyAdministratorsChange(i == from ? special : prefix)) which |= i == from ? 1u : i == len ? 4u : 2u;
+  }
+  if (open != nullptr) *open = which;
+  return which == 0;
+}
+
+namespace {
+
+// A file whose DACL refuses the administrators what deleting it needs is made
+// theirs, on its own handle; never the system's own (TrustedInstaller's).
+bool TakeFile(const char* path) {
+  DWORD descriptor[128];
+  const long n = pf::GetItemSecurity(path, false, descriptor, sizeof descriptor);
+  return n > 0 && !OwnedByTrustedInstaller(descriptor, static_cast<size_t>(n)) && pf::MakeFileAdminOnly(path) == 1;
+}
+
+// A file that can be neither deleted nor moved aside. Where a program of the
+// user's session holds it, it stays, and closing that program and running
+// again finishes the job. Otherwise (a service, a critical process, another
+// session's program, or nothing can tell) its own name is handed to the
+// restart, which runs before any service starts, but only where no other
+// account can change a folder on its way; else it stays.
+int HandOverOwnName(const char* special, const char* path, DWORD error, RunFolder kind, RunRecord* record) {
+  pf::FileHolder holders[4];
+  const long n = pf::WhoHoldsFile(path, holders, 4);
+  DWORD ownSession = 0;
+  const bool sessions = pf::ProcessIdToSessionId(pf::GetCurrentProcessId(), &ownSession) != FALSE;
+  for (long i = 0; i < n && i < 4; ++i) {
+    const pf::FileHolder& h = holders[i];
+    if (h.kind != pf::kHolderService && h.kind != pf::kHolderCritical && (!sessions || h.session == ownSession)) {
+      if (record != nullptr) record->Stay(path, StayReason::kHeld, true, h.name);
+      return 0;
+    }
+  }
+  const WCHAR* holder = n > 0 ? holders[0].name : nullptr;
+  // Nothing holds it and it still cannot go: it is not the run's to force.
+  if (n == 0 && error != ERROR_SHARING_VIOLATION) {
+    if (record != nullptr)
+      record->Stay(path, kind == RunFolder::kNone ? StayReason::kNoRunFolder : StayReason::kNotTaken, false);
+    return 0;
+  }
+  char folder[MAX_PATH];
+  if (!FolderOf(path, folder, sizeof folder) || !ChainClosed(special, folder, nullptr)) {
+    if (record != nullptr) record->Stay(path, StayReason::kHeldElsewhere, false, holder);
+    return 0;
+  }
+  if (!pf::MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    if (record != nullptr) record->Stay(path, StayReason::kRefused, false, holder);
+    return 0;
+  }
+  if (record != nullptr) record->Handed(path);
+  return 1;
+}
+
+// DeleteOrScheduleFile for a file below special, the folder whose security
+// is trusted as it is.
+int HandFile(const char* special, const char* path, RunRecord* record) {
   if (pf::DeleteFileA(path)) return 1;
   const DWORD error = pf::GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;  // nothing to hand over
@@ -124,15 +174,13 @@ int DeleteOrScheduleFile(const char* path) {
   const RunFolder kind = RunFolderFor(path, runFolder, sizeof runFolder, true);
   if (kind == RunFolder::kReady) {
     if (MoveAside(path, runFolder, false)) return 1;
-    NoteLeftBehind();
-    return 0;
+    // Its DACL refuses the administrators DELETE: it is the edition's own
+    // file, so it is taken and goes like any other.
+    if (error == ERROR_ACCESS_DENIED && TakeFile(path) &&
+        (pf::DeleteFileA(path) || MoveAside(path, runFolder, false)))
+      return 1;
   }
-  // No safe place on its volume: it stays, nothing is handed over, and the
-  // next run tries again.
-  if (kind == RunFolder::kNone) {
-    NoteLeftBehind();
-    return 0;
-  }
+  if (kind != RunFolder::kNoSecurity) return HandOverOwnName(special, path, error, kind, record);
 
   // No security (Windows 9x, FAT): the temporary folder
   // when the path's first byte is its first byte, else the drive's root.
@@ -156,6 +204,16 @@ int DeleteOrScheduleFile(const char* path) {
     return 0;  // no drive to put the temporary name on
   }
   return MoveAside(path, folder, true);
+}
+
+}  // namespace
+
+int DeleteOrScheduleFile(const char* path, RunRecord* record) {
+  // Judged by its own folder's security (the system directory's for the
+  // vendor's libraries).
+  char folder[MAX_PATH] = {};
+  if (!FolderOf(path, folder, sizeof folder)) folder[0] = '\0';
+  return HandFile(folder, path, record);
 }
 
 static bool IsDotEntry(const char* name) {
@@ -227,41 +285,11 @@ static bool IsStillInPlace(const char* folder, const FolderSeen& seen) {
   return n > 0 && static_cast<size_t>(n) < sizeof final && pf::MbsICmp(final, seen.finalPath) == 0;
 }
 
-int EmptyAndRemoveFolder(const char* folder) {
+int EmptyAndRemoveFolder(const char* folder, RunRecord* record) {
   // Nothing above the folder is trusted but its drive's root.
   char root[4] = {folder[0], folder[1], '\\', '\0'};
   if (folder[0] == '\0' || folder[1] != ':' || folder[2] != '\\') root[0] = '\0';
-  return EmptyAndRemoveFolderBelow(root, folder);
-}
-
-// Makes each folder from the one below special down to folder the
-// administrators', outermost first, so that none can be renamed, emptied
-// into a link or replaced meanwhile. True where the volume keeps no security.
-static bool MakeChainAdminOnly(const char* special, const char* folder) {
-  char root[MAX_PATH] = {};
-  DWORD flags = 0;
-  if (VolumeRootOf(folder, root, MAX_PATH) && pf::GetVolumeFlags(root, &flags) && !(flags & FILE_PERSISTENT_ACLS))
-    return true;
-  char base[kCanonicalCap];
-  const DWORD c = pf::GetFullPathNameA(special, sizeof base, base, nullptr);
-  if (c == 0 || c >= sizeof base) return false;
-  size_t from = std::strlen(base);
-  if (base[from - 1] == '\\') --from;  // a drive's root
-  const size_t len = std::strlen(folder);
-  if (len >= MAX_PATH || std::strncmp(folder, base, from) != 0 || folder[from] != '\\') return false;
-  char prefix[MAX_PATH];
-  for (size_t i = from + 1; i <= len; ++i) {
-    if (i < len && folder[i] != '\\') {
-      if (pf::IsDBCSLeadByte(static_cast<BYTE>(folder[i])) && folder[i + 1] != '\0') ++i;
-      continue;
-    }
-    std::memcpy(prefix, folder, i);
-    prefix[i] = '\0';
-    const int made = pf::MakeFolderAdminOnly(prefix);
-    if (made == pf::kMissing) return true;  // Windows 9x
-    if (made != 1) return false;
-  }
-  return true;
+  return EmptyAndRemoveFolderBelow(root, folder, record);
 }
 
 // What folder is now, for the checks before each act on it; false when it
@@ -273,30 +301,75 @@ static bool SeeFolder(const char* special, const char* folder, FolderSeen* seen,
          IsStillInPlace(folder, *seen);
 }
 
+// True when a fresh listing of folder shows only what the run leaves there:
+// names this step deleted that can no longer be opened (delete pending), and
+// what the run handed to the restart under its own name. A listing that
+// fails, the program's own exe, a subfolder or any other file: false.
+static bool HoldsOnlyTheRuns(const char* folder, const DeletedNames* deleted, const RunRecord* record) {
+  char pattern[MAX_PATH];
+  if (!ComposePath(pattern, sizeof pattern, folder, "\\*")) return false;
+  WIN32_FIND_DATAA data;
+  std::memset(&data, 0, sizeof data);
+  pf::ScopedFindHandle find(pf::FindFirstFileA(pattern, &data));
+  if (!find.IsValid()) return false;
+  do {
+    if (IsDotEntry(data.cFileName)) continue;
+    char entry[MAX_PATH];
+    if (!ComposePath(entry, sizeof entry, folder, "\\", data.cFileName)) return false;
+    if (record != nullptr && record->WasHanded(entry)) continue;
+    const bool file = !(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    if (file && deleted != nullptr && deleted->Has(data.cFileName) &&
+        pf::GetFileAttributesA(entry) == INVALID_FILE_ATTRIBUTES && pf::GetLastError() == ERROR_ACCESS_DENIED)
+      continue;  // deleted, gone once its holder lets go
+    return false;
+  } while (pf::FindNextFileA(find.Get(), &data));
+  return true;
+}
+
 // Removes the folder now, else hands it to the restart under its own name:
-// only while it is still what the step saw, and once it and each folder
-// between it and special are the administrators' (a user could otherwise
-// empty it after the run and leave a link there for SYSTEM to follow). A
-// folder that cannot be made so is left, and noted.
-static int RemoveOrSchedule(const char* special, const char* folder, const FolderSeen& seen, int result) {
+// only when it holds nothing but the run's own leftovers (the restart removes
+// a folder only when it is empty, so anything else would keep it, and its
+// rights, for good) and while it is still what the step saw. A folder that
+// holds anything else is left exactly as it was. Where a folder from special
+// down lets other accounts change it, the folder itself is made the
+// administrators' first (a user could otherwise empty it after the run and
+// leave a link there for SYSTEM to follow); a folder between that lets
+// others change it is never taken, and the folder then stays, noted.
+static int RemoveOrSchedule(const char* special, const char* folder, const FolderSeen& seen, int result,
+                            const DeletedNames* deleted, RunRecord* record) {
   if (pf::RemoveDirectoryA(folder)) return result;
   if (!IsStillInPlace(folder, seen)) return 0;  // gone, or not ours any more
-  if (MakeChainAdminOnly(special, folder) && IsStillInPlace(folder, seen) &&
-      pf::MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+  if (!HoldsOnlyTheRuns(folder, deleted, record)) return result;
+  char root[MAX_PATH] = {};
+  DWORD flags = 0;
+  const bool secure = !(pf::GetVolumePathNameA(folder, root, MAX_PATH) && pf::GetVolumeFlags(root, &flags) &&
+                        !(flags & FILE_PERSISTENT_ACLS));
+  unsigned open = 0;
+  if (secure && !ChainClosed(special, folder, &open) && (open & 6) != 0) {
+    const bool between = (open & 2) != 0;
+    if (between || pf::MakeFolderAdminOnly(folder) != 1) {
+      if (record != nullptr) record->Stay(folder, between ? StayReason::kOpenFolder : StayReason::kNotTaken, false);
+      return 0;
+    }
+  }
+  if (IsStillInPlace(folder, seen) && pf::MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    if (record != nullptr) record->Handed(folder);
     return result;
-  NoteLeftBehind();
+  }
+  if (record != nullptr) record->Stay(folder, StayReason::kRefused, false);
   return 0;
 }
 
-int RemoveOrScheduleFolderBelow(const char* special, const char* folder) {
+int RemoveOrScheduleFolderBelow(const char* special, const char* folder, RunRecord* record) {
   if (IsLink(pf::GetFileAttributesA(folder))) return pf::RemoveDirectoryA(folder) ? 1 : 0;
   if (pf::GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES) return 1;  // nothing there: nothing to hand over
   FolderSeen seen;
   pf::FileIdentity identity;
-  return SeeFolder(special, folder, &seen, &identity) ? RemoveOrSchedule(special, folder, seen, 1) : 0;
+  return SeeFolder(special, folder, &seen, &identity) ? RemoveOrSchedule(special, folder, seen, 1, nullptr, record)
+                                                      : 0;
 }
 
-int EmptyAndRemoveFolderBelow(const char* special, const char* folder) {
+int EmptyAndRemoveFolderBelow(const char* special, const char* folder, RunRecord* record) {
   const DWORD attributes = pf::GetFileAttributesA(folder);
   // A link is never listed: what lies behind it is elsewhere. RemoveDirectoryA
   // removes the link itself, never its target; it is not scheduled, since by
@@ -312,6 +385,7 @@ int EmptyAndRemoveFolderBelow(const char* special, const char* folder) {
   // Cannot tell what it is, or where it must be: leave it.
   if (!SeeFolder(special, folder, &seen, &identity)) return 0;
   int result = 1;
+  DeletedNames deleted;
   WIN32_FIND_DATAA data;
   std::memset(&data, 0, sizeof data);
   pf::ScopedFindHandle find(pf::FindFirstFileA(pattern, &data));
@@ -328,69 +402,15 @@ int EmptyAndRemoveFolderBelow(const char* special, const char* folder) {
       if (!ComposePath(entry, sizeof entry, folder, "\\", data.cFileName)) continue;
       if (!IsStillInPlace(folder, seen)) return 0;  // changed under the run: leave the rest
       pf::SetFileAttributesA(entry, FILE_ATTRIBUTE_NORMAL);
-      if (pf::DeleteFileA(entry)) continue;
+      if (pf::DeleteFileA(entry)) {
+        deleted.Add(data.cFileName);
+        continue;
+      }
       char ownPath[MAX_PATH] = {};
       pf::GetModuleFileNameA(nullptr, ownPath, MAX_PATH);
-      if (std::strcmp(entry, ownPath) != 0) DeleteOrScheduleFile(entry);
+      if (std::strcmp(entry, ownPath) != 0) HandFile(special, entry, record);
     } while (pf::FindNextFileA(find.Get(), &data));
   }
   pf::SetFileAttributesA(folder, FILE_ATTRIBUTE_NORMAL);
-  return RemoveOrSchedule(special, folder, seen, result);
-}
-
-// What the run's folder holds is handed over whole, deepest first: the
-// moved-aside files, and what the uninstallers left in their TEMP. Entries
-// handed over are marked hidden, so that each is scheduled once.
-constexpr int kMaxRunFolderDepth = 8;
-
-// One pass over folder and what it holds. mark false: deletes what can go
-// now, schedules the rest (each unmarked file, then each folder after its
-// contents when anything in it was scheduled); mark true: marks the files
-// scheduled. A link found inside is removed itself, never scheduled (the
-// restart would follow it). True when anything was scheduled; *refused when
-// a scheduling was refused.
-static bool PassOverRunFolder(const char* folder, bool mark, int depth, bool* refused) {
-  char pattern[MAX_PATH];
-  if (depth > kMaxRunFolderDepth || !ComposePath(pattern, sizeof pattern, folder, "\\*")) return false;
-  WIN32_FIND_DATAA data;
-  std::memset(&data, 0, sizeof data);
-  pf::ScopedFindHandle find(pf::FindFirstFileA(pattern, &data));
-  if (!find.IsValid()) return false;
-  bool any = false;
-  do {
-    char entry[MAX_PATH];
-    if (IsDotEntry(data.cFileName) || !ComposePath(entry, sizeof entry, folder, "\\", data.cFileName)) continue;
-    const DWORD a = data.dwFileAttributes;
-    if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
-      if (!mark && !((a & FILE_ATTRIBUTE_DIRECTORY) ? pf::RemoveDirectoryA(entry) : pf::DeleteFileA(entry)))
-        *refused = true;  // a link that stays keeps the folder from the restart
-    } else if (a & FILE_ATTRIBUTE_DIRECTORY) {
-      const bool inside = PassOverRunFolder(entry, mark, depth + 1, refused);
-      if (!mark && !pf::RemoveDirectoryA(entry) && inside &&
-          !pf::MoveFileExA(entry, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        *refused = true;
-      any = any || inside;
-    } else if (mark) {
-      if (!(a & FILE_ATTRIBUTE_HIDDEN)) pf::SetFileAttributesA(entry, FILE_ATTRIBUTE_HIDDEN);
-    } else if (!(a & FILE_ATTRIBUTE_HIDDEN)) {
-      pf::SetFileAttributesA(entry, FILE_ATTRIBUTE_NORMAL);
-      if (pf::DeleteFileA(entry)) continue;
-      any = true;
-      if (!pf::MoveFileExA(entry, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) *refused = true;
-    }
-  } while (pf::FindNextFileA(find.Get(), &data));
-  return any;
-}
-
-void ScheduleRunFolders(const char* pathOnVolume) {
-  char folder[MAX_PATH];
-  if (RunFolderFor(pathOnVolume, folder, sizeof folder, false) != RunFolder::kReady) return;
-  bool refused = false;
-  const bool any = PassOverRunFolder(folder, false, 0, &refused);
-  if (pf::RemoveDirectoryA(folder)) return;  // nothing was left in it
-  // The folder after everything in it, then the marks: a run ended before
-  // the last mark leaves the next run to schedule the rest and the folder
-  // again; a refusal leaves all of it to the next run.
-  if (!any || !pf::MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) || refused) return;
-  PassOverRunFolder(folder, true, 0, &refused);
+  return RemoveOrSchedule(special, folder, seen, result, &deleted, record);
 }

@@ -20,7 +20,7 @@ const char* Win9xFallback(int csidl) {
 }
 }  // namespace
 
-void RemoveShortcutAndFolders(const char* name, int csidl) {
+void RemoveShortcutAndFolders(const char* name, int csidl, RunRecord* record) {
   char special[kBuf] = {};
   char full[kBuf] = {};
   char trimmed1[kBuf] = {};
@@ -59,9 +59,9 @@ void RemoveShortcutAndFolders(const char* name, int csidl) {
   char folder[kBuf] = {};
   TrimLastComponent(name, trimmed1, kBuf);
   if (trimmed1[0] == '\0' || CheckBelow(special, trimmed1, folder, kBuf) == PathBelow::kRefused) return;
-  EmptyAndRemoveFolderBelow(special, folder);
+  EmptyAndRemoveFolderBelow(special, folder, record);
 
   TrimLastComponent(trimmed1, trimmed2, kBuf);
   if (trimmed2[0] == '\0' || CheckBelow(special, trimmed2, folder, kBuf) == PathBelow::kRefused) return;
-  EmptyAndRemoveFolderBelow(special, folder);
+  EmptyAndRemoveFolderBelow(special, folder, record);
 }

@@ -4,4 +4,5 @@
 
 // name: "\name.lnk" or "\folder\sub\name.lnk"; csidl: 25 (common desktop) or
 // 23 (common programs). Nothing happens when the special folder is unknown.
-void RemoveShortcutAndFolders(const char* name, int csidl);
+class RunRecord;
+void RemoveShortcutAndFolders(const char* name, int csidl, RunRecord* record = nullptr);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "fsclean/delete.h"
+#include "fsclean/run_folder.h"
 #include "fsclean/paths.h"
 #include "platform/files.h"
 #include "platform/handles.h"
@@ -253,7 +253,7 @@ const char* const kUninstallerNames[3] = {"\\unins000.exe", "\\Uninstall.exe", "
 
 const char* LeftoverUninstallerName(unsigned which) { return kUninstallerNames[which < 3 ? which : 2] + 1; }
 
-void RunLeftoverUninstallers(const UninstallerWatch* watch) {
+unsigned RunLeftoverUninstallers(const UninstallerWatch* watch) {
   char windowsDir[MAX_PATH] = {};
   char systemDir[MAX_PATH] = {};
   ReadDirectory(pf::GetWindowsDirectoryA, windowsDir);
@@ -278,11 +278,12 @@ void RunLeftoverUninstallers(const UninstallerWatch* watch) {
     RunAndWait(paths[i], systemDir[0] != '\0' ? systemDir : windowsDir, browsers, &waiting);
     if (i == 2) uninstRan = true;
   }
-  if (!uninstRan) return;
+  if (!uninstRan) return 0;
 
   char again[MAX_PATH] = {};
   ReadDirectory(pf::GetSystemDirectoryA, again);
   char capicom[MAX_PATH];
   if (again[0] != '\0' && ComposePath(capicom, MAX_PATH, again, "\\capicom.dll"))
     pf::DeleteFileA(capicom);
+  return 0;
 }

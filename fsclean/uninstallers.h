@@ -11,4 +11,5 @@ struct UninstallerWatch {
 };
 const char* LeftoverUninstallerName(unsigned which);
 
-void RunLeftoverUninstallers(const UninstallerWatch* watch = nullptr);
+// The uninstallers found but not started, as bits (1 << which).
+unsigned RunLeftoverUninstallers(const UninstallerWatch* watch = nullptr);

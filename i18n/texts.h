@@ -26,8 +26,12 @@ extern const char* const RunStepTexts[5];
 extern const char* const EditionLabels[3];
 extern const char WaitedText[];
 extern const char SecondsText[];
-// Follow SuccessText or NotAllRemovedText in the final box, full stop first:
-// the restart finishes the removal; or, where something could be neither
-// removed nor handed to the restart, restart and run the program once more.
+// Follows SuccessText or NotAllRemovedText in the final box, full stop
+// first: the restart finishes the removal.
 extern const char RestartSentence[];
-extern const char RestartAndRunAgainSentence[];
+// Begins the final box when something of the old editions stays, followed by
+// one of: close the programs that hold it and run again; ask the computer's
+// administrator (running again would not help).
+extern const char LeftoverText[];
+extern const char CloseAndRunAgainSentence[];
+extern const char AskAdministratorSentence[];

@@ -61,4 +61,25 @@ UINT GetSystemWindowsDirectoryA(char* buffer, UINT size);
 // SYSTEM and Administrators only: what CreateAdminOnlyFolder makes, which no
 // other account can write to or rename. 0 otherwise.
 int IsAdminOnlyFolder(const char* path);
+// The owner and DACL of the entry at path itself, read through its own handle
+// (a link there is refused, and so is a file where folder is set, a folder
+// where it is not): a self-relative security descriptor in buffer. Its
+// length; 0 with the last error (ERROR_INSUFFICIENT_BUFFER where it does not
+// fit); kMissing where the system keeps no security.
+long GetItemSecurity(const char* path, bool folder, void* buffer, DWORD size);
+// MakeFolderAdminOnly for a plain file (a link or a folder refused).
+int MakeFileAdminOnly(const char* path);
+
+// A program or service that holds a file open, as Restart Manager names it.
+struct FileHolder {
+  DWORD pid = 0, session = 0;
+  int kind = 0;     // RM_APP_TYPE: kHolderService, kHolderCritical, ...
+  WCHAR name[64] = {};  // its description or service name, cut to fit
+};
+constexpr int kHolderService = 3, kHolderCritical = 1000;
+// Who holds path open (RmStartSession, RmRegisterResources, RmGetList;
+// Windows Vista on, rstrtmgr.dll loaded from the system directory): how many
+// there are, the first capacity written; 0 when none is known; kMissing where
+// the system has no Restart Manager, -2 where it cannot say.
+long WhoHoldsFile(const char* path, FileHolder* holders, unsigned capacity);
 }  // namespace pf

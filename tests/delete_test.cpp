@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "fsclean/delete.h"
+#include "fsclean/leftovers.h"
 #include "tests/sim/machine.h"
 
 namespace {
@@ -105,9 +106,10 @@ TEST(DeleteOrScheduleFile, TemporaryNameGoesToTheFilesOwnVolume) {
     m.mountPoints.push_back("C:\\Mnt\\Vol");
     m.AddFile(path);
     m.Lock(path, true);
-    ResetLeftBehind();
-    EXPECT_EQ(DeleteOrScheduleFile(path), std::get<2>(c).empty() ? 0 : 1) << path;
-    EXPECT_EQ(AnythingLeftBehind(), std::get<2>(c).empty()) << path;
+    RunRecord record;
+    record.Clear();
+    EXPECT_EQ(DeleteOrScheduleFile(path, &record), std::get<2>(c).empty() ? 0 : 1) << path;
+    EXPECT_EQ(record.StayCount(), std::get<2>(c).empty() ? 1u : 0u) << path;
     EXPECT_EQ(m.Exists(path), std::get<2>(c).empty()) << path;
     EXPECT_EQ(TempNamesIn(m, "C:\\TEMP\\").size(), 0u) << path;
     ScheduleRunFolders(path);
@@ -205,7 +207,8 @@ TEST(EmptyAndRemoveFolder, LockedMovableFilesLeaveAndTheFolderGoesNow) {
   EXPECT_FALSE(m.Exists(kRunFolder));
 }
 
-TEST(EmptyAndRemoveFolder, OwnExeStaysAndItsFolderIsScheduled) {
+// The running exe keeps its folder: not the run's to hand over or take.
+TEST(EmptyAndRemoveFolder, OwnExeStaysAndItsFolderIsLeftAsItWas) {
   sim::Machine m;
   m.modulePath = "C:\\Program Files\\Kestovanet\\Brannoch.exe";
   m.AddFile(m.modulePath);
@@ -213,7 +216,8 @@ TEST(EmptyAndRemoveFolder, OwnExeStaysAndItsFolderIsScheduled) {
   EXPECT_EQ(EmptyAndRemoveFolder("C:\\Program Files\\Kestovanet"), 1);
   EXPECT_TRUE(m.Exists(m.modulePath));
   EXPECT_FALSE(m.Exists("C:\\Program Files\\Kestovanet\\old.exe"));
-  EXPECT_EQ(m.restartQueue, std::vector<std::string>{"C:\\Program Files\\Kestovanet"});
+  EXPECT_TRUE(m.restartQueue.empty());
+  EXPECT_FALSE(m.FindNode("C:\\Program Files\\Kestovanet")->adminOnly);
   EXPECT_TRUE(TempNamesIn(m, "C:\\TEMP\\").empty());
 }
 
@@ -229,9 +233,10 @@ TEST(EmptyAndRemoveFolder, SubfolderIsSkippedAndStaysWithItsFolderAfterRestart) 
     EXPECT_EQ(EmptyAndRemoveFolder("C:\\K"), 1);
     for (const auto& a : m.log) EXPECT_EQ(a.target.find("C:\\K\\sub"), std::string::npos) << a.ToString();
     EXPECT_FALSE(m.Exists("C:\\K\\top.txt"));
-    EXPECT_EQ(m.restartQueue, std::vector<std::string>{"C:\\K"});
-    // Made the administrators': no user can empty it into a link for SYSTEM to follow.
-    EXPECT_FALSE(m.Plant("C:\\K", "D:\\T"));
+    // Not the run's: neither scheduled nor taken (the restart would not remove
+    // it, and its rights would lock users out of the subfolder for good).
+    EXPECT_TRUE(m.restartQueue.empty());
+    EXPECT_FALSE(m.FindNode("C:\\K")->adminOnly);
     m.Restart();
     EXPECT_TRUE(m.Exists("C:\\K\\sub\\inner.txt"));
     for (const std::string& p : m.ListAll()) EXPECT_EQ(p.find("_@"), std::string::npos) << p;
@@ -256,13 +261,13 @@ TEST(EmptyAndRemoveFolder, MissingFolderIsNeitherListedNorScheduled) {
   EXPECT_EQ(m.callCounts["RemoveDirectoryA"] + m.callCounts["FindFirstFileA"], 0);
 }
 
-TEST(EmptyAndRemoveFolder, ListingFailureDeletesNothingButStillSchedules) {
+TEST(EmptyAndRemoveFolder, ListingFailureDeletesNothingAndSchedulesNothing) {
   sim::Machine m;
   m.AddFile("C:\\K\\a.txt");
   m.FailAlways("FindFirstFileA");
   EXPECT_EQ(EmptyAndRemoveFolder("C:\\K"), 0);
   EXPECT_TRUE(m.Exists("C:\\K\\a.txt"));
-  EXPECT_EQ(m.restartQueue, std::vector<std::string>{"C:\\K"});
+  EXPECT_TRUE(m.restartQueue.empty());
   EXPECT_EQ(m.OpenHandles(), 0u);
 }
 
@@ -286,8 +291,7 @@ TEST(EmptyAndRemoveFolder, EntryPathOneByteTooLongIsLeftAlone) {
 // folder turns into while it is emptied (on Windows 9x too).
 TEST(EmptyAndRemoveFolder, LinksAreNeverFollowed) {
   const std::pair<const char*, std::vector<std::string>> cases[] = {
-      {"C:\\K", {"SetFileAttributes C:\\K\\f 0x80", "DeleteFile C:\\K\\f", "SetFileAttributes C:\\K 0x80",
-                 "SetSecurity C:\\K admin-only", "ScheduleDelete C:\\K"}},
+      {"C:\\K", {"SetFileAttributes C:\\K\\f 0x80", "DeleteFile C:\\K\\f", "SetFileAttributes C:\\K 0x80"}},
       {"C:\\J", {"RemoveDirectory C:\\J"}},
       {"C:\\J\\sub", {}},
       {"C:\\M", {"SetFileAttributes C:\\M\\a 0x80", "DeleteFile C:\\M\\a"}}};
@@ -309,20 +313,130 @@ TEST(EmptyAndRemoveFolder, LinksAreNeverFollowed) {
   }
 }
 
-// An ACL that refuses DELETE refuses the scheduling too, as on Windows: the
-// folder stays where it is, and so does the file, nothing scheduled.
-TEST(EmptyAndRemoveFolder, RefusedSchedulingLeavesTheFolderAndReportsIt) {
+// An ACL that refuses DELETE: the edition's file is taken and goes; a folder
+// that still holds a subfolder is left as it was; one that is the run's but
+// cannot be taken stays, and is told.
+TEST(EmptyAndRemoveFolder, RefusedFoldersAreLeftAndOnlyTheRunsOwnAreTold) {
   sim::Machine m;
   m.AddFile("C:\\K\\a.dll");
   m.AddFile("C:\\K\\sub\\b.txt");
   for (const char* p : {"C:\\K", "C:\\K\\a.dll"}) m.FindNode(p)->deleteDenied = true;
-  m.AddFile("C:\\L\\sub\\c.txt");
-  m.FindNode("C:\\L")->notOwnable = true;  // cannot be made the administrators': not scheduled
-  ResetLeftBehind();
-  EXPECT_EQ(EmptyAndRemoveFolder("C:\\L"), 0);
-  EXPECT_TRUE(AnythingLeftBehind());
-  EXPECT_EQ(EmptyAndRemoveFolder("C:\\K"), 0);
-  ScheduleRunFolders("C:\\K");
+  m.AddFile("C:\\L\\c.txt");
+  m.FindNode("C:\\L")->notOwnable = true;
+  m.Hold("C:\\L\\c.txt", m.AddProcess("viewer.exe", "alice"), true);
+  RunRecord record;
+  record.Clear();
+  EXPECT_EQ(EmptyAndRemoveFolder("C:\\K", &record), 1);
+  EXPECT_FALSE(m.Exists("C:\\K\\a.dll"));
+  EXPECT_EQ(record.StayCount(), 0u);
+  EXPECT_EQ(EmptyAndRemoveFolder("C:\\L", &record), 0);
+  ASSERT_EQ(record.StayCount(), 1u);
+  EXPECT_EQ(record.Item(0).why, StayReason::kNotTaken);
+  EXPECT_TRUE(m.restartQueue.empty() && !m.FindNode("C:\\K")->adminOnly);
+}
+
+// How a folder ends, with a chain of folders that lets other accounts change
+// it (XP: Power Users may modify the program folder) and one that does not
+// (Vista on): removed now; handed to the restart only when nothing but the
+// run's own leftovers remain (names it deleted, still listed until their
+// holder lets go; a file it handed over by name), made the administrators'
+// first only where it is open to others; anything else leaves the folder
+// exactly as it was, and is nothing that stays.
+TEST(EmptyAndRemoveFolder, FolderEndingsTakeAndScheduleOnlyWhatIsTheRunsOwn) {
+  const std::string f = "C:\\Program Files\\Kestovanet3.0";
+  enum Ending { kEmpty, kPending, kPendingPosix, kSubfolder, kOtherFile, kOwnExe, kHeld, kListingFails };
+  const struct {
+    Ending ending;
+    bool closed;
+    std::vector<std::string> queue;
+    bool taken;
+    unsigned stays;
+  } cases[] = {
+      {kEmpty, false, {}, false, 0},
+      {kEmpty, true, {}, false, 0},
+      {kPending, false, {f}, true, 0},
+      {kPending, true, {f}, false, 0},
+      {kPendingPosix, false, {}, false, 0},
+      {kSubfolder, false, {}, false, 0},
+      {kSubfolder, true, {}, false, 0},
+      {kOtherFile, false, {}, false, 0},
+      {kOtherFile, true, {}, false, 0},
+      {kOwnExe, false, {}, false, 0},
+      {kOwnExe, true, {}, false, 0},
+      {kHeld, false, {}, false, 1},
+      {kHeld, true, {f + "\\held.dll", f}, false, 0},
+      {kListingFails, false, {}, false, 0},
+      {kListingFails, true, {}, false, 0},
+  };
+  for (const auto& c : cases) {
+    sim::Machine m;
+    m.AddFile(f + "\\a.exe");
+    m.FindNode(f)->closed = c.closed;
+    m.posixDelete = c.ending == kPendingPosix;
+    const DWORD viewer = m.AddProcess("viewer.exe", "alice");
+    if (c.ending == kPending || c.ending == kPendingPosix) m.Hold(f + "\\a.exe", viewer, true);
+    if (c.ending == kSubfolder) m.AddFile(f + "\\data\\kept.txt");
+    if (c.ending == kOwnExe) m.modulePath = f + "\\Brannoch.exe", m.AddFile(m.modulePath);
+    if (c.ending == kHeld) m.AddFile(f + "\\held.dll"), m.Lock(f + "\\held.dll", false);
+    if (c.ending == kListingFails) m.FailAlways("FindFirstFileA");
+    RunRecord record;
+    record.Clear();
+    if (c.ending == kOtherFile) {
+      m.AddFile(f + "\\other.lnk");
+      RemoveOrScheduleFolderBelow("C:\\Program Files", f.c_str(), &record);
+    } else {
+      EmptyAndRemoveFolderBelow("C:\\Program Files", f.c_str(), &record);
+    }
+    const std::string what = std::to_string(c.ending) + (c.closed ? " closed" : " open");
+    EXPECT_EQ(m.restartQueue, c.queue) << what;
+    EXPECT_EQ(record.StayCount(), c.stays) << what;
+    const sim::Machine::Node* n = m.FindNode(f);
+    EXPECT_EQ(n != nullptr && n->adminOnly, c.taken) << what;
+    EXPECT_EQ(n != nullptr && n->closed, c.closed && n != nullptr) << what;
+    EXPECT_TRUE(m.FindNode("C:\\Program Files")->adminOnly) << what;
+    if (!c.queue.empty()) {
+      m.Restart();
+      EXPECT_FALSE(m.Exists(f)) << what;
+    }
+  }
+}
+
+// A folder between the special folder and the one emptied that others may
+// change (a vendor's group) is never taken, and the folder below is then not
+// handed to the restart: it stays, and is told.
+TEST(EmptyAndRemoveFolder, AFolderOpenToOthersAboveKeepsTheOneBelowFromTheRestart) {
+  sim::Machine m;
+  const std::string group = "C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\Vendor";
+  m.AddFile(group + "\\Other\\x.lnk");
+  m.AddFile(group + "\\Tool\\a.lnk");
+  m.Hold(group + "\\Tool\\a.lnk", m.AddProcess("viewer.exe", "alice"), true);
+  RunRecord record;
+  record.Clear();
+  EmptyAndRemoveFolderBelow("C:\\Documents and Settings\\All Users\\Start Menu\\Programs",
+                            (group + "\\Tool").c_str(), &record);
   EXPECT_TRUE(m.restartQueue.empty());
-  EXPECT_TRUE(m.Exists("C:\\K\\a.dll") && !m.Exists("C:\\Brannoch.pending"));
+  EXPECT_FALSE(m.FindNode(group)->adminOnly || m.FindNode(group + "\\Tool")->adminOnly);
+  ASSERT_EQ(record.StayCount(), 1u);
+  EXPECT_EQ(record.Item(0).path, group + "\\Tool");
+  EXPECT_EQ(record.Item(0).why, StayReason::kOpenFolder);
+}
+
+// A file whose DACL refuses the administrators DELETE is the edition's own:
+// it is taken and goes; one of TrustedInstaller's, or one that cannot be
+// taken, stays, and is told.
+TEST(DeleteOrScheduleFile, AFileThatRefusesTheAdministratorsIsTakenUnlessItIsTheSystems) {
+  for (const char* owner : {"", "user", "TI"}) {
+    sim::Machine m;
+    const std::string file = "C:\\Program Files\\Kestovanet3.0\\guarded.dll";
+    m.AddFile(file);
+    m.FindNode(file)->deleteDenied = true;
+    m.FindNode(file)->owner = owner;
+    RunRecord record;
+    record.Clear();
+    const bool system = std::string(owner) == "TI";
+    EXPECT_EQ(DeleteOrScheduleFile(file.c_str(), &record), system ? 0 : 1) << owner;
+    EXPECT_EQ(m.Exists(file), system) << owner;
+    EXPECT_EQ(record.StayCount(), system ? 1u : 0u) << owner;
+    EXPECT_TRUE(m.restartQueue.empty()) << owner;
+  }
 }

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <set>
 #include <string>
 
 #include "engine/removal.h"
 #include "fsclean/delete.h"
+#include "fsclean/leftovers.h"
 #include "platform/files.h"
 #include "i18n/texts.h"
 #include "tests/cp_convert.h"
@@ -58,13 +60,14 @@ bool Installed(const sim::Machine& m, const EditionProfile& p) { return m.KeyExi
 
 // The boxes from index `from` on are browser prompts and, when the run got
 // that far, one final box as the last: 's' the success box, 'a' the one that
-// asks for administrator rights, 'n' none. Its sentence on the restart, to
-// note: ' ' none, 'r' the restart finishes the removal, 'R' restart and run again.
+// asks for administrator rights, 'c' the one that says something stays and
+// asks to close what holds it and run again, 'x' the one that says something
+// stays and to ask the administrator, 'n' none. Its sentence on the restart,
+// to note: ' ' none, 'r' the restart finishes the removal.
 char FinalBox(const sim::Machine& m, size_t from, UiLanguage l, char* note = nullptr) {
   char final = 'n';
   const auto said = [&](const std::string& text, const char* base) {
-    for (const auto& s : {std::make_pair(' ', ""), std::make_pair('r', RestartSentence),
-                          std::make_pair('R', RestartAndRunAgainSentence)})
+    for (const auto& s : {std::make_pair(' ', ""), std::make_pair('r', RestartSentence)})
       if (text == std::string(base) + s.second) return note == nullptr || (*note = s.first, true);
     return false;
   };
@@ -77,6 +80,14 @@ char FinalBox(const sim::Machine& m, size_t from, UiLanguage l, char* note = nul
     if (last && said(b.text, SuccessText) && b.style == static_cast<UINT>(MB_OK)) final = 's';
     else if (last && said(b.text, NotAllRemovedText) && b.style == static_cast<UINT>(MB_OK | MB_ICONWARNING))
       final = 'a';
+    else if (last && b.style == static_cast<UINT>(MB_OK | MB_ICONWARNING) &&
+             b.text.compare(0, std::strlen(LeftoverText), LeftoverText) == 0) {
+      const std::string rest = b.text.substr(std::strlen(LeftoverText));
+      if (rest == CloseAndRunAgainSentence) final = 'c';
+      if (rest == AskAdministratorSentence) final = 'x';
+      if (note != nullptr) *note = ' ';
+      EXPECT_NE(final, 'n') << "box " << i;
+    }
     else EXPECT_TRUE(prompt) << "box " << i << ": " << b.caption;
   }
   return final;
@@ -170,10 +181,9 @@ TEST(RemovalRun, FullRunInEnglishLeavesExactlyTheExpectedLog) {
       "DeleteFile " + pf + "\\Keyloft_User.exe",
       "SetFileAttributes " + pf + "\\readme.txt 0x80",
       "DeleteFile " + pf + "\\readme.txt",
-      // The subfolder is passed over: it stays, and so does the folder until restart.
+      // The subfolder is passed over: it stays, and so does the folder, as it was
+      // (the restart would not remove it, and its rights are not the run's to change).
       "SetFileAttributes " + pf + " 0x80",
-      "SetSecurity " + pf + " admin-only",  // no user may empty it into a link before the restart
-      "ScheduleDelete " + pf,
       "SetFileAttributes " + sub + "\\Tool.lnk 0x80",
       "DeleteFile " + sub + "\\Tool.lnk",
       "SetFileAttributes " + sub + "\\Uninstall.lnk 0x80",
@@ -395,7 +405,9 @@ TEST(RemovalRun, MissingRunValueDoesNotStopTheOther) {
   EXPECT_FALSE(m.ValueExists(kRunKey, "DWReg_kstv(user)"));
 }
 
-TEST(RemovalRun, OuterStartMenuFolderWithAFileIsOnlyScheduled) {
+// Another product's file keeps the group: it is neither scheduled nor made
+// the administrators', so the file stays in every user's Start menu.
+TEST(RemovalRun, OuterStartMenuFolderWithAFileIsLeftAsItWas) {
   sim::Machine m;
   SetLanguage(m, 1);
   fixture::Install(m, {{1}, {1}, false, false, false});
@@ -403,7 +415,8 @@ TEST(RemovalRun, OuterStartMenuFolderWithAFileIsOnlyScheduled) {
   m.AddFile(outer + "\\user note.txt");
   RemoveAllEditions(kOwner);
   EXPECT_TRUE(m.Exists(outer + "\\user note.txt"));
-  EXPECT_NE(std::find(m.restartQueue.begin(), m.restartQueue.end(), outer), m.restartQueue.end());
+  EXPECT_EQ(std::find(m.restartQueue.begin(), m.restartQueue.end(), outer), m.restartQueue.end());
+  EXPECT_FALSE(m.FindNode(outer)->adminOnly);
   m.Restart();
   EXPECT_TRUE(m.Exists(outer + "\\user note.txt"));
   // The 100 ms wait comes before the outer folder's removal.
@@ -447,9 +460,29 @@ TEST(RemovalRun, FailedSpecialFolderOrSystemDirectorySkipsItsSteps) {
   }
 }
 
+// Edition 3.0 with a file its folder's holder keeps open without delete
+// sharing: kind 0 none known (Restart Manager missing), else that holder's
+// RM_APP_TYPE in session; closed: its folders are the administrators'.
+void HeldInEdition3(sim::Machine& m, int kind, bool closed, DWORD session = 1) {
+  fixture::Install(m, {{3}, {0}, false, false, false});
+  const std::string folder = std::string(kProgramFiles) + "\\Kestovanet3.0";
+  m.AddFile(folder + "\\held.dat");
+  m.FindNode(folder)->closed = closed;
+  if (kind == 0) {
+    m.Lock(folder + "\\held.dat", false);
+    return;
+  }
+  m.restartManagerMissing = false;
+  const DWORD pid = m.AddProcess("holder.exe", kind == 3 ? "SYSTEM" : "alice");
+  m.FindProcess(pid)->rmKind = kind;
+  m.FindProcess(pid)->session = session;
+  m.Hold(folder + "\\held.dat", pid, false);
+}
+
 // The final box names the restart when the system's restart list grew during
-// the run, whoever added to it, and asks for a second run where something
-// could be neither removed nor handed to the restart.
+// the run, whoever added to it; where something stays, it says so and asks to
+// run again only where closing a program of the user's can help, and only
+// then does the edition keep its key.
 TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
   const struct Case {
     const char* what;
@@ -459,7 +492,6 @@ TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
       {"nothing installed", nullptr, 's', ' '},
       {"nothing installed, an entry listed before", [](sim::Machine& m) { m.restartQueue.push_back("C:\\x.tmp"); },
        's', ' '},
-      {"a left-behind noted before the run", [](sim::Machine&) { NoteLeftBehind(); }, 's', ' '},
       {"files moved aside", [](sim::Machine& m) { fixture::Install(m); }, 's', 'r'},
       {"files moved aside, a key refused",
        [](sim::Machine& m) {
@@ -467,13 +499,25 @@ TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
          m.DenyAllAccess(kEdition2Profile.uninstallKey);
        },
        'a', 'r'},
-      {"a file left behind (held, not movable)",
-       [](sim::Machine& m) {
+      // XP: no one can tell what holds it, and Power Users may change its folder.
+      {"a file held, not movable, its folder open to others",
+       [](sim::Machine& m) { HeldInEdition3(m, 0, false); }, 'x', ' '},
+      // Vista on: what holds it cannot be told (or is a service); its folders are
+      // the administrators': its own name goes to the restart.
+      {"a file held, its folders closed", [](sim::Machine& m) { HeldInEdition3(m, 0, true); }, 's', 'r'},
+      {"a file held by a service, its folders closed",
+       [](sim::Machine& m) { HeldInEdition3(m, 3, true); }, 's', 'r'},
+      {"a file held by a service, its folder open", [](sim::Machine& m) { HeldInEdition3(m, 3, false); }, 'x', ' '},
+      {"a file held by another session's program",
+       [](sim::Machine& m) { HeldInEdition3(m, 1, true, 2); }, 's', 'r'},
+      // A program of the user's: closing it and running again finishes the job.
+      {"a file held by the user's program", [](sim::Machine& m) { HeldInEdition3(m, 1, true); }, 'c', ' '},
+      {"an uninstaller refused after the keys", [](sim::Machine& m) {
          fixture::Install(m, {{3}, {0}, false, false, false});
          m.AddFile(std::string(kProgramFiles) + "\\Kestovanet3.0\\held.dat");
-         m.Lock(std::string(kProgramFiles) + "\\Kestovanet3.0\\held.dat", false);
-       },
-       's', 'R'},
+         m.Lock(std::string(kProgramFiles) + "\\Kestovanet3.0\\held.dat", true);
+         m.FailAlways("MoveFileExA");
+       }, 'x', ' '},
   };
   for (const Case& c : cases) {
     sim::Machine m;
@@ -483,8 +527,8 @@ TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
     EXPECT_EQ(FinalBox(m, 0, 0, &note), c.box) << c.what;
     EXPECT_EQ(note, c.note) << c.what;
     EXPECT_EQ(m.boxes.size(), 1u) << c.what;
-    // Its key stays, so that the run asked for redoes the edition.
-    EXPECT_EQ(Installed(m, kEdition3Profile), c.note == 'R') << c.what;
+    // Its key stays only where running again can finish the job.
+    EXPECT_EQ(Installed(m, kEdition3Profile), c.box == 'c') << c.what;
   }
 }
 
@@ -499,7 +543,8 @@ TEST(RemovalRun, ProgressTellsEachStepInOrderAndNeverGoesBack) {
                                   static_cast<decltype(told)*>(c)->emplace_back(step, detail);
                                 },
                                 &told};
-  EXPECT_EQ(RunRemoval(&progress).outcome, RunOutcome::kAllRemoved);
+  RunRecord record;
+  EXPECT_EQ(RunRemoval(&record, &progress).outcome, RunOutcome::kAllRemoved);
   std::vector<unsigned> steps, positions, uninstSeconds;
   for (const auto& t : told) {
     if (steps.empty() || steps.back() != t.first)
@@ -558,7 +603,10 @@ TEST(RemovalRun, FaultSweepNeverActsOutsideTheAllowlist) {
         for (size_t i = 0; i < m.boxes.size(); ++i)
           if (m.boxes[i].owner == nullptr && (mode == 2 || static_cast<int>(i) == mode)) promptRefused = true;
       const bool keyRefused = call == "RegOpenKeyExA" && mode != 0;
-      EXPECT_EQ(FinalBox(m, 0, 0), promptRefused ? 'n' : keyRefused ? 'a' : 's');
+      // What a failure leaves is told ('x'); it never asks to run again ('c').
+      const char box = FinalBox(m, 0, 0);
+      if (promptRefused) EXPECT_EQ(box, 'n');
+      else EXPECT_TRUE(box == (keyRefused ? 'a' : 's') || box == 'x') << box;
       const auto out = Outside(m, 0);
       outside += static_cast<int>(out.size());
       EXPECT_TRUE(out.empty()) << out[0];

@@ -166,13 +166,17 @@ bool EnablePrivilege(const char* name) {
   return ::AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr) &&
          ::GetLastError() == ERROR_SUCCESS;
 }
-bool IsPlainFolder(HANDLE item, BY_HANDLE_FILE_INFORMATION* info) {
+// A plain folder (folder set) or a plain file, never a link.
+bool IsPlainItem(HANDLE item, BY_HANDLE_FILE_INFORMATION* info, bool folder) {
   return ::GetFileInformationByHandle(item, info) &&
-         (info->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
+         (info->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+             (folder ? FILE_ATTRIBUTE_DIRECTORY : 0u);
 }
-}  // namespace
 
-int MakeFolderAdminOnly(const char* path) {
+// Owner Administrators and a protected DACL for SYSTEM and Administrators
+// only, set on the entry alone through its handle (what a folder holds keeps
+// its own), taking ownership where its DACL does not grant WRITE_DAC.
+int MakeAdminOnly(const char* path, bool folder) {
   typedef BOOL(WINAPI * Fn)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
   auto fn = As<Fn>(Export("advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA"));
   if (fn == nullptr || KeepsNoSecurity()) return kMissing;
@@ -185,26 +189,31 @@ int MakeFolderAdminOnly(const char* path) {
     EnablePrivilege("SeTakeOwnershipPrivilege");
     ScopedHandle owner(OpenItself(path, WRITE_OWNER | FILE_READ_ATTRIBUTES));
     PSECURITY_DESCRIPTOR sd = nullptr;
-    if (!owner.IsValid() || !IsPlainFolder(owner.Get(), &info) || !fn("O:BA", 1, &sd, nullptr)) return 0;
+    if (!owner.IsValid() || !IsPlainItem(owner.Get(), &info, folder) || !fn("O:BA", 1, &sd, nullptr)) return 0;
     const BOOL taken = ::SetKernelObjectSecurity(owner.Get(), OWNER_SECURITY_INFORMATION, sd);
     ::LocalFree(sd);
     if (!taken) return 0;
     *item.Receive() = OpenItself(path, access);
-    // Still the folder whose owner changed.
-    if (!item.IsValid() || !IsPlainFolder(item.Get(), &again) || again.nFileIndexLow != info.nFileIndexLow ||
+    // Still the entry whose owner changed.
+    if (!item.IsValid() || !IsPlainItem(item.Get(), &again, folder) || again.nFileIndexLow != info.nFileIndexLow ||
         again.nFileIndexHigh != info.nFileIndexHigh || again.dwVolumeSerialNumber != info.dwVolumeSerialNumber)
       return 0;
   }
-  if (!item.IsValid() || !IsPlainFolder(item.Get(), &info)) return 0;
+  if (!item.IsValid() || !IsPlainItem(item.Get(), &info, folder)) return 0;
   PSECURITY_DESCRIPTOR sd = nullptr;
-  // As CreateAdminOnlyFolder makes them; the entries inside keep theirs.
-  if (!fn("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", 1, &sd, nullptr)) return 0;
+  // As CreateAdminOnlyFolder makes them; a folder's entries keep theirs.
+  if (!fn(folder ? "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" : "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", 1, &sd, nullptr))
+    return 0;
   const BOOL set = ::SetKernelObjectSecurity(item.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd);
   const DWORD error = ::GetLastError();
   ::LocalFree(sd);
   ::SetLastError(error);
   return set ? 1 : 0;
 }
+}  // namespace
+
+int MakeFolderAdminOnly(const char* path) { return MakeAdminOnly(path, true); }
+int MakeFileAdminOnly(const char* path) { return MakeAdminOnly(path, false); }
 BOOL GetVolumeFlags(const char* root, DWORD* flags) {
   if (!::GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, flags, nullptr, 0)) return FALSE;
   // Windows 9x keeps no security, whatever a volume reports.
@@ -214,6 +223,103 @@ BOOL GetVolumeFlags(const char* root, DWORD* flags) {
 UINT GetSystemWindowsDirectoryA(char* buffer, UINT size) {
   auto fn = As<UINT(WINAPI*)(LPSTR, UINT)>(Kernel32Export("GetSystemWindowsDirectoryA"));
   return fn != nullptr ? fn(buffer, size) : Missing(0u);
+}
+long GetItemSecurity(const char* path, bool folder, void* buffer, DWORD size) {
+  if (KeepsNoSecurity()) return kMissing;
+  ScopedHandle item(OpenItself(path, READ_CONTROL | FILE_READ_ATTRIBUTES));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!item.IsValid() || !::GetFileInformationByHandle(item.Get(), &info)) return 0;
+  const DWORD kind = info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+  if (kind != (folder ? FILE_ATTRIBUTE_DIRECTORY : 0u)) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+  }
+  DWORD needed = 0;
+  // GetKernelObjectSecurity gives the self-relative form.
+  if (!::GetKernelObjectSecurity(item.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, buffer, size,
+                                 &needed))
+    return 0;
+  return static_cast<long>(::GetSecurityDescriptorLength(buffer));
+}
+namespace {
+// A DLL of the system directory, loaded by its full path (never by a bare
+// name, which would search the program's folder) and freed on scope exit.
+class SystemLibrary {
+ public:
+  explicit SystemLibrary(const char* name) {
+    char path[MAX_PATH];
+    const UINT n = ::GetSystemDirectoryA(path, MAX_PATH);
+    const size_t len = lstrlenA(name);
+    if (n == 0 || n + 1 + len >= MAX_PATH) return;
+    path[n] = '\\';
+    CopyMemory(path + n + 1, name, len + 1);
+    module_ = ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
+  ~SystemLibrary() {
+    if (module_ != nullptr) ::FreeLibrary(module_);
+  }
+  SystemLibrary(const SystemLibrary&) = delete;
+  SystemLibrary& operator=(const SystemLibrary&) = delete;
+  FARPROC Export(const char* name) const { return module_ != nullptr ? ::GetProcAddress(module_, name) : nullptr; }
+
+ private:
+  HMODULE module_ = nullptr;
+};
+
+// RM_PROCESS_INFO (restartmanager.h), which mingw's headers may lack.
+struct RmUniqueProcess {
+  DWORD pid;
+  FILETIME started;
+};
+struct RmProcessInfo {
+  RmUniqueProcess process;
+  WCHAR appName[256];
+  WCHAR serviceShortName[64];
+  int appType;
+  ULONG appStatus;
+  DWORD session;
+  BOOL restartable;
+};
+}  // namespace
+
+long WhoHoldsFile(const char* path, FileHolder* holders, unsigned capacity) {
+  const SystemLibrary rm("rstrtmgr.dll");
+  typedef DWORD(WINAPI * Start)(DWORD*, DWORD, WCHAR*);
+  typedef DWORD(WINAPI * End)(DWORD);
+  typedef DWORD(WINAPI * Register)(DWORD, UINT, const WCHAR**, UINT, void*, UINT, const WCHAR**);
+  typedef DWORD(WINAPI * List)(DWORD, UINT*, UINT*, RmProcessInfo*, DWORD*);
+  auto start = As<Start>(rm.Export("RmStartSession"));
+  auto end = As<End>(rm.Export("RmEndSession"));
+  auto add = As<Register>(rm.Export("RmRegisterResources"));
+  auto list = As<List>(rm.Export("RmGetList"));
+  if (start == nullptr || end == nullptr || add == nullptr || list == nullptr) return kMissing;
+  WCHAR wide[MAX_PATH];
+  if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH) <= 0) return -2;
+  DWORD session = 0;
+  WCHAR key[33] = {};  // CCH_RM_SESSION_KEY + 1
+  if (start(&session, 0, key) != ERROR_SUCCESS) return -2;
+  const WCHAR* files[1] = {wide};
+  long result = -2;
+  RmProcessInfo info[8];
+  UINT needed = 0, count = 8;
+  DWORD reasons = 0;
+  if (add(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS) {
+    // More holders than room: their list is not given, so nothing can be told.
+    if (list(session, &needed, &count, info, &reasons) == ERROR_SUCCESS) {
+      for (UINT i = 0; i < count && i < capacity; ++i) {
+        holders[i].pid = info[i].process.pid;
+        holders[i].session = info[i].session;
+        holders[i].kind = info[i].appType;
+        const WCHAR* name = info[i].appName[0] != 0 ? info[i].appName : info[i].serviceShortName;
+        UINT n = 0;
+        for (; name[n] != 0 && n + 1 < 64; ++n) holders[i].name[n] = name[n];
+        holders[i].name[n] = 0;
+      }
+      result = static_cast<long>(count);
+    }
+  }
+  end(session);
+  return result;
 }
 int IsAdminOnlyFolder(const char* path) {
   ScopedHandle item(OpenItself(path, READ_CONTROL | FILE_READ_ATTRIBUTES));

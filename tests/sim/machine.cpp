@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <stdexcept>
 
 namespace sim {
@@ -235,6 +236,13 @@ void Machine::Lock(const std::string& path, bool movable) {
   node->lockMovable = movable;
 }
 
+void Machine::Hold(const std::string& path, DWORD pid, bool shareDelete) {
+  Node* node = FindNode(path);
+  if (node == nullptr) throw std::logic_error("hold of a missing file: " + path);
+  node->heldBy = pid;
+  node->shareDelete = shareDelete;
+}
+
 std::string Machine::VolumeRoot(const std::string& normalized) const {
   for (std::string p = normalized; p.size() > 3; p = Parent(p))
     for (const std::string& mount : mountPoints)
@@ -248,12 +256,12 @@ bool Machine::Plant(const std::string& path, const std::string& target) {
   const bool inTemp = Fold(Parent(n)) == Fold(Normalize(tempPath));
   if (node != nullptr) {
     // A folder it may write: emptied, then made a junction (FSCTL_SET_REPARSE_POINT, MS-FSA).
-    if (!inTemp && !(node->dir && !node->adminOnly)) return false;
+    if (!inTemp && !(node->dir && !node->adminOnly && !node->closed)) return false;
   } else {
     // A free name: made in the nearest folder that exists, if it may write there.
     std::string p = Parent(n);
     while (!p.empty() && FindNode(p) == nullptr) p = Parent(p);
-    if (p.empty() || FindNode(p)->adminOnly) return false;
+    if (p.empty() || FindNode(p)->adminOnly || FindNode(p)->closed) return false;
   }
   nodes.erase(Fold(n));
   AddLink(n, target);
@@ -276,6 +284,8 @@ std::vector<std::string> Machine::ListAll() const {
 }
 
 void Machine::Restart() {
+  // Every holder lets go at shutdown: what waited for it goes first.
+  for (auto it = nodes.begin(); it != nodes.end();) it = it->second.deletePending ? nodes.erase(it) : std::next(it);
   for (const std::string& path : restartQueue) {
     Node* node = FindNode(Resolve(Normalize(path), true));
     if (node == nullptr) continue;
@@ -284,7 +294,7 @@ void Machine::Restart() {
     nodes.erase(Fold(node->path));
   }
   restartQueue.clear();
-  for (auto& kv : nodes) kv.second.locked = false;
+  for (auto& kv : nodes) kv.second.locked = false, kv.second.heldBy = 0;
   for (auto& p : processes)
     if (p.pid != currentPid) p.exited = true;
   windows.clear();

@@ -43,6 +43,8 @@ struct Process {
   bool joinsParentJobs = true;  // started after its parent joined a job
   std::vector<int> jobs;        // nested jobs, as on Windows 8 and Wine 8
   bool suspended = false;       // started with CREATE_SUSPENDED, not yet resumed
+  int rmKind = 1;               // RM_APP_TYPE: 1 a window, 3 a service, 1000 critical
+  std::string description;      // as Restart Manager names it
 };
 
 struct Window {
@@ -152,6 +154,13 @@ class Machine {
   void AddFile(const std::string& path, DWORD attributes = 0);  // with missing parents
   // In use: cannot be deleted; movable says whether it can still be renamed.
   void Lock(const std::string& path, bool movable);
+  // Held open by process pid (Restart Manager names it): without delete
+  // sharing it can be neither deleted nor renamed; with it, a deletion is
+  // accepted and, unless posixDelete, the name stays listed until the holder
+  // lets go (opens fail with ERROR_ACCESS_DENIED, as for STATUS_DELETE_PENDING).
+  void Hold(const std::string& path, DWORD pid, bool shareDelete);
+  // DeleteFileW with POSIX semantics (Windows 10 1809 on, NTFS): the name goes at once.
+  bool posixDelete = false;
   // A junction to the folder target: attributes 0x410, names below it looked
   // up in the target; removing it removes the link only.
   void AddLink(const std::string& path, const std::string& target);
@@ -210,6 +219,7 @@ class Machine {
   bool ShouldFail(const char* call);  // counts the call
   std::map<std::string, int> callCounts;
   bool imageNameCallMissing = false;  // QueryFullProcessImageNameA, before Vista
+  bool restartManagerMissing = true;  // rstrtmgr.dll, before Vista
   bool sessionCallMissing = false;    // ProcessIdToSessionId, without Terminal Services
   bool jobsMissing = false;           // job objects, before Windows 2000
   bool nestedJobsMissing = false;     // one job per process, before Windows 8
@@ -251,6 +261,15 @@ class Machine {
     bool adminOnly = false;     // a folder only administrators can write to (owner and DACL)
     bool deleteDenied = false;  // its ACL, and its folder's, refuse DELETE
     bool notOwnable = false;    // its security cannot be changed, even by taking ownership
+    // Who may change it, as its security descriptor says (GetItemSecurity):
+    // owner "" Administrators, "SY" SYSTEM, "TI" TrustedInstaller, "user" an
+    // account of the user's; closed: others may only read (Vista's Program
+    // Files), else (adminOnly aside) Power Users may modify (XP's); a NULL DACL.
+    std::string owner;
+    bool closed = false, nullDacl = false;
+    DWORD heldBy = 0;           // held open by this process (Hold)
+    bool shareDelete = false;   // ... with delete sharing
+    bool deletePending = false; // deleted while so held: listed, never opened, until let go
   };
   struct Key {
     std::string path;

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <tuple>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/loader.h"
@@ -241,8 +244,11 @@ BOOL DeleteFileA(const char* path) {
   if (M().Fold(n->path) == M().Fold(M().Normalize(M().modulePath))) return Fail(ERROR_ACCESS_DENIED, FALSE);
   // A mapped module (movable) is refused as access denied, an open file as shared.
   if (n->locked) return Fail(n->lockMovable ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION, FALSE);
+  if (n->deletePending) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (n->heldBy != 0 && !n->shareDelete) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   M().Record("DeleteFile", n->path);
-  M().nodes.erase(M().Fold(n->path));
+  if (n->heldBy != 0 && !M().posixDelete) n->deletePending = true;
+  else M().nodes.erase(M().Fold(n->path));
   return TRUE;
 }
 
@@ -286,6 +292,8 @@ BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) {
   const std::string to = M().Resolve(M().Normalize(newName), false);
   if (!SameVolume(src->path, to) && !(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
   if (src->locked && !src->lockMovable) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+  if (src->deletePending) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (src->heldBy != 0 && !src->shareDelete) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   if (src->deleteDenied) return Fail(ERROR_ACCESS_DENIED, FALSE);  // a rename needs DELETE
   Machine::Node* parent = M().FindNode(M().Parent(to));
   if (parent == nullptr || !parent->dir) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
@@ -339,6 +347,8 @@ BOOL SetFileAttributesA(const char* path, DWORD attributes) {
 DWORD GetFileAttributesA(const char* path) {
   SEAM("GetFileAttributesA");
   FAULT("GetFileAttributesA", INVALID_FILE_ATTRIBUTES);
+  const Machine::Node* n = M().FindNode(path);
+  if (n != nullptr && n->deletePending) return Fail(ERROR_ACCESS_DENIED, INVALID_FILE_ATTRIBUTES);
   const DWORD a = M().Attributes(path);
   if (a == INVALID_FILE_ATTRIBUTES) M().lastError = MissingError(path);
   return a;
@@ -475,6 +485,7 @@ int MakeFolderAdminOnly(const char* path) {
   if (!n->dir || !n->linkTo.empty() || (n->attributes & FILE_ATTRIBUTE_REPARSE_POINT) || n->notOwnable)
     return Fail(ERROR_ACCESS_DENIED, 0);
   n->adminOnly = true;
+  n->owner.clear();
   M().Record("SetSecurity", n->path, "admin-only");
   return 1;
 }
@@ -507,6 +518,118 @@ char* GetEnvironmentStringsA() {
   return static_cast<char*>(std::memcpy(std::malloc(block.size() + 1), block.c_str(), block.size() + 1));
 }
 void FreeEnvironmentStringsA(char* block) { std::free(block); }
+
+namespace {
+// A SID as the system lays it out: revision 1, authority 5 (NT), then the
+// sub-authorities; "S-1-3-0" (CREATOR OWNER) has authority 3.
+std::string Sid(std::initializer_list<uint32_t> subs, uint8_t authority = 5) {
+  std::string sid = {1, static_cast<char>(subs.size()), 0, 0, 0, 0, 0, static_cast<char>(authority)};
+  for (uint32_t v : subs) sid += std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+  return sid;
+}
+void Put32(std::string* s, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) (*s)[at + i] = static_cast<char>(v >> (8 * i));
+}
+// The self-relative descriptor (owner, DACL) Windows gives for the node:
+// layout of SECURITY_DESCRIPTOR_RELATIVE, ACL and ACCESS_ALLOWED_ACE (winnt.h).
+std::string Descriptor(const Machine::Node& n) {
+  const std::string admins = Sid({32, 544}), system = Sid({18}), users = Sid({32, 545}),
+                    powerUsers = Sid({32, 547}), creatorOwner = Sid({0}, 3),
+                    installer = Sid({80, 956008885u, 3418522649u, 1831038044u, 1853292631u, 2271478464u}),
+                    user = Sid({21, 1, 2, 3, 1001});
+  const std::string owner = n.owner == "SY" ? system : n.owner == "TI" ? installer : n.owner == "user" ? user : admins;
+  std::vector<std::tuple<uint8_t, uint32_t, std::string>> aces;  // flags, mask, SID
+  const uint8_t inherit = n.dir ? 0x03 : 0;                       // OBJECT_INHERIT | CONTAINER_INHERIT
+  aces.emplace_back(inherit, 0x1F01FF, system);
+  aces.emplace_back(inherit, 0x1F01FF, admins);
+  if (!n.adminOnly) {
+    aces.emplace_back(inherit, 0x1200A9, users);
+    if (n.dir) aces.emplace_back(0x0B, 0x10000000, creatorOwner);  // inherit-only GENERIC_ALL
+    if (n.closed) aces.emplace_back(inherit, 0x1F01FF, installer);
+    else if (n.deleteDenied) aces.emplace_back(inherit, 0x1200A9, powerUsers);
+    else aces.emplace_back(inherit, 0x1301BF, powerUsers);  // modify
+  }
+  std::string acl(8, '\0');
+  for (const auto& a : aces) {
+    std::string ace = {0, static_cast<char>(std::get<0>(a)), 0, 0, 0, 0, 0, 0};
+    Put32(&ace, 4, std::get<1>(a));
+    ace += std::get<2>(a);
+    ace[2] = static_cast<char>(ace.size());
+    acl += ace;
+  }
+  acl[0] = 2;
+  acl[2] = static_cast<char>(acl.size() & 0xFF);
+  acl[3] = static_cast<char>(acl.size() >> 8);
+  acl[4] = static_cast<char>(aces.size());
+  std::string sd(20, '\0');
+  sd[0] = 1;
+  const uint16_t control = 0x8000 | (n.nullDacl ? 0 : 0x0004) | (n.adminOnly ? 0x1000 : 0);
+  sd[2] = static_cast<char>(control & 0xFF);
+  sd[3] = static_cast<char>(control >> 8);
+  Put32(&sd, 4, 20);
+  sd += owner;
+  if (!n.nullDacl) {
+    Put32(&sd, 16, static_cast<uint32_t>(sd.size()));
+    sd += acl;
+  }
+  return sd;
+}
+}  // namespace
+
+// Read through the entry's own handle, a link at the name refused
+// (FILE_FLAG_OPEN_REPARSE_POINT; GetKernelObjectSecurity gives the
+// self-relative form: Microsoft's page on it).
+long GetItemSecurity(const char* path, bool folder, void* buffer, DWORD size) {
+  SEAM("GetItemSecurity");
+  FAULT("GetItemSecurity", 0L);
+  if (M().platformId != VER_PLATFORM_WIN32_NT) return kMissing;
+  const Machine::Node* n = M().FindNode(path);
+  if (n == nullptr) return Fail(MissingError(path), 0L);
+  if (n->deletePending || n->dir != folder || !n->linkTo.empty() || (n->attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return Fail(ERROR_ACCESS_DENIED, 0L);
+  const std::string sd = Descriptor(*n);
+  if (sd.size() > size) return Fail(ERROR_INSUFFICIENT_BUFFER, 0L);
+  std::memcpy(buffer, sd.data(), sd.size());
+  return static_cast<long>(sd.size());
+}
+
+int MakeFileAdminOnly(const char* path) {
+  SEAM("MakeFileAdminOnly");
+  FAULT("MakeFileAdminOnly", 0);
+  if (M().platformId != VER_PLATFORM_WIN32_NT) return kMissing;
+  Machine::Node* n = M().FindNode(path);
+  if (n == nullptr) return Fail(MissingError(path), 0);
+  if (n->dir || n->deletePending || !n->linkTo.empty() || (n->attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      n->notOwnable)
+    return Fail(ERROR_ACCESS_DENIED, 0);
+  n->adminOnly = true;
+  n->deleteDenied = false;
+  n->owner.clear();
+  M().Record("SetSecurity", n->path, "admin-only");
+  return 1;
+}
+
+// Restart Manager lists the processes that hold the file (RmGetList); Wine's
+// is a stub that lists none.
+long WhoHoldsFile(const char* path, FileHolder* holders, unsigned capacity) {
+  SEAM("WhoHoldsFile");
+  if (M().restartManagerMissing) return kMissing;
+  FAULT("WhoHoldsFile", -2L);
+  const Machine::Node* n = M().FindNode(path);
+  if (n == nullptr || n->heldBy == 0) return 0;
+  const sim::Process* p = M().FindProcess(n->heldBy);
+  if (p == nullptr) return 0;
+  if (capacity > 0) {
+    holders[0].pid = p->pid;
+    holders[0].session = p->session;
+    holders[0].kind = p->rmKind;
+    const std::string& name = p->description.empty() ? p->exeFile : p->description;
+    size_t i = 0;
+    for (; i < name.size() && i + 1 < 64; ++i) holders[0].name[i] = static_cast<WCHAR>(static_cast<unsigned char>(name[i]));
+    holders[0].name[i] = 0;
+  }
+  return 1;
+}
 
 int IsAdminOnlyFolder(const char* path) {
   SEAM("IsAdminOnlyFolder");
