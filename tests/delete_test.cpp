@@ -82,6 +82,48 @@ TEST(DeleteOrScheduleFile, ReadOnlyFileIsScheduledWritableSoTheRestartDeletesIt)
   EXPECT_FALSE(m.Exists(kRunFolder));
 }
 
+// A "Brannoch.pending" found in the Windows folder is used only when no account
+// but the administrators' can change it (on XP a Power User may have made
+// it): a link there, one a user owns, one that lets Users add files are
+// passed over, untouched, for the next free name, up to 16, then Program Files.
+TEST(DeleteOrScheduleFile, ARunFolderSomeoneElseMadeIsNeverUsed) {
+  enum Squat { kNone, kRuns, kLink, kUserOwned, kOpen, kAllNames };
+  const std::string run = "C:\\WINDOWS\\Brannoch.pending";
+  const std::pair<Squat, std::string> cases[] = {{kNone, run},           {kRuns, run},
+                                                 {kLink, run + ".2"},    {kUserOwned, run + ".2"},
+                                                 {kOpen, run + ".2"},    {kAllNames, "C:\\Program Files\\Brannoch.pending"}};
+  for (const auto& c : cases) {
+    sim::Machine m;
+    m.AddFile("D:\\T\\keep.txt");
+    for (int i = 1; i <= (c.first == kAllNames ? 16 : 1); ++i) {
+      const std::string name = run + (i == 1 ? "" : "." + std::to_string(i));
+      if (c.first == kLink) m.AddLink(name, "D:\\T");
+      if (c.first == kNone || c.first == kLink) continue;
+      m.AddFile(name + "\\_@1.tmp");
+      m.FindNode(name)->adminOnly = c.first != kOpen && c.first != kAllNames;
+      if (c.first == kUserOwned) m.FindNode(name)->owner = "user";
+    }
+    m.AddFile("C:\\P\\key.dll");
+    m.Lock("C:\\P\\key.dll", true);
+    RunRecord record;
+    record.Clear();
+    EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\key.dll", &record), c.second.empty() ? 0 : 1) << c.first;
+    EXPECT_EQ(record.StayCount(), c.second.empty() ? 1u : 0u) << c.first;
+    ScheduleRunFolders("C:\\P");
+    const std::string moved = c.second + (c.first == kRuns ? "\\_@2.tmp" : "\\_@1.tmp");
+    if (!c.second.empty()) {
+      EXPECT_EQ(m.restartQueue.front(), moved) << c.first;
+    }
+    for (const auto& a : m.log)
+      EXPECT_TRUE(c.first == kRuns || c.first == kNone || a.target.compare(0, run.size() + 1, run + "\\") != 0) << c.first << a.ToString();
+    m.Restart();
+    EXPECT_TRUE(m.Exists("D:\\T\\keep.txt")) << c.first;
+    if (c.first != kNone && c.first != kRuns && c.first != kLink) {
+      EXPECT_TRUE(m.Exists(run + "\\_@1.tmp")) << c.first;
+    }
+  }
+}
+
 // Without security (Windows 9x, a FAT volume) the root of the file's own
 // drive; else the run's folder in the Windows folder or Program Files on the
 // file's volume, and where the volume has neither, the file stays.
