@@ -171,7 +171,7 @@ int HandFile(const char* special, const char* path, RunRecord* record) {
   if (IsDirectory(path)) return 0;
 
   char runFolder[MAX_PATH];
-  const RunFolder kind = RunFolderFor(path, runFolder, sizeof runFolder, true);
+  const RunFolder kind = RunFolderFor(path, runFolder, sizeof runFolder, true, record);
   if (kind == RunFolder::kReady) {
     if (MoveAside(path, runFolder, false)) return 1;
     // Its DACL refuses the administrators DELETE: it is the edition's own

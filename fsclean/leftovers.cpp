@@ -5,7 +5,7 @@
 #include "platform/mbstring.h"
 
 void RunRecord::Clear() {
-  stays_ = keptKeys_ = handedCount_ = 0;
+  stays_ = keptKeys_ = handedCount_ = madeCount_ = 0;
 }
 
 void RunRecord::Stay(const char* path, StayReason why, bool keepsKey, const WCHAR* holder) {
@@ -35,5 +35,17 @@ void RunRecord::Handed(const char* path) {
 bool RunRecord::WasHanded(const char* path) const {
   for (unsigned i = 0; i < handedCount_; ++i)
     if (pf::MbsICmp(handed_[i], path) == 0) return true;
+  return false;
+}
+
+void RunRecord::Made(const char* folder) {
+  const size_t n = std::strlen(folder);
+  if (madeCount_ >= kMaxMade || n >= MAX_PATH) return;
+  std::memcpy(made_[madeCount_++], folder, n + 1);
+}
+
+bool RunRecord::WasMade(const char* folder) const {
+  for (unsigned i = 0; i < madeCount_; ++i)
+    if (pf::MbsICmp(made_[i], folder) == 0) return true;
   return false;
 }

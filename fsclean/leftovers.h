@@ -26,6 +26,7 @@ class RunRecord {
  public:
   static constexpr unsigned kMaxItems = 8;
   static constexpr unsigned kMaxHanded = 32;
+  static constexpr unsigned kMaxMade = 4;
 
   void Clear();
   // Notes path as staying; holder may be null. Counted beyond kMaxItems.
@@ -40,10 +41,17 @@ class RunRecord {
   // taken for the run's.
   void Handed(const char* path);
   bool WasHanded(const char* path) const;
+  // A run's folder this run made, with its descriptor at creation: the
+  // run's by construction, whatever the system answers when its security is
+  // read back (Wine keeps no descriptor and names the user as the owner).
+  void Made(const char* folder);
+  bool WasMade(const char* folder) const;
 
  private:
   StayingItem items_[kMaxItems];
   unsigned stays_ = 0, keptKeys_ = 0;
   char handed_[kMaxHanded][MAX_PATH];
   unsigned handedCount_ = 0;
+  char made_[kMaxMade][MAX_PATH];
+  unsigned madeCount_ = 0;
 };

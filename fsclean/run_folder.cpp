@@ -48,15 +48,20 @@ bool RunFolderName(char* out, size_t cap, const char* parent, unsigned index, co
   return ComposePath(name, sizeof name, parent, kRunFolderName, suffix) && ComposePath(out, cap, name, below);
 }
 
-// What the folder at path is to the run: 1 usable (made now when missing and
-// make is set), 0 there but not to be trusted (or not made), -1 missing.
-int HaveFolder(const char* folder, bool make) {
+// What the folder at path is to the run: 1 usable, 0 there but not to be
+// trusted, -1 missing (and not made). One made now, with its descriptor at
+// creation, is the run's by construction, and so is one record says this run
+// made: nothing but an administrator could have replaced either.
+int HaveFolder(const char* folder, bool make, RunRecord* record) {
   const DWORD attributes = pf::GetFileAttributesA(folder);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     if (!make || pf::CreateAdminOnlyFolder(folder) != 1) return -1;
     pf::SetFileAttributesA(folder, FILE_ATTRIBUTE_HIDDEN);
+    if (record != nullptr) record->Made(folder);
+    return 1;
   }
-  return OnlyAdministratorsChange(folder) ? 1 : 0;
+  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY) return 0;
+  return (record != nullptr && record->WasMade(folder)) || OnlyAdministratorsChange(folder) ? 1 : 0;
 }
 
 // The parents the run's folders lie in on the volume at root: the Windows
@@ -79,7 +84,7 @@ bool OnlyAdministratorsChange(const char* path) {
   return n > 0 && !LetsOthersChange(descriptor, static_cast<size_t>(n));
 }
 
-RunFolder RunFolderFor(const char* path, char* folder, size_t cap, bool make) {
+RunFolder RunFolderFor(const char* path, char* folder, size_t cap, bool make, RunRecord* record) {
   folder[0] = '\0';
   char root[MAX_PATH] = {};
   // Without a drive letter: the current folder's volume, which tells whether
@@ -96,18 +101,19 @@ RunFolder RunFolderFor(const char* path, char* folder, size_t cap, bool make) {
     for (unsigned i = 0; parent[0] != '\0' && i < kRunFolderNames; ++i) {
       // One found is taken only when it is what the run would have made: an
       // account that may write beside it (Power Users on XP) may have made it.
-      if (RunFolderName(folder, cap, parent, i) && HaveFolder(folder, make) == 1) return RunFolder::kReady;
+      if (RunFolderName(folder, cap, parent, i) && HaveFolder(folder, make, record) == 1) return RunFolder::kReady;
     }
   }
   folder[0] = '\0';
   return RunFolder::kNone;
 }
 
-RunFolder RunTempFolderFor(const char* pathOnVolume, char* folder, size_t cap) {
+RunFolder RunTempFolderFor(const char* pathOnVolume, char* folder, size_t cap, RunRecord* record) {
   char run[MAX_PATH];
-  const RunFolder kind = RunFolderFor(pathOnVolume, run, sizeof run, true);
+  const RunFolder kind = RunFolderFor(pathOnVolume, run, sizeof run, true, record);
   if (kind != RunFolder::kReady) return kind;
-  return ComposePath(folder, cap, run, kRunTempName) && HaveFolder(folder, true) == 1 ? kind : RunFolder::kNone;
+  return ComposePath(folder, cap, run, kRunTempName) && HaveFolder(folder, true, record) == 1 ? kind
+                                                                                                 : RunFolder::kNone;
 }
 
 namespace {
@@ -187,7 +193,8 @@ void ScheduleRunFolders(const char* pathOnVolume, RunRecord* record) {
     for (unsigned i = 0; parent[0] != '\0' && i < kRunFolderNames; ++i) {
       char folder[MAX_PATH];
       // Only a folder the run would have made: another's is not touched.
-      if (RunFolderName(folder, sizeof folder, parent, i) && HaveFolder(folder, false) == 1) HandOver(folder, record);
+      if (RunFolderName(folder, sizeof folder, parent, i) && HaveFolder(folder, false, record) == 1)
+        HandOver(folder, record);
     }
   }
 }

@@ -83,8 +83,11 @@ PROMPTS = [
 SUCCESS_TEXT = '卸载成功'
 ADMIN_TEXT = '部分旧版本未能卸载，请以管理员身份运行本工具'
 NOTICE_CAPTION = '提示'
-# After either: the restart finishes the removal; restart and run once more.
-RESTART_TAILS = ('。重新启动计算机后即可完成卸载。', '。请重新启动计算机，然后再运行一次本工具。')
+# After either: the restart finishes the removal.
+RESTART_TAILS = ('。重新启动计算机后即可完成卸载。',)
+# Where something stays: close what holds it and run again; ask the administrator.
+LEFTOVER_TEXT = '部分旧版文件未能删除'
+LEFTOVER_TAILS = ('。请关闭正在使用这些文件的程序，然后再运行一次本工具。', '。请联系计算机管理员处理。')
 TITLE = '凯瓦银行Tokara旧版卸载工具'
 
 NSIS_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'leftover_uninstaller.nsi')
@@ -106,6 +109,12 @@ NEIGHBOUR_FILES_WOW64 = ['Program Files/Kestovanet/keep64.dll', 'windows/system3
                          'windows/system32/capicom.dll']
 RUN_FOLDER = 'Brannoch.pending'  # the run's own folder, in the Windows folder
 RUN_PATH = 'c:\\windows\\' + RUN_FOLDER.lower()
+
+
+def in_run_folder(p, below=''):
+    """A pending name in one of the run's folders (Brannoch.pending, .2 to .16), below `below` there."""
+    m = re.match(re.escape(RUN_PATH) + r'(\.\d+)?(\\.*)?$', bare(p))
+    return bool(m) and (m.group(2) or '').startswith(below)
 
 
 def bare(p):
@@ -388,6 +397,12 @@ class Scenario:
                 self.check(b['owner'] == 'main' and b['okbtn'] == '1' and b['yes'] == '0', 'final box form: %s' % b)
                 kinds.append('success' if text.startswith(self.shown(px, SUCCESS_TEXT)) else 'admin')
                 self.restart_said = [t for t in RESTART_TAILS if text.endswith(self.shown(px, t))]
+            elif caption == self.shown(px, NOTICE_CAPTION) and text in [self.shown(px, LEFTOVER_TEXT + t)
+                                                                        for t in LEFTOVER_TAILS]:
+                self.check(b['owner'] == 'main' and b['okbtn'] == '1' and b['yes'] == '0', 'final box form: %s' % b)
+                # What holds it cannot be told under Wine (its Restart Manager lists no one) and
+                # Wine names the user as every folder's owner: nothing another run could mend.
+                kinds.append('leftover' if text == self.shown(px, LEFTOVER_TEXT + LEFTOVER_TAILS[1]) else 'run-again')
             else:
                 kinds.append('unknown: %r %r' % (caption, text))
         self.check(kinds == self.expect_boxes, 'boxes %s, expected %s' % (kinds, self.expect_boxes))
@@ -595,8 +610,7 @@ class Scenario:
     def check_after_run(self, px, present, pending):
         # The final box names the restart when the run left the restart something; a second run may find it listed.
         self.check(self.cut or not self.expect_boxes[-1:] in (['success'], ['admin']) or
-                   self.restart_said == (list(RESTART_TAILS[1:2]) if self.held_file else
-                                         list(RESTART_TAILS[:1]) if pending else []), 'restart said %s, pending %s' %
+                   self.restart_said == (list(RESTART_TAILS[:1]) if pending else []), 'restart said %s, pending %s' %
                    (self.restart_said, pending))
         for e in (1, 2, 3):
             p = PROFILES[e]
@@ -605,8 +619,9 @@ class Scenario:
             seeded = e in self.editions
             if not seeded:
                 continue
-            # A file it could neither remove nor hand to the restart: the key stays, for the next run.
-            kept = self.held_file and e == self.editions[0]
+            # A file it could neither remove nor hand to the restart keeps the key only where closing
+            # its holder and running again can help; under Wine nothing can tell who holds it.
+            kept = False
             self.check((p['key'] in present) != (removed and not kept), 'edition %d key present=%s' % (e, p['key'] in present))
             for v in p['run']:
                 if v == 'DWReg_kstv(user)' and 5 - e in self.editions and (5 - e in self.expect_removed) != removed:
@@ -666,7 +681,7 @@ class Scenario:
             if self.cut:  # folders the first run removed: the second schedules their names, harmlessly
                 groups = [NAMES[e][px.ui][1] for e in self.editions]
                 ok = ok or any(p.endswith('\\' + g) or p.endswith('\\' + g + '\\Dorwyn') for g in groups)
-            ok = ok or bare(p) == RUN_PATH or bare(p).startswith(RUN_PATH + '\\temp')  # the uninstallers' TEMP
+            ok = ok or in_run_folder(p, '') and (bare(p).count('\\') == 2 or '\\temp' in bare(p))  # and its TEMP
             self.check(ok, 'unexpected pending operation %s' % p)
         if self.held_file:
             # Each "_@" name handed over holds a file, once, in the run's folder below the Windows folder, which
@@ -713,7 +728,9 @@ class Scenario:
 def scenarios():
     full = dict(editions=[1, 2, 3], answers=['ok'], expect_boxes=['success'])
     return [
-        Scenario('all-editions-zh-CN', 'zh-CN', held_file=True, **full),
+        # A file held open by a program the run does not stop: it stays, and the box says so.
+        Scenario('all-editions-zh-CN', 'zh-CN', held_file=True, editions=[1, 2, 3], answers=['ok'],
+                 expect_boxes=['leftover']),
         Scenario('all-editions-en', 'en', pf_link=True, **full),
         Scenario('all-editions-zh-TW', 'zh-TW', **full),
         Scenario('nothing-installed', 'zh-CN', [], ['ok'], ['success'], dpi=144),
