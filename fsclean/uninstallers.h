@@ -11,4 +11,9 @@ struct UninstallerWatch {
 };
 const char* LeftoverUninstallerName(unsigned which);
 
-void RunLeftoverUninstallers(const UninstallerWatch* watch = nullptr);
+// Runs each leftover uninstaller there is, one at a time, and then deletes
+// capicom.dll if uninst.exe was started. Elevated, an uninstaller gets only the
+// system's variables, TEMP and TMP in the run's folder; it is not started at
+// all where that cannot be had. The uninstallers found but not started, as
+// bits 1 << which.
+unsigned RunLeftoverUninstallers(const UninstallerWatch* watch = nullptr);

@@ -127,10 +127,23 @@ TEST(TerminateByPrefix, DecidedOnTheOpenHandle) {
        [](sim::Machine& m, DWORD pid) { m.FindProcess(pid)->session = 2; }, false},
       {"id now another program", "DWReg_kstv.exe", "DWReg_kstv.exe",
        [](sim::Machine& m, DWORD pid) { m.FindProcess(pid)->exeFile = "C:\\x\\notepad.exe"; }, false},
-      {"another program, no image-name call: owner alone", "DWReg_kstv.exe", "DWReg_kstv.exe",
+      // Before Vista: the device path's file name; on 2000, with neither call, the owner alone.
+      {"XP, unchanged", "C:\\K\\DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD) { m.imageNameCallMissing = true; }, true},
+      {"XP, unchanged, a path longer than the answer says", "C:\\" + std::string(140, 'k') + "\\DWReg_kstv.exe",
+       "DWReg_kstv.exe", [](sim::Machine& m, DWORD) { m.imageNameCallMissing = true; }, true},
+      {"XP, id now another program", "DWReg_kstv.exe", "DWReg_kstv.exe",
        [](sim::Machine& m, DWORD pid) {
          m.FindProcess(pid)->exeFile = "C:\\x\\notepad.exe";
          m.imageNameCallMissing = true;
+       },
+       false},
+      {"XP, device path unreadable", "DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD) { m.imageNameCallMissing = true, m.FailAlways("GetProcessImageFileNameA"); }, false},
+      {"2000, id now another program: owner alone", "DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD pid) {
+         m.FindProcess(pid)->exeFile = "C:\\x\\notepad.exe";
+         m.imageNameCallMissing = m.imageFileCallMissing = true;
        },
        true},
       {"image name unreadable", "DWReg_kstv.exe", "DWReg_kstv.exe",

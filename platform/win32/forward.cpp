@@ -1,5 +1,6 @@
 // The real platform: thin forwarding to the ANSI Windows calls.
 #include <mbstring.h>
+#include <cstring>
 #include <objbase.h>
 #include <shlwapi.h>
 
@@ -43,6 +44,32 @@ T Missing(T result) {
   ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
   return result;
 }
+// A system DLL the exe does not import, loaded for as long as this lives by
+// its full path in the system directory: never by bare name, which would be
+// looked for beside the exe, wherever the browser saved it.
+class SystemLibrary {
+ public:
+  explicit SystemLibrary(const char* name) {
+    auto load = As<HMODULE(WINAPI*)(LPCSTR, HANDLE, DWORD)>(Kernel32Export("LoadLibraryExA"));
+    char path[MAX_PATH];
+    const UINT n = ::GetSystemDirectoryA(path, MAX_PATH);
+    const size_t len = std::strlen(name);
+    if (load == nullptr || n == 0 || n + 1 + len >= MAX_PATH) return;  // a path that does not fit is none
+    path[n] = '\\';
+    CopyMemory(path + n + 1, name, len + 1);
+    module_ = load(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
+  ~SystemLibrary() {
+    auto release = As<BOOL(WINAPI*)(HMODULE)>(Kernel32Export("FreeLibrary"));
+    if (module_ != nullptr && release != nullptr) release(module_);
+  }
+  SystemLibrary(const SystemLibrary&) = delete;
+  SystemLibrary& operator=(const SystemLibrary&) = delete;
+  FARPROC Export(const char* name) const { return module_ != nullptr ? ::GetProcAddress(module_, name) : nullptr; }
+
+ private:
+  HMODULE module_ = nullptr;
+};
 }  // namespace
 
 namespace pf {
@@ -287,6 +314,11 @@ BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* 
   const Fn fn = As<Fn>(Kernel32Export("QueryFullProcessImageNameA"));
   return fn != nullptr ? fn(process, flags, name, size) : Missing(FALSE);
 }
+DWORD GetProcessImageFileNameA(HANDLE process, char* name, DWORD size) {
+  const SystemLibrary psapi("psapi.dll");
+  const auto fn = As<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD)>(psapi.Export("GetProcessImageFileNameA"));
+  return fn != nullptr ? fn(process, name, size) : Missing(0ul);
+}
 HANDLE CreateJobObjectA(void* attributes, const char* name) {
   typedef HANDLE(WINAPI * Fn)(LPSECURITY_ATTRIBUTES, LPCSTR);
   const Fn fn = As<Fn>(Kernel32Export("CreateJobObjectA"));
@@ -382,13 +414,39 @@ int MbsICmp(const char* a, const char* b) {
 }
 
 // ---- the uninstaller's start and the accounts of the user ---------------------
-BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const char* environment,
+BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const void* environment,
                     const char* directory, STARTUPINFOA* startup, PROCESS_INFORMATION* info) {
   return ::CreateProcessA(application, commandLine, nullptr, nullptr, FALSE, creationFlags,
-                          const_cast<char*>(environment), directory, startup, info);
+                          const_cast<void*>(environment), directory, startup, info);
 }
-char* GetEnvironmentStringsA() { return ::GetEnvironmentStrings(); }
-void FreeEnvironmentStringsA(char* block) { ::FreeEnvironmentStringsA(block); }
+BOOL CreateEnvironmentBlock(void** block) {
+  const SystemLibrary userenv("userenv.dll");
+  const auto fn = As<BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL)>(userenv.Export("CreateEnvironmentBlock"));
+  return fn != nullptr ? fn(block, nullptr, FALSE) : Missing(FALSE);
+}
+void DestroyEnvironmentBlock(void* block) {
+  const SystemLibrary userenv("userenv.dll");
+  const auto fn = As<BOOL(WINAPI*)(LPVOID)>(userenv.Export("DestroyEnvironmentBlock"));
+  if (fn != nullptr) fn(block);
+}
+BOOL SetEnvironmentVariableA(const char* name, const char* value) {
+  // Not imported: kernel32 has it on every system.
+  const auto fn = As<BOOL(WINAPI*)(LPCSTR, LPCSTR)>(Kernel32Export("SetEnvironmentVariableA"));
+  return fn != nullptr ? fn(name, value) : Missing(FALSE);
+}
+int RunsElevated() {
+  ScopedHandle token;
+  TOKEN_ELEVATION elevation;
+  DWORD size = 0;
+  // The class is unknown before Vista, which has no elevation: there the
+  // Administrators group decides.
+  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive()) &&
+      ::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size))
+    return elevation.TokenIsElevated != 0;
+  const auto member = As<BOOL(WINAPI*)(HANDLE, PSID, PBOOL)>(Export("advapi32.dll", "CheckTokenMembership"));
+  BOOL is = FALSE;
+  return member != nullptr && member(nullptr, const_cast<BYTE*>(kAdministratorsSid), &is) ? is != 0 : kMissing;
+}
 DWORD ResumeThread(HANDLE thread) { return ::ResumeThread(thread); }
 BOOL AllowJobBreakaway(HANDLE job) {
   auto fn = As<BOOL(WINAPI*)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD)>(Kernel32Export("SetInformationJobObject"));

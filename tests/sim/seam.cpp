@@ -499,14 +499,53 @@ UINT GetSystemWindowsDirectoryA(char* buffer, UINT size) {
   return CopyOut(M().windowsDir, buffer, size);
 }
 
-char* GetEnvironmentStringsA() {
-  SEAM("GetEnvironmentStringsA");
-  FAULT("GetEnvironmentStringsA", static_cast<char*>(nullptr));
-  std::string block;
-  for (const std::string& e : M().environment) block += e + '\0';
-  return static_cast<char*>(std::memcpy(std::malloc(block.size() + 1), block.c_str(), block.size() + 1));
+// A variable's name: up to the first '=' after its first character ("=C:" is one).
+static std::string VariableName(const std::string& entry) { return M().Fold(entry.substr(0, entry.find('=', 1))); }
+
+// The system's variables alone (Microsoft's CreateEnvironmentBlock page: with
+// no token, "system variables only"; Wine's userenv tests: a variable set in
+// the caller's environment is absent), but SystemRoot is the caller's own
+// (the same tests, run on Windows: "SystemRoot=overwrite" in every block;
+// Wine 8 takes SystemDrive so too). UTF-16, each unit a byte here.
+BOOL CreateEnvironmentBlock(void** block) {
+  SEAM("CreateEnvironmentBlock");
+  FAULT("CreateEnvironmentBlock", FALSE);
+  std::u16string units;
+  for (std::string e : M().systemEnvironment) {
+    for (const std::string& own : M().environment)
+      if (VariableName(e) == "systemroot" && VariableName(own) == "systemroot") e = own;
+    for (char c : e) units += static_cast<char16_t>(static_cast<unsigned char>(c));
+    units += u'\0';
+  }
+  M().environmentBlocks.push_back(units + u'\0');
+  *block = &M().environmentBlocks.back()[0];
+  return TRUE;
 }
-void FreeEnvironmentStringsA(char* block) { std::free(block); }
+
+void DestroyEnvironmentBlock(void* block) {
+  SEAM("DestroyEnvironmentBlock", false);
+  M().environmentBlocks.remove_if([&](const std::u16string& b) { return b.data() == block; });
+}
+
+// Kept sorted by name, letters compared without case, as the system keeps it
+// (Microsoft's "Changing Environment Variables").
+BOOL SetEnvironmentVariableA(const char* name, const char* value) {
+  SEAM("SetEnvironmentVariableA");
+  FAULT("SetEnvironmentVariableA", FALSE);
+  const std::string entry = std::string(name) + "=" + value;
+  auto& env = M().environment;
+  auto at = std::find_if(env.begin(), env.end(), [&](const std::string& e) { return VariableName(e) >= VariableName(entry); });
+  if (at != env.end() && VariableName(*at) == VariableName(entry)) *at = entry;
+  else env.insert(at, entry);
+  return TRUE;
+}
+
+// As the token says (Microsoft's TOKEN_ELEVATION and CheckTokenMembership pages).
+int RunsElevated() {
+  SEAM("RunsElevated");
+  FAULT("RunsElevated", kMissing);
+  return M().elevation;
+}
 
 int IsAdminOnlyFolder(const char* path) {
   SEAM("IsAdminOnlyFolder");
@@ -742,6 +781,28 @@ BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* 
   return TRUE;
 }
 
+// psapi's, Windows XP and later (Microsoft's GetProcessImageFileName page): the
+// image "in device form", the drive letter replaced by its volume's device;
+// PROCESS_QUERY_INFORMATION needed, a buffer without room for the zero
+// refused, and the A call's answer not the length: "Windows returns
+// 2*strlen-1" (Wine's psapi tests, which expect only ret >= strlen; Wine 8
+// returns the length).
+DWORD GetProcessImageFileNameA(HANDLE process, char* name, DWORD size) {
+  SEAM("GetProcessImageFileNameA");
+  if (M().imageFileCallMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, 0u);
+  FAULT("GetProcessImageFileNameA", 0u);
+  HO* h = M().GetHandle(H(process), HO::kProcess);
+  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, 0u);
+  if (!(h->access & PROCESS_QUERY_INFORMATION)) return Fail(ERROR_ACCESS_DENIED, 0u);
+  const std::string& exe = M().FindProcess(h->pid)->exeFile;
+  const bool drive = exe.size() >= 2 && exe[1] == ':';
+  const std::string image = "\\Device\\HarddiskVolume" + std::to_string(drive ? (exe[0] | 0x20) - 'c' + 1 : 1) +
+                            (drive ? exe.substr(2) : "\\" + exe);
+  if (image.size() + 1 > size) return Fail(ERROR_INSUFFICIENT_BUFFER, 0u);
+  std::memcpy(name, image.c_str(), image.size() + 1);
+  return static_cast<DWORD>(2 * image.size() - 1);
+}
+
 // Jobs as Windows 8 and Wine 8 keep them: processes started by a member join
 // the job, nesting is allowed (before Windows 8, nestedJobsMissing: a process
 // already in a job is refused with ERROR_ACCESS_DENIED, per Microsoft's
@@ -785,10 +846,8 @@ BOOL QueryJobActiveProcesses(HANDLE job, DWORD* active) {
 }
 
 // CREATE_SUSPENDED: the first thread does not run until ResumeThread
-// (Microsoft's CreateProcess page); a program whose manifest asks for
-// administrator rights the caller lacks is refused with ERROR_ELEVATION_REQUIRED
-// (Microsoft's UAC pages: only ShellExecute raises the prompt).
-BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const char* environment,
+// (Microsoft's CreateProcess page).
+BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const void* environment,
                     const char* directory, STARTUPINFOA* startup, PROCESS_INFORMATION* info) {
   SEAM("CreateProcessA");
   FAULT("CreateProcessA", FALSE);
@@ -796,9 +855,6 @@ BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFl
     return Fail(ERROR_INVALID_PARAMETER, FALSE);
   Machine::Node* n = application ? M().FindNode(application) : nullptr;
   if (n == nullptr || n->dir) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-  const auto prog = M().programs.find(M().Fold(n->path));
-  if (prog != M().programs.end() && prog->second.requiresElevation)
-    return Fail(static_cast<DWORD>(ERROR_ELEVATION_REQUIRED), FALSE);
   const std::string line = commandLine ? commandLine : "";
   const bool suspended = (creationFlags & CREATE_SUSPENDED) != 0;
   if (directory != nullptr) {
@@ -808,8 +864,16 @@ BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFl
   sim::Launch launch{0, 0, nullptr, false, directory == nullptr, n->path, "", 0, M().clockMs, M().clockMs,
                      "CreateProcess", line, creationFlags, false, "", ""};
   launch.directory = directory ? directory : "";
-  for (const char* e = environment; e != nullptr && *e != '\0'; e += std::strlen(e) + 1)
-    launch.environment += (launch.environment.empty() ? "" : "|") + std::string(e);
+  // UTF-16 with CREATE_UNICODE_ENVIRONMENT, else bytes (ASCII in these tests).
+  const auto unit = [&](size_t i) -> unsigned {
+    return (creationFlags & pf::kCreateUnicodeEnvironment) ? static_cast<const char16_t*>(environment)[i]
+                                                           : static_cast<const unsigned char*>(environment)[i];
+  };
+  for (size_t i = 0; environment != nullptr && unit(i) != 0; ++i) {
+    for (; unit(i) != 0; ++i) launch.environment += static_cast<char>(unit(i));
+    launch.environment += '|';
+  }
+  if (!launch.environment.empty()) launch.environment.pop_back();
   const DWORD pid = Start(launch, line, !suspended);
   M().FindProcess(pid)->suspended = suspended;
   info->hProcess = NewHandleTo(pid, HO::kProcess);
