@@ -127,8 +127,9 @@ size_t Units(const WCHAR* s) {
 
 // The system's variables alone, never the user's nor the program's, with TEMP
 // and TMP naming tempDir in their sorted place: a UTF-16 block. The system
-// takes SystemRoot from the program's own environment (and derives windir,
-// ComSpec and Path from it), so that is set to the Windows folder first.
+// takes SystemRoot from the program's own environment (and writes windir,
+// ComSpec and Path as %SystemRoot%...), so that is set to the Windows folder
+// first.
 // False when the block cannot be made.
 bool SystemEnvironmentWithTemp(const char* windowsDir, const char* tempDir, pf::ScopedBuffer* block) {
   WCHAR temp[MAX_PATH];

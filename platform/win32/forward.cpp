@@ -44,32 +44,21 @@ T Missing(T result) {
   ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
   return result;
 }
-// A system DLL the exe does not import, loaded for as long as this lives by
-// its full path in the system directory: never by bare name, which would be
-// looked for beside the exe, wherever the browser saved it.
-class SystemLibrary {
- public:
-  explicit SystemLibrary(const char* name) {
-    auto load = As<HMODULE(WINAPI*)(LPCSTR, HANDLE, DWORD)>(Kernel32Export("LoadLibraryExA"));
-    char path[MAX_PATH];
-    const UINT n = ::GetSystemDirectoryA(path, MAX_PATH);
-    const size_t len = std::strlen(name);
-    if (load == nullptr || n == 0 || n + 1 + len >= MAX_PATH) return;  // a path that does not fit is none
-    path[n] = '\\';
-    CopyMemory(path + n + 1, name, len + 1);
-    module_ = load(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  }
-  ~SystemLibrary() {
-    auto release = As<BOOL(WINAPI*)(HMODULE)>(Kernel32Export("FreeLibrary"));
-    if (module_ != nullptr && release != nullptr) release(module_);
-  }
-  SystemLibrary(const SystemLibrary&) = delete;
-  SystemLibrary& operator=(const SystemLibrary&) = delete;
-  FARPROC Export(const char* name) const { return module_ != nullptr ? ::GetProcAddress(module_, name) : nullptr; }
-
- private:
-  HMODULE module_ = nullptr;
-};
+// An export of a system DLL the exe does not import, the DLL loaded by its
+// full path in the system directory (never by bare name, which would be looked
+// for beside the exe, wherever the browser saved it) and kept: a second load
+// only counts up.
+FARPROC SystemExport(const char* dll, const char* name) {
+  auto load = As<HMODULE(WINAPI*)(LPCSTR, HANDLE, DWORD)>(Kernel32Export("LoadLibraryExA"));
+  char path[MAX_PATH];
+  const UINT n = ::GetSystemDirectoryA(path, MAX_PATH);
+  const size_t len = std::strlen(dll);
+  if (load == nullptr || n == 0 || n + 1 + len >= MAX_PATH) return nullptr;  // a path that does not fit is none
+  path[n] = '\\';
+  CopyMemory(path + n + 1, dll, len + 1);
+  const HMODULE module = load(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  return module != nullptr ? ::GetProcAddress(module, name) : nullptr;
+}
 }  // namespace
 
 namespace pf {
@@ -315,8 +304,7 @@ BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* 
   return fn != nullptr ? fn(process, flags, name, size) : Missing(FALSE);
 }
 DWORD GetProcessImageFileNameA(HANDLE process, char* name, DWORD size) {
-  const SystemLibrary psapi("psapi.dll");
-  const auto fn = As<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD)>(psapi.Export("GetProcessImageFileNameA"));
+  const auto fn = As<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD)>(SystemExport("psapi.dll", "GetProcessImageFileNameA"));
   return fn != nullptr ? fn(process, name, size) : Missing(0ul);
 }
 HANDLE CreateJobObjectA(void* attributes, const char* name) {
@@ -420,13 +408,11 @@ BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFl
                           const_cast<void*>(environment), directory, startup, info);
 }
 BOOL CreateEnvironmentBlock(void** block) {
-  const SystemLibrary userenv("userenv.dll");
-  const auto fn = As<BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL)>(userenv.Export("CreateEnvironmentBlock"));
+  const auto fn = As<BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL)>(SystemExport("userenv.dll", "CreateEnvironmentBlock"));
   return fn != nullptr ? fn(block, nullptr, FALSE) : Missing(FALSE);
 }
 void DestroyEnvironmentBlock(void* block) {
-  const SystemLibrary userenv("userenv.dll");
-  const auto fn = As<BOOL(WINAPI*)(LPVOID)>(userenv.Export("DestroyEnvironmentBlock"));
+  const auto fn = As<BOOL(WINAPI*)(LPVOID)>(SystemExport("userenv.dll", "DestroyEnvironmentBlock"));
   if (fn != nullptr) fn(block);
 }
 BOOL SetEnvironmentVariableA(const char* name, const char* value) {
