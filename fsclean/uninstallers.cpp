@@ -126,11 +126,10 @@ size_t Units(const WCHAR* s) {
 }
 
 // The system's variables alone, never the user's nor the program's, with TEMP
-// and TMP naming tempDir in their sorted place: a UTF-16 block. The system
-// takes SystemRoot from the program's own environment (and writes windir,
-// ComSpec and Path as %SystemRoot%...), so that is set to the Windows folder
-// first.
-// False when the block cannot be made.
+// and TMP naming tempDir in their sorted place: a UTF-16 block; false when it
+// cannot be made. The system takes SystemRoot from the program's own
+// environment (and writes windir, ComSpec and Path as %SystemRoot%...), so
+// that is set to the Windows folder first.
 bool SystemEnvironmentWithTemp(const char* windowsDir, const char* tempDir, pf::ScopedBuffer* block) {
   WCHAR temp[MAX_PATH];
   const int tempUnits = pf::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, tempDir, -1, temp, MAX_PATH);  // and its zero
@@ -234,13 +233,13 @@ void WaitForTree(HANDLE process, HANDLE job, bool inJob, const PageBrowsers& bro
 // start outside it. Where there is no job (older systems, a process already in
 // a job before Windows 8), the wait is for the process alone.
 // It runs elevated and writes to its TEMP (an NSIS uninstaller copies itself
-// there and runs the copy): elevated, it gets the system's variables alone,
-// TEMP and TMP in a folder of the run's, or it is not started (false). Never
-// the program's own environment, which holds the user's TEMP and variables
-// that the user's programs can change; the shell's start would pass it on
-// too, so that is only for a program whose token says it has no
-// administrator rights (it cannot make the run's folder). Where the system
-// keeps no security, the program's environment is all there is.
+// there and runs the copy): it gets the system's variables alone, TEMP and
+// TMP in a folder of the run's, or it is not started (false). Never the
+// program's own environment, which holds the user's TEMP and variables that
+// the user's programs can change; the shell's start passes that on too, so it
+// is only for a program whose token says it lacks administrator rights (it
+// cannot make the run's folder). Where the system keeps no security, the
+// program's environment is all there is.
 bool RunAndWait(const char* path, const char* windowsDir, const char* systemDir, const PageBrowsers& browsers,
                 Waiting* waiting) {
   pf::ScopedHandle job(pf::CreateJobObjectA(nullptr, nullptr));

@@ -124,12 +124,9 @@ class Machine {
   // The program's environment, in the order the system keeps it (sorted).
   std::vector<std::string> environment = {"=C:=C:\\Tools", "PATH=C:\\WINDOWS\\system32", "TEMP=C:\\TEMP",
                                           "TMP=C:\\TEMP", "windir=C:\\WINDOWS"};
-  // What CreateEnvironmentBlock with no token gives: the system's variables
-  // (sorted), the default user's TEMP; its SystemRoot is the program's own.
-  std::vector<std::string> systemEnvironment = {
-      "ComSpec=C:\\WINDOWS\\system32\\cmd.exe", "Path=C:\\WINDOWS\\system32;C:\\WINDOWS", "SystemRoot=C:\\WINDOWS",
-      "TEMP=C:\\WINDOWS\\TEMP", "TMP=C:\\WINDOWS\\TEMP", "USERPROFILE=C:\\Documents and Settings\\Default User",
-      "windir=C:\\WINDOWS"};
+  // The system's variables (CreateEnvironmentBlock with no token; its SystemRoot is the program's).
+  std::vector<std::string> systemEnvironment = {"ComSpec=C:\\WINDOWS\\system32\\cmd.exe", "SystemRoot=C:\\WINDOWS",
+                                                "TEMP=C:\\WINDOWS\\TEMP", "TMP=C:\\WINDOWS\\TEMP", "windir=C:\\WINDOWS"};
   std::list<std::u16string> environmentBlocks;  // made and not yet destroyed
   int elevation = 1;  // RunsElevated's answer: 1, 0, or kMissing (-1)
   std::set<std::string> volumesWithoutAcls;  // roots of volumes that keep no security (FAT)

@@ -502,11 +502,10 @@ UINT GetSystemWindowsDirectoryA(char* buffer, UINT size) {
 // A variable's name: up to the first '=' after its first character ("=C:" is one).
 static std::string VariableName(const std::string& entry) { return M().Fold(entry.substr(0, entry.find('=', 1))); }
 
-// The system's variables alone (Microsoft's CreateEnvironmentBlock page: with
-// no token, "system variables only"; Wine's userenv tests: a variable set in
-// the caller's environment is absent), but SystemRoot is the caller's own
-// (the same tests, run on Windows: "SystemRoot=overwrite" in every block;
-// Wine 8 takes SystemDrive so too). UTF-16, each unit a byte here.
+// With no token and nothing inherited, "system variables only" (Microsoft's
+// page; Wine's userenv tests: a variable the caller set is absent), but
+// SystemRoot the caller's (the same tests on Windows: "SystemRoot=overwrite";
+// Wine 8 takes SystemDrive so too). UTF-16.
 BOOL CreateEnvironmentBlock(void** block) {
   SEAM("CreateEnvironmentBlock");
   FAULT("CreateEnvironmentBlock", FALSE);
@@ -514,34 +513,25 @@ BOOL CreateEnvironmentBlock(void** block) {
   for (std::string e : M().systemEnvironment) {
     for (const std::string& own : M().environment)
       if (VariableName(e) == "systemroot" && VariableName(own) == "systemroot") e = own;
-    for (char c : e) units += static_cast<char16_t>(static_cast<unsigned char>(c));
-    units += u'\0';
+    units.append(e.begin(), e.end()) += u'\0';
   }
-  M().environmentBlocks.push_back(units + u'\0');
-  *block = &M().environmentBlocks.back()[0];
+  *block = &M().environmentBlocks.emplace_back(units + u'\0')[0];
   return TRUE;
 }
-
 void DestroyEnvironmentBlock(void* block) {
   SEAM("DestroyEnvironmentBlock", false);
   M().environmentBlocks.remove_if([&](const std::u16string& b) { return b.data() == block; });
 }
-
-// Kept sorted by name, letters compared without case, as the system keeps it
-// (Microsoft's "Changing Environment Variables").
 BOOL SetEnvironmentVariableA(const char* name, const char* value) {
   SEAM("SetEnvironmentVariableA");
   FAULT("SetEnvironmentVariableA", FALSE);
-  const std::string entry = std::string(name) + "=" + value;
   auto& env = M().environment;
-  auto at = std::find_if(env.begin(), env.end(), [&](const std::string& e) { return VariableName(e) >= VariableName(entry); });
-  if (at != env.end() && VariableName(*at) == VariableName(entry)) *at = entry;
-  else env.insert(at, entry);
+  env.erase(std::remove_if(env.begin(), env.end(), [&](const std::string& e) { return VariableName(e) == M().Fold(name); }),
+            env.end());
+  env.push_back(std::string(name) + "=" + value);
   return TRUE;
 }
-
-// As the token says (Microsoft's TOKEN_ELEVATION and CheckTokenMembership pages).
-int RunsElevated() {
+int RunsElevated() {  // as the token says (TOKEN_ELEVATION, CheckTokenMembership)
   SEAM("RunsElevated");
   FAULT("RunsElevated", kMissing);
   return M().elevation;
@@ -781,23 +771,17 @@ BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* 
   return TRUE;
 }
 
-// psapi's, Windows XP and later (Microsoft's GetProcessImageFileName page): the
-// image "in device form", the drive letter replaced by its volume's device;
-// PROCESS_QUERY_INFORMATION needed, a buffer without room for the zero
-// refused, and the A call's answer not the length: "Windows returns
-// 2*strlen-1" (Wine's psapi tests, which expect only ret >= strlen; Wine 8
-// returns the length).
+// Windows XP and later: the image "in device form" (Microsoft's page), a
+// buffer without room for the zero refused; the A call's answer is no length:
+// "Windows returns 2*strlen-1" (Wine's psapi tests; Wine 8 gives the length).
 DWORD GetProcessImageFileNameA(HANDLE process, char* name, DWORD size) {
   SEAM("GetProcessImageFileNameA");
   if (M().imageFileCallMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, 0u);
   FAULT("GetProcessImageFileNameA", 0u);
   HO* h = M().GetHandle(H(process), HO::kProcess);
-  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, 0u);
-  if (!(h->access & PROCESS_QUERY_INFORMATION)) return Fail(ERROR_ACCESS_DENIED, 0u);
-  const std::string& exe = M().FindProcess(h->pid)->exeFile;
-  const bool drive = exe.size() >= 2 && exe[1] == ':';
-  const std::string image = "\\Device\\HarddiskVolume" + std::to_string(drive ? (exe[0] | 0x20) - 'c' + 1 : 1) +
-                            (drive ? exe.substr(2) : "\\" + exe);
+  if (h == nullptr || !(h->access & PROCESS_QUERY_INFORMATION)) return Fail(ERROR_ACCESS_DENIED, 0u);
+  const std::string& exe = M().FindProcess(h->pid)->exeFile;  // C: is the first volume
+  const std::string image = "\\Device\\HarddiskVolume1" + (exe[1] == ':' ? exe.substr(2) : "\\" + exe);
   if (image.size() + 1 > size) return Fail(ERROR_INSUFFICIENT_BUFFER, 0u);
   std::memcpy(name, image.c_str(), image.size() + 1);
   return static_cast<DWORD>(2 * image.size() - 1);
@@ -864,14 +848,12 @@ BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFl
   sim::Launch launch{0, 0, nullptr, false, directory == nullptr, n->path, "", 0, M().clockMs, M().clockMs,
                      "CreateProcess", line, creationFlags, false, "", ""};
   launch.directory = directory ? directory : "";
-  // UTF-16 with CREATE_UNICODE_ENVIRONMENT, else bytes (ASCII in these tests).
-  const auto unit = [&](size_t i) -> unsigned {
-    return (creationFlags & pf::kCreateUnicodeEnvironment) ? static_cast<const char16_t*>(environment)[i]
-                                                           : static_cast<const unsigned char*>(environment)[i];
-  };
-  for (size_t i = 0; environment != nullptr && unit(i) != 0; ++i) {
-    for (; unit(i) != 0; ++i) launch.environment += static_cast<char>(unit(i));
-    launch.environment += '|';
+  // UTF-16 with CREATE_UNICODE_ENVIRONMENT, else bytes (ASCII in these tests); ends at an empty string.
+  for (size_t i = 0; environment != nullptr; ++i) {
+    const char c = static_cast<char>((creationFlags & pf::kCreateUnicodeEnvironment)
+                                         ? static_cast<const char16_t*>(environment)[i] : static_cast<const char*>(environment)[i]);
+    if (c == '\0' && (launch.environment.empty() || launch.environment.back() == '|')) break;
+    launch.environment += c != '\0' ? c : '|';
   }
   if (!launch.environment.empty()) launch.environment.pop_back();
   const DWORD pid = Start(launch, line, !suspended);
