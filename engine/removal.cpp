@@ -178,7 +178,7 @@ int RemoveEdition(const EditionProfile& profile, bool* denied, RunRecord* record
   Report(progress, uninstallerStep);
   UninstallerStep at = {progress, uninstallerStep};
   const UninstallerWatch watch = {&TellUninstaller, &at};
-  NoteUninstallersNotStarted(RunLeftoverUninstallers(progress != nullptr ? &watch : nullptr), record);
+  NoteUninstallersNotStarted(RunLeftoverUninstallers(progress != nullptr ? &watch : nullptr, record), record);
   Report(progress, firstStep + static_cast<unsigned>(RunStepKind::kDeleteLibraries));
   DeleteResourceLibraries(record);
 
@@ -285,7 +285,11 @@ RunResult RunRemoval(RunRecord* record, const RunProgress* progress) {
   HandOverMovedFiles(record);
   result.outcome = anyDenied ? RunOutcome::kNotAllowed : RunOutcome::kAllRemoved;
   if (CountRestartEntries() > listedBefore) result.restart = RestartNeed::kRestart;
-  if (record->KeptKeyCount() != 0) result.stays = WhatStays::kCloseAndRunAgain;
+  bool held = false;
+  for (unsigned i = 0; i < record->StayCount() && i < RunRecord::kMaxItems; ++i)
+    held = held || record->Item(i).why == StayReason::kHeld;
+  if (held) result.stays = WhatStays::kCloseAndRunAgain;
+  else if (record->KeptKeyCount() != 0) result.stays = WhatStays::kRunAgain;
   else if (record->StayCount() != 0) result.stays = WhatStays::kAskAdministrator;
   return result;
 }
@@ -298,7 +302,9 @@ void ShowRunOutcome(HWND owner, RunResult result) {
     // Never "卸载成功", and never "run again" where that cannot help.
     Append(text, sizeof text, LeftoverText);
     Append(text, sizeof text,
-           result.stays == WhatStays::kCloseAndRunAgain ? CloseAndRunAgainSentence : AskAdministratorSentence);
+           result.stays == WhatStays::kCloseAndRunAgain ? CloseAndRunAgainSentence
+           : result.stays == WhatStays::kRunAgain       ? RunAgainSentence
+                                                        : AskAdministratorSentence);
   } else {
     Append(text, sizeof text, allRemoved ? SuccessText : NotAllRemovedText);
     if (result.restart == RestartNeed::kRestart) Append(text, sizeof text, RestartSentence);

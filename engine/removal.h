@@ -28,6 +28,7 @@ enum class RestartNeed {
 enum class WhatStays {
   kNothing,           // everything was removed or handed to the restart
   kCloseAndRunAgain,  // a program of the user's holds something: close it, run again
+  kRunAgain,          // an uninstaller could not be started: the next run starts it again
   kAskAdministrator,  // something stays that another run would not remove
 };
 

@@ -8,6 +8,7 @@
 #include "platform/handles.h"
 #include "platform/shell.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "process/browser_guard.h"
 
 namespace {
@@ -109,56 +110,64 @@ bool JobStillWorking(HANDLE job, const PageBrowsers& browsers) {
   return false;
 }
 
-// Case-insensitive order of two variable names (ASCII), as the system keeps
-// its environment block sorted; a name ends at its '='.
-int CompareNames(const char* a, const char* b) {
+// Case-insensitive order of a variable name and an ASCII one, as the system
+// keeps its environment block sorted; a name ends at its '='.
+int CompareNames(const WCHAR* a, const char* b) {
   for (;; ++a, ++b) {
     const int x = *a == '=' ? 0 : (*a >= 'a' && *a <= 'z' ? *a - 32 : *a);
     const int y = *b == '=' ? 0 : (*b >= 'a' && *b <= 'z' ? *b - 32 : *b);
     if (x != y || x == 0) return x - y;
   }
 }
+size_t Units(const WCHAR* s) {
+  size_t n = 0;
+  while (s[n] != 0) ++n;
+  return n;
+}
 
-// The program's environment with TEMP and TMP naming tempDir, in its sorted
-// place; false when the environment cannot be read or the block be had.
-bool EnvironmentWithTemp(const char* tempDir, pf::ScopedBuffer* block) {
-  char* own = pf::GetEnvironmentStringsA();
-  if (own == nullptr) return false;
-  size_t ownSize = 0;
-  while (own[ownSize] != '\0') ownSize += std::strlen(own + ownSize) + 1;
-  const size_t tempLen = std::strlen(tempDir);
-  char* out = block->Allocate(ownSize + 2 * (tempLen + 6) + 1);
+// The system's variables alone, never the user's nor the program's, with TEMP
+// and TMP naming tempDir in their sorted place: a UTF-16 block; false when it
+// cannot be made. The system takes SystemRoot from the program's own
+// environment (and writes windir, ComSpec and Path as %SystemRoot%...), so
+// that is set to the Windows folder first.
+bool SystemEnvironmentWithTemp(const char* windowsDir, const char* tempDir, pf::ScopedBuffer* block) {
+  WCHAR temp[MAX_PATH];
+  const int tempUnits = pf::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, tempDir, -1, temp, MAX_PATH);  // and its zero
+  void* system = nullptr;
+  if (tempUnits <= 0 || windowsDir[0] == '\0' || !pf::SetEnvironmentVariableA("SystemRoot", windowsDir) ||
+      !pf::CreateEnvironmentBlock(&system))
+    return false;
+  const WCHAR* const in = static_cast<const WCHAR*>(system);
+  size_t size = 0;
+  while (in[size] != 0) size += Units(in + size) + 1;
+  WCHAR* out = reinterpret_cast<WCHAR*>(block->Allocate((size + 2 * (5 + tempUnits) + 1) * sizeof(WCHAR)));
   if (out != nullptr) {
-    const char* const names[2] = {"TEMP=", "TMP="};
+    static const char* const names[2] = {"TEMP=", "TMP="};
     int next = 0;  // names written so far
-    for (const char* e = own;; e += std::strlen(e) + 1) {
-      // An entry of "=C:"-like name sorts by its first '=' kept.
-      const char* name = e[0] == '=' ? e + 1 : e;
-      while (next < 2 && (*e == '\0' || (e[0] != '=' && CompareNames(name, names[next]) >= 0))) {
-        const size_t n = std::strlen(names[next]);
-        std::memcpy(out, names[next], n);
-        std::memcpy(out + n, tempDir, tempLen + 1);
-        out += n + tempLen + 1;
+    for (const WCHAR* e = in;; e += Units(e) + 1) {
+      while (next < 2 && (*e == 0 || CompareNames(e, names[next]) >= 0)) {
+        for (const char* c = names[next]; *c != '\0'; ++c) *out++ = static_cast<WCHAR>(*c);
+        std::memcpy(out, temp, tempUnits * sizeof(WCHAR));
+        out += tempUnits;
         ++next;
       }
-      if (*e == '\0') break;
-      if (CompareNames(name, "TEMP=") == 0 || CompareNames(name, "TMP=") == 0) continue;  // replaced
-      const size_t n = std::strlen(e) + 1;
-      std::memcpy(out, e, n);
+      if (*e == 0) break;
+      if (CompareNames(e, names[0]) == 0 || CompareNames(e, names[1]) == 0) continue;  // replaced
+      const size_t n = Units(e) + 1;
+      std::memcpy(out, e, n * sizeof(WCHAR));
       out += n;
     }
-    *out = '\0';
+    *out = 0;
   }
-  pf::FreeEnvironmentStringsA(own);
+  pf::DestroyEnvironmentBlock(system);
   return out != nullptr;
 }
 
 // Started suspended and let run only once it is in the job, so that nothing
 // it starts, however soon, is outside the wait; in the system directory, and
-// with environment as its own (null: the program's). False when the system
-// will not start it this way (an uninstaller that asks for elevation while
-// the program runs without it: ERROR_ELEVATION_REQUIRED).
-bool StartSuspendedInJob(const char* path, const char* directory, const char* environment, HANDLE job,
+// with environment as its own (null: the program's; flags say its form).
+// False when the system will not start it this way.
+bool StartSuspendedInJob(const char* path, const char* directory, const void* environment, DWORD flags, HANDLE job,
                          pf::ScopedHandle* process, bool* inJob) {
   char commandLine[MAX_PATH + 8];
   const size_t len = std::strlen(path);
@@ -171,7 +180,8 @@ bool StartSuspendedInJob(const char* path, const char* directory, const char* en
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info;
   std::memset(&info, 0, sizeof info);
-  if (!pf::CreateProcessA(path, commandLine, CREATE_SUSPENDED, environment, directory, &startup, &info)) return false;
+  if (!pf::CreateProcessA(path, commandLine, CREATE_SUSPENDED | flags, environment, directory, &startup, &info))
+    return false;
   *process->Receive() = info.hProcess;
   pf::ScopedHandle thread(info.hThread);
   *inJob = pf::IsValidHandle(job) && pf::AssignProcessToJobObject(job, info.hProcess);
@@ -183,8 +193,9 @@ bool StartSuspendedInJob(const char* path, const char* directory, const char* en
   return false;
 }
 
-// As before the suspended start: the shell starts it (and asks for elevation
-// where it needs it); it joins the job only once it already runs.
+// The shell starts it (and asks for elevation where it needs it) with the
+// program's environment; it joins the job only once it already runs, and is
+// waited for only where the shell gives its process. False when not started.
 bool StartThroughShell(const char* path, const char* directory, HANDLE job, pf::ScopedHandle* process,
                        bool* inJob) {
   SHELLEXECUTEINFOA info;
@@ -195,10 +206,9 @@ bool StartThroughShell(const char* path, const char* directory, HANDLE job, pf::
   info.lpParameters = " /S";
   info.lpDirectory = directory;
   info.nShow = SW_SHOW;
-  pf::ShellExecuteExA(&info);
+  if (!pf::ShellExecuteExA(&info)) return false;
   *process->Receive() = info.hProcess;
-  if (!process->IsValid()) return false;
-  *inJob = pf::IsValidHandle(job) && pf::AssignProcessToJobObject(job, info.hProcess);
+  *inJob = process->IsValid() && pf::IsValidHandle(job) && pf::AssignProcessToJobObject(job, info.hProcess);
   return true;
 }
 
@@ -222,28 +232,37 @@ void WaitForTree(HANDLE process, HANDLE job, bool inJob, const PageBrowsers& bro
 // goes on if this program is ended) and lets a child that asks to leave it
 // start outside it. Where there is no job (older systems, a process already in
 // a job before Windows 8), the wait is for the process alone.
-void RunAndWait(const char* path, const char* systemDir, const PageBrowsers& browsers, Waiting* waiting) {
+// It runs elevated and writes to its TEMP (an NSIS uninstaller copies itself
+// there and runs the copy): it gets the system's variables alone, TEMP and
+// TMP in a folder of the run's, or it is not started (false). Never the
+// program's own environment, which holds the user's TEMP and variables that
+// the user's programs can change; the shell's start passes that on too, so it
+// is only for a program whose token says it lacks administrator rights (it
+// cannot make the run's folder). Where the system keeps no security, the
+// program's environment is all there is.
+bool RunAndWait(const char* path, const char* windowsDir, const char* systemDir, const PageBrowsers& browsers,
+                Waiting* waiting, RunRecord* record) {
   pf::ScopedHandle job(pf::CreateJobObjectA(nullptr, nullptr));
   if (job.IsValid()) pf::AllowJobBreakaway(job.Get());
   pf::ScopedHandle process;
   bool inJob = false;
-  // It runs elevated and writes to its TEMP (an NSIS uninstaller copies
-  // itself there and runs the copy): a folder of the run's, not the user's,
-  // which the user's programs could change under it. Where the system keeps
-  // no security, TEMP stays as it is.
   char temp[MAX_PATH];
-  pf::ScopedBuffer environment;
-  const RunFolder kind = RunTempFolderFor(systemDir, temp, sizeof temp);
-  const bool safe = kind == RunFolder::kNoSecurity || (kind == RunFolder::kReady && EnvironmentWithTemp(temp, &environment));
-  if (safe && StartSuspendedInJob(path, systemDir, environment.Get(), job.Get(), &process, &inJob)) {
-    WaitForTree(process.Get(), job.Get(), inJob, browsers, waiting);
-    return;
+  const RunFolder kind = RunTempFolderFor(systemDir, temp, sizeof temp, record);
+  const bool noSecurity = kind == RunFolder::kNoSecurity;
+  if (noSecurity || pf::RunsElevated() != 0) {
+    pf::ScopedBuffer environment;
+    if ((noSecurity || (kind == RunFolder::kReady && SystemEnvironmentWithTemp(windowsDir, temp, &environment))) &&
+        StartSuspendedInJob(path, systemDir, environment.Get(), noSecurity ? 0 : pf::kCreateUnicodeEnvironment,
+                            job.Get(), &process, &inJob)) {
+      WaitForTree(process.Get(), job.Get(), inJob, browsers, waiting);
+      return true;
+    }
+    if (!noSecurity) return false;
   }
-  // The shell's start, where the program cannot make such a folder (it runs
-  // without administrator rights) or the uninstaller asks for elevation.
   const ComForShell com;
-  if (StartThroughShell(path, systemDir, job.Get(), &process, &inJob))
-    WaitForTree(process.Get(), job.Get(), inJob, browsers, waiting);
+  if (!StartThroughShell(path, systemDir, job.Get(), &process, &inJob)) return false;
+  if (process.IsValid()) WaitForTree(process.Get(), job.Get(), inJob, browsers, waiting);
+  return true;
 }
 }  // namespace
 
@@ -253,7 +272,7 @@ const char* const kUninstallerNames[3] = {"\\unins000.exe", "\\Uninstall.exe", "
 
 const char* LeftoverUninstallerName(unsigned which) { return kUninstallerNames[which < 3 ? which : 2] + 1; }
 
-unsigned RunLeftoverUninstallers(const UninstallerWatch* watch) {
+unsigned RunLeftoverUninstallers(const UninstallerWatch* watch, RunRecord* record) {
   char windowsDir[MAX_PATH] = {};
   char systemDir[MAX_PATH] = {};
   ReadDirectory(pf::GetWindowsDirectoryA, windowsDir);
@@ -266,6 +285,7 @@ unsigned RunLeftoverUninstallers(const UninstallerWatch* watch) {
     ComposePath(paths[2], MAX_PATH, systemDir, kUninstallerNames[2]);
   }
 
+  unsigned notStarted = 0;
   bool uninstRan = false;
   PageBrowsers browsers;
   bool browsersFound = false;
@@ -275,15 +295,18 @@ unsigned RunLeftoverUninstallers(const UninstallerWatch* watch) {
     browsersFound = true;
     Waiting waiting = {watch, static_cast<unsigned>(i), pf::GetTickCount(), 0};
     waiting.Tell(true);
-    RunAndWait(paths[i], systemDir[0] != '\0' ? systemDir : windowsDir, browsers, &waiting);
-    if (i == 2) uninstRan = true;
+    const bool started =
+        RunAndWait(paths[i], windowsDir, systemDir[0] != '\0' ? systemDir : windowsDir, browsers, &waiting, record);
+    if (!started) notStarted |= 1u << i;
+    if (i == 2) uninstRan = started;
   }
-  if (!uninstRan) return 0;
+  // uninst.exe may need capicom.dll: it goes only once uninst.exe has run.
+  if (!uninstRan) return notStarted;
 
   char again[MAX_PATH] = {};
   ReadDirectory(pf::GetSystemDirectoryA, again);
   char capicom[MAX_PATH];
   if (again[0] != '\0' && ComposePath(capicom, MAX_PATH, again, "\\capicom.dll"))
     pf::DeleteFileA(capicom);
-  return 0;
+  return notStarted;
 }

@@ -30,8 +30,10 @@ extern const char SecondsText[];
 // first: the restart finishes the removal.
 extern const char RestartSentence[];
 // Begins the final box when something of the old editions stays, followed by
-// one of: close the programs that hold it and run again; ask the computer's
-// administrator (running again would not help).
+// one of: close the programs that hold it and run again; run again (an
+// uninstaller that could not be started); ask the computer's administrator
+// (running again would not help).
 extern const char LeftoverText[];
 extern const char CloseAndRunAgainSentence[];
+extern const char RunAgainSentence[];
 extern const char AskAdministratorSentence[];

@@ -1,5 +1,6 @@
 // Processes, tokens and accounts.
 #pragma once
+#include "platform/loader.h"
 #include "platform/wintypes.h"
 
 namespace pf {
@@ -22,6 +23,12 @@ DWORD GetCurrentProcessId();
 // The full path of the process's image (Vista and later). Where the system
 // lacks the call: FALSE with ERROR_CALL_NOT_IMPLEMENTED.
 BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* size);
+// The process's image as a device path, "\Device\HarddiskVolume1\...", its
+// zero within size (GetProcessImageFileNameA: psapi, Windows XP and later,
+// loaded from the system directory; needs PROCESS_QUERY_INFORMATION). Nonzero
+// on success, but not its length (Windows may give more); 0 with the last
+// error, ERROR_CALL_NOT_IMPLEMENTED where the system lacks the call.
+DWORD GetProcessImageFileNameA(HANDLE process, char* name, DWORD size);
 // Job objects (Windows 2000 and later; else null or FALSE with
 // ERROR_CALL_NOT_IMPLEMENTED). A job made here has no limits: closing it
 // ends none of its processes, and processes started by its members join it.
@@ -32,15 +39,28 @@ BOOL QueryJobActiveProcesses(HANDLE job, DWORD* active);
 // Starting a program without a handle inherited or a window of its own
 // chosen; CREATE_SUSPENDED in creationFlags holds its first thread until
 // ResumeThread, so that it joins a job before it can start anything.
-// environment: a block of "NAME=value" strings ending in an empty one, or
-// null for the program's own; directory: the program's current folder, or
-// null for the program's own.
-BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const char* environment,
+// environment: a block of "NAME=value" strings ending in an empty one, in
+// UTF-16 with kCreateUnicodeEnvironment in creationFlags, or null for the
+// program's own; directory: the program's current folder, or null for the
+// program's own.
+constexpr DWORD kCreateUnicodeEnvironment = 0x400;
+BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const void* environment,
                     const char* directory, STARTUPINFOA* startup, PROCESS_INFORMATION* info);
-// The program's environment block (the same form); release it with
-// FreeEnvironmentStringsA. Null when it cannot be read.
-char* GetEnvironmentStringsA();
-void FreeEnvironmentStringsA(char* block);
+// The environment of a program the system itself starts: the system's
+// variables alone, neither the user's nor this program's (CreateEnvironmentBlock
+// with no token and nothing inherited; userenv, Windows 2000 and later, loaded
+// from the system directory). SystemRoot alone is taken from this program's
+// own environment. A UTF-16 block, released with DestroyEnvironmentBlock;
+// FALSE where it cannot be made or the system lacks the call.
+BOOL CreateEnvironmentBlock(void** block);
+void DestroyEnvironmentBlock(void* block);
+// A variable of this program's own environment.
+BOOL SetEnvironmentVariableA(const char* name, const char* value);
+// Whether the program runs with administrator rights, as its token says: on
+// Vista and later elevated (TokenElevation), before, holding Administrators
+// (S-1-5-32-544) enabled (CheckTokenMembership, Windows 2000 and later). 1 or
+// 0; kMissing where the token cannot tell (Windows 9x, a failed call).
+int RunsElevated();
 DWORD ResumeThread(HANDLE thread);
 // Lets the job's processes start children outside it (CREATE_BREAKAWAY_FROM_JOB);
 // FALSE with ERROR_CALL_NOT_IMPLEMENTED where there are no jobs.

@@ -41,15 +41,22 @@ bool PrefixMatches(const char* fileName, const char* prefix) {
 namespace {
 // The process behind the handle is still the one the snapshot showed: the
 // user's (IsUsersProcess) and its image still matching the prefix. An id from
-// the snapshot may have been reused meanwhile; the handle cannot be.
+// the snapshot may have been reused meanwhile; the handle cannot be. Before
+// Vista the image is read as a device path (its file name is all that is
+// compared); Windows 2000 has neither call: the owner alone decides there.
 bool StillOurs(HANDLE process, DWORD processId, const UserIdentity& user, const char* prefix) {
   if (!IsUsersProcess(user, process, processId)) return false;
   char image[MAX_PATH] = {};
   DWORD size = MAX_PATH;
-  if (!pf::QueryFullProcessImageNameA(process, 0, image, &size))
-    return pf::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;  // older systems: owner alone
-  if (size >= MAX_PATH) return false;
-  image[size] = '\0';
+  if (pf::QueryFullProcessImageNameA(process, 0, image, &size)) {
+    if (size >= MAX_PATH) return false;
+    image[size] = '\0';
+  } else if (pf::GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
+    return false;
+  } else if (pf::GetProcessImageFileNameA(process, image, MAX_PATH) == 0) {
+    return pf::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;
+  }
+  image[MAX_PATH - 1] = '\0';  // its answer is no length to trust
   return PrefixMatches(ByteFileNamePart(image), prefix);
 }
 }  // namespace

@@ -127,12 +127,16 @@ TEST(TerminateByPrefix, DecidedOnTheOpenHandle) {
        [](sim::Machine& m, DWORD pid) { m.FindProcess(pid)->session = 2; }, false},
       {"id now another program", "DWReg_kstv.exe", "DWReg_kstv.exe",
        [](sim::Machine& m, DWORD pid) { m.FindProcess(pid)->exeFile = "C:\\x\\notepad.exe"; }, false},
-      {"another program, no image-name call: owner alone", "DWReg_kstv.exe", "DWReg_kstv.exe",
-       [](sim::Machine& m, DWORD pid) {
-         m.FindProcess(pid)->exeFile = "C:\\x\\notepad.exe";
-         m.imageNameCallMissing = true;
-       },
-       true},
+      // Before Vista the file name of the device path; on 2000, with neither call, the owner alone.
+      {"XP, unchanged", "C:\\K\\DWReg_kstv.exe", "DWReg_kstv.exe", [](sim::Machine& m, DWORD) { m.imageNameCallMissing = true; }, true},
+      {"XP, unchanged, longer than half a path", "C:\\" + std::string(140, 'k') + "\\DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD) { m.imageNameCallMissing = true; }, true},
+      {"XP, id now another program", "DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD pid) { m.FindProcess(pid)->exeFile = "C:\\x\\notepad.exe", m.imageNameCallMissing = true; }, false},
+      {"XP, device path unread", "DWReg_kstv.exe", "DWReg_kstv.exe",
+       [](sim::Machine& m, DWORD) { m.imageNameCallMissing = true, m.FailAlways("GetProcessImageFileNameA"); }, false},
+      {"2000, id now another program: owner alone", "DWReg_kstv.exe", "DWReg_kstv.exe", [](sim::Machine& m, DWORD pid) {
+         m.FindProcess(pid)->exeFile = "C:\\x\\notepad.exe", m.imageNameCallMissing = m.imageFileCallMissing = true; }, true},
       {"image name unreadable", "DWReg_kstv.exe", "DWReg_kstv.exe",
        [](sim::Machine& m, DWORD) { m.FailAlways("QueryFullProcessImageNameA"); }, false},
       {"owner unreadable", "DWReg_kstv.exe", "DWReg_kstv.exe",

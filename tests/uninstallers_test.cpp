@@ -13,55 +13,70 @@ const char kUninst[] = "C:\\WINDOWS\\system32\\uninst.exe";
 const char kCapicom[] = "C:\\WINDOWS\\system32\\capicom.dll";
 }  // namespace
 
-// Started suspended, in the system directory, with TEMP and TMP in a folder
-// of the run's (sorted in place); where that is refused (1: elevation asked,
-// which the program lacks; 2: any refusal; 3: no such folder can be made, as
-// without administrator rights), by the shell, with COM on the thread and
-// TEMP as it is.
+// Elevated: started suspended, in the system directory, with the system's
+// variables alone, TEMP and TMP in a folder of the run's (sorted in place) and
+// SystemRoot the Windows folder, whatever the program's environment holds; or,
+// where that cannot be had, not started at all ('n': reported, capicom.dll
+// kept). Where the token says the program lacks administrator rights, by the
+// shell, with COM on the thread and TEMP as it is; without security, with the
+// program's own environment ('o').
 TEST(LeftoverUninstallers, EverySubsetRunsInOrderOneAtATime) {
   const char* all[] = {kUnins000, kUninstall, kUninst};
   const std::string temp = "C:\\WINDOWS\\Brannoch.pending\\Temp";
-  for (int refused = 0; refused < 4; ++refused)
+  const struct Case {
+    const char* what;
+    std::function<void(sim::Machine&)> setup;
+    char how;  // 'c' suspended with the system's variables, 'o' with the program's, 's' shell, 'n' none
+  } cases[] = {
+      {"elevated", nullptr, 'c'},
+      {"no administrator rights", [](sim::Machine& m) { m.elevation = 0, m.FailAlways("CreateAdminOnlyFolder"); }, 's'},
+      {"suspended start refused", [](sim::Machine& m) { m.FailAlways("CreateProcessA"); }, 'n'},
+      {"no run's folder", [](sim::Machine& m) { m.FailAlways("CreateAdminOnlyFolder"); }, 'n'},
+      {"no run's folder, token unread", [](sim::Machine& m) { m.elevation = -1, m.FailAlways("CreateAdminOnlyFolder"); }, 'n'},
+      {"no block of the system's", [](sim::Machine& m) { m.FailAlways("CreateEnvironmentBlock"); }, 'n'},
+      {"SystemRoot not set", [](sim::Machine& m) { m.FailAlways("SetEnvironmentVariableA"); }, 'n'},
+      {"no security (Windows 9x)", [](sim::Machine& m) { m.platformId = VER_PLATFORM_WIN32_WINDOWS; }, 'o'},
+  };
+  for (const Case& c : cases)
   for (int mask = 0; mask < 8; ++mask) {
     sim::Machine m;
+    m.environment = {"=C:=C:\\Tools", "KEYHOOK=C:\\Users\\alice\\k.dll", "PATH=C:\\Users\\alice", "SystemRoot=C:\\Users\\alice",
+                     "TEMP=C:\\TEMP", "TMP=C:\\TEMP", "windir=C:\\Users\\alice"};  // the user's, which elevation keeps
     m.AddFile(kCapicom);
-    if (refused == 2) m.FailAlways("CreateProcessA");
-    if (refused == 3) m.FailAlways("CreateAdminOnlyFolder");
+    if (c.setup) c.setup(m);
     std::vector<std::string> expected;
     for (int i = 0; i < 3; ++i) {
       if (!(mask & (1 << i))) continue;
       m.InstallProgram(all[i], {nullptr, 1000});  // each runs for a second
       expected.push_back(all[i]);
     }
-    for (auto& p : m.programs) p.second.requiresElevation = refused == 1;
-    RunLeftoverUninstallers();
+    EXPECT_EQ(RunLeftoverUninstallers(), c.how == 'n' ? static_cast<unsigned>(mask) : 0u) << c.what;
     std::vector<std::string> started;
     for (size_t i = 0; i < m.launches.size(); ++i) {
       const sim::Launch& l = m.launches[i];
       started.push_back(l.file);
-      EXPECT_EQ(l.how, refused ? "ShellExecute" : "CreateProcess");
-      EXPECT_EQ(l.commandLine, refused ? "" : "\"" + l.file + "\" /S");
-      EXPECT_EQ(l.creationFlags, refused ? 0u : static_cast<DWORD>(CREATE_SUSPENDED));
-      if (refused) {
+      EXPECT_EQ(l.how, c.how == 's' ? "ShellExecute" : "CreateProcess");
+      EXPECT_EQ(l.commandLine, c.how == 's' ? "" : "\"" + l.file + "\" /S");
+      EXPECT_EQ(l.creationFlags, c.how == 's' ? 0u : c.how == 'o' ? 4u : 0x404u);  // suspended; UTF-16
+      if (c.how == 's') {
         EXPECT_EQ(l.parameters, " /S");
         EXPECT_EQ(l.fMask, 0x440u);
         EXPECT_EQ(l.nShow, 5);
         EXPECT_EQ(l.cbSize, sizeof(SHELLEXECUTEINFOA));
-        EXPECT_TRUE(l.comReady && l.verbNull && l.hwnd == nullptr && l.environment.empty());
-      } else {
-        EXPECT_EQ(l.environment, "=C:=C:\\Tools|PATH=C:\\WINDOWS\\system32|TEMP=" + temp + "|TMP=" + temp +
-                                     "|windir=C:\\WINDOWS");
+        EXPECT_TRUE(l.comReady && l.verbNull && l.hwnd == nullptr);
       }
+      EXPECT_EQ(l.environment, c.how != 'c' ? "" : "ComSpec=C:\\WINDOWS\\system32\\cmd.exe|SystemRoot=C:\\WINDOWS|TEMP=" +
+                                                     temp + "|TMP=" + temp + "|windir=C:\\WINDOWS") << c.what;
       EXPECT_EQ(l.directory, "C:\\WINDOWS\\system32");
       if (i > 0) {
         EXPECT_GE(l.atMs, m.launches[i - 1].endMs) << "started before the previous ended";
       }
     }
-    EXPECT_EQ(started, expected) << mask;
-    EXPECT_EQ(m.Exists(kCapicom), !(mask & 4)) << mask;
-    EXPECT_EQ(m.comFlags, refused && mask ? static_cast<DWORD>(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE) : 0u);
+    EXPECT_EQ(started, c.how == 'n' ? std::vector<std::string>{} : expected) << c.what << mask;
+    EXPECT_EQ(m.Exists(kCapicom), !(mask & 4) || c.how == 'n') << c.what << mask;
+    EXPECT_EQ(m.comFlags, c.how == 's' && mask ? static_cast<DWORD>(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE) : 0u);
     EXPECT_EQ(m.comDepth, 0);
-    EXPECT_EQ(m.OpenHandles(), 0u);
+    EXPECT_EQ(m.OpenHandles() + m.environmentBlocks.size(), 0u);
     EXPECT_EQ(m.hangs, 0);
   }
 }
@@ -89,11 +104,11 @@ TEST(LeftoverUninstallers, WrongDirectoriesAreNotLookedIn) {
 
 TEST(LeftoverUninstallers, LaunchWithoutProcessHandleIsNotWaitedFor) {
   sim::Machine m;
-  m.FailAlways("CreateProcessA");
+  m.elevation = 0;  // the shell's start
   m.launchWithoutProcessHandle = true;
   m.InstallProgram(kUnins000, {nullptr, 5000});
   m.InstallProgram(kUninst, {});
-  RunLeftoverUninstallers();
+  EXPECT_EQ(RunLeftoverUninstallers(), 0u);  // started, if not waited for
   EXPECT_EQ(m.launches.size(), 2u);
   EXPECT_EQ(m.callCounts["WaitForSingleObject"], 0);
   EXPECT_EQ(m.hangs, 0);
@@ -135,7 +150,7 @@ TEST(LeftoverUninstallers, WaitCoversWhatTheUninstallerStarted) {
       {"copy at once, shell",
        [](sim::Machine& m) {
          for (auto& p : m.programs) p.second.copyStartsAtOnce = true;
-         m.FailAlways("CreateProcessA");
+         m.elevation = 0;
        },
        false},
   };

@@ -1,5 +1,6 @@
 // The real platform: thin forwarding to the ANSI Windows calls.
 #include <mbstring.h>
+#include <cstring>
 #include <objbase.h>
 #include <shlwapi.h>
 
@@ -42,6 +43,21 @@ template <typename T>
 T Missing(T result) {
   ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
   return result;
+}
+// An export of a system DLL the exe does not import, the DLL loaded by its
+// full path in the system directory (never by bare name, which would be looked
+// for beside the exe, wherever the browser saved it) and kept: a second load
+// only counts up.
+FARPROC SystemExport(const char* dll, const char* name) {
+  auto load = As<HMODULE(WINAPI*)(LPCSTR, HANDLE, DWORD)>(Kernel32Export("LoadLibraryExA"));
+  char path[MAX_PATH];
+  const UINT n = ::GetSystemDirectoryA(path, MAX_PATH);
+  const size_t len = std::strlen(dll);
+  if (load == nullptr || n == 0 || n + 1 + len >= MAX_PATH) return nullptr;  // a path that does not fit is none
+  path[n] = '\\';
+  CopyMemory(path + n + 1, dll, len + 1);
+  const HMODULE module = load(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  return module != nullptr ? ::GetProcAddress(module, name) : nullptr;
 }
 }  // namespace
 
@@ -242,30 +258,6 @@ long GetItemSecurity(const char* path, bool folder, void* buffer, DWORD size) {
   return static_cast<long>(::GetSecurityDescriptorLength(buffer));
 }
 namespace {
-// A DLL of the system directory, loaded by its full path (never by a bare
-// name, which would search the program's folder) and freed on scope exit.
-class SystemLibrary {
- public:
-  explicit SystemLibrary(const char* name) {
-    char path[MAX_PATH];
-    const UINT n = ::GetSystemDirectoryA(path, MAX_PATH);
-    const size_t len = lstrlenA(name);
-    if (n == 0 || n + 1 + len >= MAX_PATH) return;
-    path[n] = '\\';
-    CopyMemory(path + n + 1, name, len + 1);
-    module_ = ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  }
-  ~SystemLibrary() {
-    if (module_ != nullptr) ::FreeLibrary(module_);
-  }
-  SystemLibrary(const SystemLibrary&) = delete;
-  SystemLibrary& operator=(const SystemLibrary&) = delete;
-  FARPROC Export(const char* name) const { return module_ != nullptr ? ::GetProcAddress(module_, name) : nullptr; }
-
- private:
-  HMODULE module_ = nullptr;
-};
-
 // RM_PROCESS_INFO (restartmanager.h), which mingw's headers may lack.
 struct RmUniqueProcess {
   DWORD pid;
@@ -283,15 +275,14 @@ struct RmProcessInfo {
 }  // namespace
 
 long WhoHoldsFile(const char* path, FileHolder* holders, unsigned capacity) {
-  const SystemLibrary rm("rstrtmgr.dll");
   typedef DWORD(WINAPI * Start)(DWORD*, DWORD, WCHAR*);
   typedef DWORD(WINAPI * End)(DWORD);
   typedef DWORD(WINAPI * Register)(DWORD, UINT, const WCHAR**, UINT, void*, UINT, const WCHAR**);
   typedef DWORD(WINAPI * List)(DWORD, UINT*, UINT*, RmProcessInfo*, DWORD*);
-  auto start = As<Start>(rm.Export("RmStartSession"));
-  auto end = As<End>(rm.Export("RmEndSession"));
-  auto add = As<Register>(rm.Export("RmRegisterResources"));
-  auto list = As<List>(rm.Export("RmGetList"));
+  auto start = As<Start>(SystemExport("rstrtmgr.dll", "RmStartSession"));
+  auto end = As<End>(SystemExport("rstrtmgr.dll", "RmEndSession"));
+  auto add = As<Register>(SystemExport("rstrtmgr.dll", "RmRegisterResources"));
+  auto list = As<List>(SystemExport("rstrtmgr.dll", "RmGetList"));
   if (start == nullptr || end == nullptr || add == nullptr || list == nullptr) return kMissing;
   WCHAR wide[MAX_PATH];
   if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH) <= 0) return -2;
@@ -393,6 +384,10 @@ BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* 
   const Fn fn = As<Fn>(Kernel32Export("QueryFullProcessImageNameA"));
   return fn != nullptr ? fn(process, flags, name, size) : Missing(FALSE);
 }
+DWORD GetProcessImageFileNameA(HANDLE process, char* name, DWORD size) {
+  const auto fn = As<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD)>(SystemExport("psapi.dll", "GetProcessImageFileNameA"));
+  return fn != nullptr ? fn(process, name, size) : Missing(0ul);
+}
 HANDLE CreateJobObjectA(void* attributes, const char* name) {
   typedef HANDLE(WINAPI * Fn)(LPSECURITY_ATTRIBUTES, LPCSTR);
   const Fn fn = As<Fn>(Kernel32Export("CreateJobObjectA"));
@@ -488,13 +483,37 @@ int MbsICmp(const char* a, const char* b) {
 }
 
 // ---- the uninstaller's start and the accounts of the user ---------------------
-BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const char* environment,
+BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const void* environment,
                     const char* directory, STARTUPINFOA* startup, PROCESS_INFORMATION* info) {
   return ::CreateProcessA(application, commandLine, nullptr, nullptr, FALSE, creationFlags,
-                          const_cast<char*>(environment), directory, startup, info);
+                          const_cast<void*>(environment), directory, startup, info);
 }
-char* GetEnvironmentStringsA() { return ::GetEnvironmentStrings(); }
-void FreeEnvironmentStringsA(char* block) { ::FreeEnvironmentStringsA(block); }
+BOOL CreateEnvironmentBlock(void** block) {
+  const auto fn = As<BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL)>(SystemExport("userenv.dll", "CreateEnvironmentBlock"));
+  return fn != nullptr ? fn(block, nullptr, FALSE) : Missing(FALSE);
+}
+void DestroyEnvironmentBlock(void* block) {
+  const auto fn = As<BOOL(WINAPI*)(LPVOID)>(SystemExport("userenv.dll", "DestroyEnvironmentBlock"));
+  if (fn != nullptr) fn(block);
+}
+BOOL SetEnvironmentVariableA(const char* name, const char* value) {
+  // Not imported: kernel32 has it on every system.
+  const auto fn = As<BOOL(WINAPI*)(LPCSTR, LPCSTR)>(Kernel32Export("SetEnvironmentVariableA"));
+  return fn != nullptr ? fn(name, value) : Missing(FALSE);
+}
+int RunsElevated() {
+  ScopedHandle token;
+  TOKEN_ELEVATION elevation;
+  DWORD size = 0;
+  // The class is unknown before Vista, which has no elevation: there the
+  // Administrators group decides.
+  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive()) &&
+      ::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size))
+    return elevation.TokenIsElevated != 0;
+  const auto member = As<BOOL(WINAPI*)(HANDLE, PSID, PBOOL)>(Export("advapi32.dll", "CheckTokenMembership"));
+  BOOL is = FALSE;
+  return member != nullptr && member(nullptr, const_cast<BYTE*>(kAdministratorsSid), &is) ? is != 0 : kMissing;
+}
 DWORD ResumeThread(HANDLE thread) { return ::ResumeThread(thread); }
 BOOL AllowJobBreakaway(HANDLE job) {
   auto fn = As<BOOL(WINAPI*)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD)>(Kernel32Export("SetInformationJobObject"));

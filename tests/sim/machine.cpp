@@ -435,9 +435,10 @@ void Machine::Enter(const char* call, bool mayEnd) {
 
 // As Windows does for an ended process: its handles close (and with them its
 // file locks, its listings and its job handles; jobs without limits keep
-// their processes running).
+// their processes running), and its memory goes.
 void Machine::EndProgram() {
   handles_.clear();
+  environmentBlocks.clear();
   endPending_ = false;
   endBefore = 0;
 }

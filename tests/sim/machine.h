@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <list>
 #include <map>
 #include <set>
 #include <string>
@@ -91,7 +92,6 @@ struct Program {  // what a started program does
   bool copyStartsAtOnce = false;  // before the starter can put it in a job
   std::string leavesRunning = {};  // started as its last act, never ends (a page it opens)
   bool leavesBreakingAway = false;  // that one asked to start outside the job
-  bool requiresElevation = false;   // its manifest asks for administrator rights the program lacks
 };
 
 // Thrown at the seam call a test chose: the program's process ends there, as
@@ -126,6 +126,11 @@ class Machine {
   // The program's environment, in the order the system keeps it (sorted).
   std::vector<std::string> environment = {"=C:=C:\\Tools", "PATH=C:\\WINDOWS\\system32", "TEMP=C:\\TEMP",
                                           "TMP=C:\\TEMP", "windir=C:\\WINDOWS"};
+  // The system's variables (CreateEnvironmentBlock with no token; its SystemRoot is the program's).
+  std::vector<std::string> systemEnvironment = {"ComSpec=C:\\WINDOWS\\system32\\cmd.exe", "SystemRoot=C:\\WINDOWS",
+                                                "TEMP=C:\\WINDOWS\\TEMP", "TMP=C:\\WINDOWS\\TEMP", "windir=C:\\WINDOWS"};
+  std::list<std::u16string> environmentBlocks;  // made and not yet destroyed
+  int elevation = 1;  // RunsElevated's answer: 1, 0, or kMissing (-1)
   std::set<std::string> volumesWithoutAcls;  // roots of volumes that keep no security (FAT)
   std::map<int, std::string> specialFolders;
   // The DLL search calls the system has: Windows 8 and later, and 7 or Vista
@@ -220,6 +225,7 @@ class Machine {
   std::map<std::string, int> callCounts;
   bool imageNameCallMissing = false;  // QueryFullProcessImageNameA, before Vista
   bool restartManagerMissing = true;  // rstrtmgr.dll, before Vista
+  bool imageFileCallMissing = false;  // GetProcessImageFileNameA, before XP
   bool sessionCallMissing = false;    // ProcessIdToSessionId, without Terminal Services
   bool jobsMissing = false;           // job objects, before Windows 2000
   bool nestedJobsMissing = false;     // one job per process, before Windows 8

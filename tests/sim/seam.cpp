@@ -510,14 +510,43 @@ UINT GetSystemWindowsDirectoryA(char* buffer, UINT size) {
   return CopyOut(M().windowsDir, buffer, size);
 }
 
-char* GetEnvironmentStringsA() {
-  SEAM("GetEnvironmentStringsA");
-  FAULT("GetEnvironmentStringsA", static_cast<char*>(nullptr));
-  std::string block;
-  for (const std::string& e : M().environment) block += e + '\0';
-  return static_cast<char*>(std::memcpy(std::malloc(block.size() + 1), block.c_str(), block.size() + 1));
+// A variable's name: up to the first '=' after its first character ("=C:" is one).
+static std::string VariableName(const std::string& entry) { return M().Fold(entry.substr(0, entry.find('=', 1))); }
+
+// With no token and nothing inherited, "system variables only" (Microsoft's
+// page; Wine's userenv tests: a variable the caller set is absent), but
+// SystemRoot the caller's (the same tests on Windows: "SystemRoot=overwrite";
+// Wine 8 takes SystemDrive so too). UTF-16.
+BOOL CreateEnvironmentBlock(void** block) {
+  SEAM("CreateEnvironmentBlock");
+  FAULT("CreateEnvironmentBlock", FALSE);
+  std::u16string units;
+  for (std::string e : M().systemEnvironment) {
+    for (const std::string& own : M().environment)
+      if (VariableName(e) == "systemroot" && VariableName(own) == "systemroot") e = own;
+    units.append(e.begin(), e.end()) += u'\0';
+  }
+  *block = &M().environmentBlocks.emplace_back(units + u'\0')[0];
+  return TRUE;
 }
-void FreeEnvironmentStringsA(char* block) { std::free(block); }
+void DestroyEnvironmentBlock(void* block) {
+  SEAM("DestroyEnvironmentBlock", false);
+  M().environmentBlocks.remove_if([&](const std::u16string& b) { return b.data() == block; });
+}
+BOOL SetEnvironmentVariableA(const char* name, const char* value) {
+  SEAM("SetEnvironmentVariableA");
+  FAULT("SetEnvironmentVariableA", FALSE);
+  auto& env = M().environment;
+  env.erase(std::remove_if(env.begin(), env.end(), [&](const std::string& e) { return VariableName(e) == M().Fold(name); }),
+            env.end());
+  env.push_back(std::string(name) + "=" + value);
+  return TRUE;
+}
+int RunsElevated() {  // as the token says (TOKEN_ELEVATION, CheckTokenMembership)
+  SEAM("RunsElevated");
+  FAULT("RunsElevated", kMissing);
+  return M().elevation;
+}
 
 namespace {
 // A SID as the system lays it out: revision 1, authority 5 (NT), then the
@@ -865,6 +894,22 @@ BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* 
   return TRUE;
 }
 
+// Windows XP and later: the image "in device form" (Microsoft's page), a
+// buffer without room for the zero refused; the A call's answer is no length:
+// "Windows returns 2*strlen-1" (Wine's psapi tests; Wine 8 gives the length).
+DWORD GetProcessImageFileNameA(HANDLE process, char* name, DWORD size) {
+  SEAM("GetProcessImageFileNameA");
+  if (M().imageFileCallMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, 0u);
+  FAULT("GetProcessImageFileNameA", 0u);
+  HO* h = M().GetHandle(H(process), HO::kProcess);
+  if (h == nullptr || !(h->access & PROCESS_QUERY_INFORMATION)) return Fail(ERROR_ACCESS_DENIED, 0u);
+  const std::string& exe = M().FindProcess(h->pid)->exeFile;  // C: is the first volume
+  const std::string image = "\\Device\\HarddiskVolume1" + (exe[1] == ':' ? exe.substr(2) : "\\" + exe);
+  if (image.size() + 1 > size) return Fail(ERROR_INSUFFICIENT_BUFFER, 0u);
+  std::memcpy(name, image.c_str(), image.size() + 1);
+  return static_cast<DWORD>(2 * image.size() - 1);
+}
+
 // Jobs as Windows 8 and Wine 8 keep them: processes started by a member join
 // the job, nesting is allowed (before Windows 8, nestedJobsMissing: a process
 // already in a job is refused with ERROR_ACCESS_DENIED, per Microsoft's
@@ -908,10 +953,8 @@ BOOL QueryJobActiveProcesses(HANDLE job, DWORD* active) {
 }
 
 // CREATE_SUSPENDED: the first thread does not run until ResumeThread
-// (Microsoft's CreateProcess page); a program whose manifest asks for
-// administrator rights the caller lacks is refused with ERROR_ELEVATION_REQUIRED
-// (Microsoft's UAC pages: only ShellExecute raises the prompt).
-BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const char* environment,
+// (Microsoft's CreateProcess page).
+BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFlags, const void* environment,
                     const char* directory, STARTUPINFOA* startup, PROCESS_INFORMATION* info) {
   SEAM("CreateProcessA");
   FAULT("CreateProcessA", FALSE);
@@ -919,9 +962,6 @@ BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFl
     return Fail(ERROR_INVALID_PARAMETER, FALSE);
   Machine::Node* n = application ? M().FindNode(application) : nullptr;
   if (n == nullptr || n->dir) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-  const auto prog = M().programs.find(M().Fold(n->path));
-  if (prog != M().programs.end() && prog->second.requiresElevation)
-    return Fail(static_cast<DWORD>(ERROR_ELEVATION_REQUIRED), FALSE);
   const std::string line = commandLine ? commandLine : "";
   const bool suspended = (creationFlags & CREATE_SUSPENDED) != 0;
   if (directory != nullptr) {
@@ -931,8 +971,14 @@ BOOL CreateProcessA(const char* application, char* commandLine, DWORD creationFl
   sim::Launch launch{0, 0, nullptr, false, directory == nullptr, n->path, "", 0, M().clockMs, M().clockMs,
                      "CreateProcess", line, creationFlags, false, "", ""};
   launch.directory = directory ? directory : "";
-  for (const char* e = environment; e != nullptr && *e != '\0'; e += std::strlen(e) + 1)
-    launch.environment += (launch.environment.empty() ? "" : "|") + std::string(e);
+  // UTF-16 with CREATE_UNICODE_ENVIRONMENT, else bytes (ASCII in these tests); ends at an empty string.
+  for (size_t i = 0; environment != nullptr; ++i) {
+    const char c = static_cast<char>((creationFlags & pf::kCreateUnicodeEnvironment)
+                                         ? static_cast<const char16_t*>(environment)[i] : static_cast<const char*>(environment)[i]);
+    if (c == '\0' && (launch.environment.empty() || launch.environment.back() == '|')) break;
+    launch.environment += c != '\0' ? c : '|';
+  }
+  if (!launch.environment.empty()) launch.environment.pop_back();
   const DWORD pid = Start(launch, line, !suspended);
   M().FindProcess(pid)->suspended = suspended;
   info->hProcess = NewHandleTo(pid, HO::kProcess);
