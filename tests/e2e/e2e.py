@@ -534,7 +534,7 @@ class Scenario:
         self.nsis_lines = lines
         for l in lines:
             if ' start ' in l:  # the work is done by the copy in the run's TEMP, not the user's
-                self.check((RUN_PATH + '\\temp\\') in bare(l.split(' start ', 1)[1]),
+                self.check(in_run_folder(l.split(' start ', 1)[1], '\\temp\\'),
                            'NSIS uninstaller\'s copy outside the run\'s TEMP: ' + l)
         names = list(self.nsis)
         events = [' '.join(l.split()[:2]) for l in lines]
@@ -712,8 +712,10 @@ class Scenario:
 
     def check_after_restart(self, px, pending, pending2, present2):
         self.check(not pending2, 'pending operations left after restart: %s' % pending2)
-        self.check(not [f for d in (px.c, px.windows) for f in os.listdir(d) if f.lower().startswith(RUN_FOLDER.lower())],
-                   'run folder left')
+        # Wine 8 names the user as the owner of every folder: the folder the cut run made is
+        # not to be trusted by the next (on Windows it reads as the administrators'), and stays.
+        left = [f for d in (px.c, px.windows) for f in os.listdir(d) if f.lower().startswith(RUN_FOLDER.lower())]
+        self.check(left == ([RUN_FOLDER] if self.cut else []), 'run folder left: %s' % left)
         self.check_subfolders(px, 'after the restart')
         for p in pending:
             linux = os.path.join(px.c, p.split(':\\', 1)[1].replace('\\', '/'))
