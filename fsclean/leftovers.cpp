@@ -5,7 +5,7 @@
 #include "platform/mbstring.h"
 
 void RunRecord::Clear() {
-  stays_ = keptKeys_ = handedCount_ = madeCount_ = 0;
+  stays_ = keptKeys_ = handed_.count = made_.count = 0;
 }
 
 void RunRecord::Stay(const char* path, StayReason why, bool keepsKey, const WCHAR* holder) {
@@ -26,26 +26,18 @@ void RunRecord::Stay(const char* path, StayReason why, bool keepsKey, const WCHA
   ++stays_;
 }
 
-void RunRecord::Handed(const char* path) {
+template <unsigned N>
+void PathList<N>::Add(const char* path) {
   const size_t n = std::strlen(path);
-  if (handedCount_ >= kMaxHanded || n >= MAX_PATH) return;
-  std::memcpy(handed_[handedCount_++], path, n + 1);
+  if (count < N && n < MAX_PATH) std::memcpy(paths[count++], path, n + 1);
 }
 
-bool RunRecord::WasHanded(const char* path) const {
-  for (unsigned i = 0; i < handedCount_; ++i)
-    if (pf::MbsICmp(handed_[i], path) == 0) return true;
+template <unsigned N>
+bool PathList<N>::Has(const char* path) const {
+  for (unsigned i = 0; i < count; ++i)
+    if (pf::MbsICmp(paths[i], path) == 0) return true;
   return false;
 }
 
-void RunRecord::Made(const char* folder) {
-  const size_t n = std::strlen(folder);
-  if (madeCount_ >= kMaxMade || n >= MAX_PATH) return;
-  std::memcpy(made_[madeCount_++], folder, n + 1);
-}
-
-bool RunRecord::WasMade(const char* folder) const {
-  for (unsigned i = 0; i < madeCount_; ++i)
-    if (pf::MbsICmp(made_[i], folder) == 0) return true;
-  return false;
-}
+template struct PathList<RunRecord::kMaxHanded>;
+template struct PathList<RunRecord::kMaxMade>;

@@ -22,6 +22,15 @@ struct StayingItem {
   WCHAR holder[64];    // the program or service that holds it, as the system names it; "" unknown
 };
 
+// Up to N paths, compared without case; one that does not fit is not kept.
+template <unsigned N>
+struct PathList {
+  char paths[N][MAX_PATH];
+  unsigned count = 0;
+  void Add(const char* path);
+  bool Has(const char* path) const;
+};
+
 class RunRecord {
  public:
   static constexpr unsigned kMaxItems = 8;
@@ -39,19 +48,17 @@ class RunRecord {
   // A file or folder handed to the restart under its own name. Beyond
   // kMaxHanded a name is not remembered, and a folder holding it is not
   // taken for the run's.
-  void Handed(const char* path);
-  bool WasHanded(const char* path) const;
+  void Handed(const char* path) { handed_.Add(path); }
+  bool WasHanded(const char* path) const { return handed_.Has(path); }
   // A run's folder this run made, with its descriptor at creation: the
   // run's by construction, whatever the system answers when its security is
   // read back (Wine keeps no descriptor and names the user as the owner).
-  void Made(const char* folder);
-  bool WasMade(const char* folder) const;
+  void Made(const char* folder) { made_.Add(folder); }
+  bool WasMade(const char* folder) const { return made_.Has(folder); }
 
  private:
   StayingItem items_[kMaxItems];
   unsigned stays_ = 0, keptKeys_ = 0;
-  char handed_[kMaxHanded][MAX_PATH];
-  unsigned handedCount_ = 0;
-  char made_[kMaxMade][MAX_PATH];
-  unsigned madeCount_ = 0;
+  PathList<kMaxHanded> handed_;
+  PathList<kMaxMade> made_;
 };

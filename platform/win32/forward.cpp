@@ -251,11 +251,11 @@ long GetItemSecurity(const char* path, bool folder, void* buffer, DWORD size) {
     return 0;
   }
   DWORD needed = 0;
-  // GetKernelObjectSecurity gives the self-relative form.
+  // The self-relative form; the length it needs is the length it wrote.
   if (!::GetKernelObjectSecurity(item.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, buffer, size,
                                  &needed))
     return 0;
-  return static_cast<long>(::GetSecurityDescriptorLength(buffer));
+  return static_cast<long>(needed <= size ? needed : size);
 }
 namespace {
 // RM_PROCESS_INFO (restartmanager.h), which mingw's headers may lack.
