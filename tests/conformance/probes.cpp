@@ -7,6 +7,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "fsclean/security.h"
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/loader.h"
@@ -197,6 +198,10 @@ const std::vector<Difference>& KnownDifferences() {
      "securitybaseapi/nf-securitybaseapi-setkernelobjectsecurity (kept on the object, propagated to nothing); "
      "Wine 8 accepts both and answers O:S-1-5-21-0-0-0-1000 D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000) "
      "for either folder; NTFS and Wine's drives report FILE_PERSISTENT_ACLS (fileapi GetVolumeInformationA)"},
+    {"security.item-descriptor", "open open 0 e=5 0 e=5 0 e=2", "closed open 0 e=5 0 e=5 0 e=2",
+     "learn.microsoft.com/windows/win32/api/securitybaseapi/nf-securitybaseapi-getkernelobjectsecurity (the "
+     "self-relative descriptor kept on the object); Wine 8 names the user as every entry's owner, so a folder made "
+     "the administrators' reads as open to others there"},
     {"reboot.delete-denied", "1 1 [sub\\]", "0 e=5 0 e=5 [sub\\, sub\\a.txt]",
      "ReactOS's MoveFileWithProgressW (the source opened for DELETE first); MS-FSA 2.1.5.1.2 (DELETE from the "
      "file's DACL or FILE_DELETE_CHILD from its folder's); Wine 8 checks neither"},
@@ -372,6 +377,28 @@ std::vector<Probe> MakeProbes() {
                      n(pf::MakeFolderAdminOnly(plain.c_str())), n(pf::IsAdminOnlyFolder(plain.c_str())),
                      R(pf::MakeFolderAdminOnly((d + "\\none").c_str())), n(volume && (flags & FILE_PERSISTENT_ACLS)),
                      List(d)});
+      });
+
+  // The owner and DACL of an entry, read through its own handle: a link, a
+  // file asked for as a folder, a folder as a file refused; whom they let
+  // change it (fsclean/security.h).
+  add(
+      "security.item-descriptor", 936,
+      [](Fixture& f, Dir d) {
+        f.Dir(d + "\\plain");
+        f.File(d + "\\f.txt");
+      },
+      [](Dir d) {
+        const std::string own = d + "\\own";
+        pf::CreateAdminOnlyFolder(own.c_str());
+        const auto read = [](const std::string& path, bool folder) {
+          DWORD sd[128];
+          const long n = pf::GetItemSecurity(path.c_str(), folder, sd, sizeof sd);
+          return n > 0 ? std::string(LetsOthersChange(sd, static_cast<size_t>(n)) ? "open" : "closed")
+                       : "0 e=" + Num(pf::GetLastError());
+        };
+        return Join({read(own, true), read(d + "\\f.txt", false), read(d + "\\f.txt", true),
+                     read(d + "\\plain", false), read(d + "\\none", true)});
       });
 
   // ---- path forms ---------------------------------------------------------------
@@ -738,6 +765,10 @@ const std::vector<Difference>& UnprobedDifferences() {
        "the restart-time pass deletes a link standing at a scheduled name, never its target",
        "the pass opens each name as SYSTEM without FILE_OPEN_REPARSE_POINT: a link there has its target deleted",
        "ReactOS smss SmpProcessFileRenames, modelled on Windows; Wine's wineboot pending_file_rename_operations"},
+      {"restart-manager.holders", "RmGetList lists no one for a file held open (a stub that answers success)",
+       "RmGetList names each program and service holding a registered file, with its type and session",
+       "learn.microsoft.com/windows/win32/api/restartmanager/nf-restartmanager-rmgetlist; Wine's "
+       "dlls/rstrtmgr/main.c (FIXME stub, *pnProcInfo = 0)"},
       {"dll-search.delay-load",
        "a delay load of a built-in DLL searches the process's initial path whatever the program set",
        "every load by name follows the search set with SetDefaultDllDirectories",
