@@ -200,7 +200,6 @@ namespace {
 int RemoveOneEdition(const EditionProfile& profile) {
   bool denied = false;
   RunRecord record;
-  record.Clear();
   const int result = RemoveEdition(profile, &denied, &record);
   HandOverMovedFiles(&record);
   return result;

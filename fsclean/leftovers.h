@@ -37,6 +37,7 @@ class RunRecord {
   static constexpr unsigned kMaxHanded = 32;
   static constexpr unsigned kMaxMade = 4;
 
+  // A record starts empty; Clear makes it so again.
   void Clear();
   // Notes path as staying; holder may be null. Counted beyond kMaxItems.
   void Stay(const char* path, StayReason why, bool keepsKey, const WCHAR* holder = nullptr);

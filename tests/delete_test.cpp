@@ -5,6 +5,8 @@
 
 #include "fsclean/delete.h"
 #include "fsclean/leftovers.h"
+#include "fsclean/security.h"
+#include "platform/files.h"
 #include "tests/sim/machine.h"
 
 namespace {
@@ -82,6 +84,28 @@ TEST(DeleteOrScheduleFile, ReadOnlyFileIsScheduledWritableSoTheRestartDeletesIt)
   EXPECT_FALSE(m.Exists(kRunFolder));
 }
 
+// Whom a folder's descriptor, as Windows lays it out, lets change it: only the
+// administrators' own, with others reading (an inherit-only entry for what
+// is made inside does not count), is closed; a truncated one is open.
+TEST(Security, OnlyFoldersTheAdministratorsOwnAndAloneChangeAreClosed) {
+  const struct { const char* owner; bool adminOnly, closed, nullDacl, open; } cases[] = {
+      {"", true, false, false, false},  {"", false, true, false, false},     {"TI", false, true, false, false},
+      {"SY", true, false, false, false}, {"", false, false, false, true},    {"user", true, false, false, true},
+      {"", true, false, true, true}};
+  for (const auto& c : cases) {
+    sim::Machine m;
+    m.AddDir("C:\\F");
+    sim::Machine::Node* n = m.FindNode("C:\\F");
+    n->owner = c.owner, n->adminOnly = c.adminOnly, n->closed = c.closed, n->nullDacl = c.nullDacl;
+    DWORD sd[128];
+    const long size = pf::GetItemSecurity("C:\\F", true, sd, sizeof sd);
+    ASSERT_GT(size, 0);
+    EXPECT_EQ(LetsOthersChange(sd, static_cast<size_t>(size)), c.open) << c.owner << c.closed;
+    EXPECT_TRUE(LetsOthersChange(sd, static_cast<size_t>(size) - 1)) << c.owner << c.closed;
+    EXPECT_EQ(OwnedByTrustedInstaller(sd, static_cast<size_t>(size)), std::string(c.owner) == "TI");
+  }
+}
+
 // A "Brannoch.pending" found in the Windows folder is used only when no account
 // but the administrators' can change it (on XP a Power User may have made
 // it): a link there, one a user owns, one that lets Users add files are
@@ -106,7 +130,6 @@ TEST(DeleteOrScheduleFile, ARunFolderSomeoneElseMadeIsNeverUsed) {
     m.AddFile("C:\\P\\key.dll");
     m.Lock("C:\\P\\key.dll", true);
     RunRecord record;
-    record.Clear();
     EXPECT_EQ(DeleteOrScheduleFile("C:\\P\\key.dll", &record), c.second.empty() ? 0 : 1) << c.first;
     EXPECT_EQ(record.StayCount(), c.second.empty() ? 1u : 0u) << c.first;
     ScheduleRunFolders("C:\\P");
@@ -149,7 +172,6 @@ TEST(DeleteOrScheduleFile, TemporaryNameGoesToTheFilesOwnVolume) {
     m.AddFile(path);
     m.Lock(path, true);
     RunRecord record;
-    record.Clear();
     EXPECT_EQ(DeleteOrScheduleFile(path, &record), std::get<2>(c).empty() ? 0 : 1) << path;
     EXPECT_EQ(record.StayCount(), std::get<2>(c).empty() ? 1u : 0u) << path;
     EXPECT_EQ(m.Exists(path), std::get<2>(c).empty()) << path;
@@ -367,7 +389,6 @@ TEST(EmptyAndRemoveFolder, RefusedFoldersAreLeftAndOnlyTheRunsOwnAreTold) {
   m.FindNode("C:\\L")->notOwnable = true;
   m.Hold("C:\\L\\c.txt", m.AddProcess("viewer.exe", "alice"), true);
   RunRecord record;
-  record.Clear();
   EXPECT_EQ(EmptyAndRemoveFolder("C:\\K", &record), 1);
   EXPECT_FALSE(m.Exists("C:\\K\\a.dll"));
   EXPECT_EQ(record.StayCount(), 0u);
@@ -394,20 +415,11 @@ TEST(EmptyAndRemoveFolder, FolderEndingsTakeAndScheduleOnlyWhatIsTheRunsOwn) {
     bool taken;
     unsigned stays;
   } cases[] = {
-      {kEmpty, false, {}, false, 0},
-      {kEmpty, true, {}, false, 0},
-      {kPending, false, {f}, true, 0},
-      {kPending, true, {f}, false, 0},
-      {kPendingPosix, false, {}, false, 0},
-      {kSubfolder, false, {}, false, 0},
-      {kSubfolder, true, {}, false, 0},
-      {kOtherFile, false, {}, false, 0},
-      {kOtherFile, true, {}, false, 0},
-      {kOwnExe, false, {}, false, 0},
-      {kOwnExe, true, {}, false, 0},
-      {kHeld, false, {}, false, 1},
-      {kHeld, true, {f + "\\held.dll", f}, false, 0},
-      {kListingFails, false, {}, false, 0},
+      {kEmpty, false, {}, false, 0},        {kEmpty, true, {}, false, 0},        {kPending, false, {f}, true, 0},
+      {kPending, true, {f}, false, 0},      {kPendingPosix, false, {}, false, 0}, {kSubfolder, false, {}, false, 0},
+      {kSubfolder, true, {}, false, 0},     {kOtherFile, false, {}, false, 0},    {kOtherFile, true, {}, false, 0},
+      {kOwnExe, false, {}, false, 0},       {kOwnExe, true, {}, false, 0},        {kHeld, false, {}, false, 1},
+      {kHeld, true, {f + "\\held.dll", f}, false, 0}, {kListingFails, false, {}, false, 0},
       {kListingFails, true, {}, false, 0},
   };
   for (const auto& c : cases) {
@@ -422,7 +434,6 @@ TEST(EmptyAndRemoveFolder, FolderEndingsTakeAndScheduleOnlyWhatIsTheRunsOwn) {
     if (c.ending == kHeld) m.AddFile(f + "\\held.dll"), m.Lock(f + "\\held.dll", false);
     if (c.ending == kListingFails) m.FailAlways("FindFirstFileA");
     RunRecord record;
-    record.Clear();
     if (c.ending == kOtherFile) {
       m.AddFile(f + "\\other.lnk");
       RemoveOrScheduleFolderBelow("C:\\Program Files", f.c_str(), &record);
@@ -453,7 +464,6 @@ TEST(EmptyAndRemoveFolder, AFolderOpenToOthersAboveKeepsTheOneBelowFromTheRestar
   m.AddFile(group + "\\Tool\\a.lnk");
   m.Hold(group + "\\Tool\\a.lnk", m.AddProcess("viewer.exe", "alice"), true);
   RunRecord record;
-  record.Clear();
   EmptyAndRemoveFolderBelow("C:\\Documents and Settings\\All Users\\Start Menu\\Programs",
                             (group + "\\Tool").c_str(), &record);
   EXPECT_TRUE(m.restartQueue.empty());
@@ -474,7 +484,6 @@ TEST(DeleteOrScheduleFile, AFileThatRefusesTheAdministratorsIsTakenUnlessItIsThe
     m.FindNode(file)->deleteDenied = true;
     m.FindNode(file)->owner = owner;
     RunRecord record;
-    record.Clear();
     const bool system = std::string(owner) == "TI";
     EXPECT_EQ(DeleteOrScheduleFile(file.c_str(), &record), system ? 0 : 1) << owner;
     EXPECT_EQ(m.Exists(file), system) << owner;

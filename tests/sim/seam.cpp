@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <tuple>
 #include <vector>
 
 #include "platform/files.h"
@@ -549,59 +548,41 @@ int RunsElevated() {  // as the token says (TOKEN_ELEVATION, CheckTokenMembershi
 }
 
 namespace {
-// A SID as the system lays it out: revision 1, authority 5 (NT), then the
-// sub-authorities; "S-1-3-0" (CREATOR OWNER) has authority 3.
-std::string Sid(std::initializer_list<uint32_t> subs, uint8_t authority = 5) {
-  std::string sid = {1, static_cast<char>(subs.size()), 0, 0, 0, 0, 0, static_cast<char>(authority)};
-  for (uint32_t v : subs) sid += std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+std::string Le32(uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
+// A SID as the system lays it out: revision, count, authority (5: NT), sub-authorities.
+std::string Sid(std::initializer_list<uint32_t> subs, char authority = 5) {
+  std::string sid = {1, static_cast<char>(subs.size()), 0, 0, 0, 0, 0, authority};
+  for (uint32_t v : subs) sid += Le32(v);
   return sid;
 }
-void Put32(std::string* s, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) (*s)[at + i] = static_cast<char>(v >> (8 * i));
-}
-// The self-relative descriptor (owner, DACL) Windows gives for the node:
-// layout of SECURITY_DESCRIPTOR_RELATIVE, ACL and ACCESS_ALLOWED_ACE (winnt.h).
+// The self-relative descriptor (owner, DACL) Windows gives for the node, laid
+// out as SECURITY_DESCRIPTOR_RELATIVE, ACL and ACCESS_ALLOWED_ACE (winnt.h):
+// XP's Program Files lets Power Users modify; Vista's lets others read only.
 std::string Descriptor(const Machine::Node& n) {
-  const std::string admins = Sid({32, 544}), system = Sid({18}), users = Sid({32, 545}),
-                    powerUsers = Sid({32, 547}), creatorOwner = Sid({0}, 3),
-                    installer = Sid({80, 956008885u, 3418522649u, 1831038044u, 1853292631u, 2271478464u}),
-                    user = Sid({21, 1, 2, 3, 1001});
-  const std::string owner = n.owner == "SY" ? system : n.owner == "TI" ? installer : n.owner == "user" ? user : admins;
-  std::vector<std::tuple<uint8_t, uint32_t, std::string>> aces;  // flags, mask, SID
-  const uint8_t inherit = n.dir ? 0x03 : 0;                       // OBJECT_INHERIT | CONTAINER_INHERIT
-  aces.emplace_back(inherit, 0x1F01FF, system);
-  aces.emplace_back(inherit, 0x1F01FF, admins);
+  const std::string admins = Sid({32, 544}), installer = Sid({80, 956008885u, 3418522649u, 1831038044u,
+                                                              1853292631u, 2271478464u});
+  const std::string owner = n.owner == "SY" ? Sid({18}) : n.owner == "TI" ? installer
+                            : n.owner == "user" ? Sid({21, 1, 2, 3, 1001}) : admins;
+  std::string acl;
+  char count = 0;
+  const auto ace = [&](char flags, uint32_t mask, const std::string& who) {
+    acl += std::string{0, flags, static_cast<char>(8 + who.size()), 0} + Le32(mask) + who;
+    ++count;
+  };
+  const char inherit = n.dir ? 0x03 : 0;  // OBJECT_INHERIT | CONTAINER_INHERIT
+  ace(inherit, 0x1F01FF, Sid({18}));
+  ace(inherit, 0x1F01FF, admins);
   if (!n.adminOnly) {
-    aces.emplace_back(inherit, 0x1200A9, users);
-    if (n.dir) aces.emplace_back(0x0B, 0x10000000, creatorOwner);  // inherit-only GENERIC_ALL
-    if (n.closed) aces.emplace_back(inherit, 0x1F01FF, installer);
-    else if (n.deleteDenied) aces.emplace_back(inherit, 0x1200A9, powerUsers);
-    else aces.emplace_back(inherit, 0x1301BF, powerUsers);  // modify
+    ace(inherit, 0x1200A9, Sid({32, 545}));                 // Users: read and execute
+    if (n.dir) ace(0x0B, 0x10000000, Sid({0}, 3));          // CREATOR OWNER: GENERIC_ALL, inherit-only
+    if (n.closed) ace(inherit, 0x1F01FF, installer);
+    else ace(inherit, n.deleteDenied ? 0x1200A9 : 0x1301BF, Sid({32, 547}));  // Power Users: modify
   }
-  std::string acl(8, '\0');
-  for (const auto& a : aces) {
-    std::string ace = {0, static_cast<char>(std::get<0>(a)), 0, 0, 0, 0, 0, 0};
-    Put32(&ace, 4, std::get<1>(a));
-    ace += std::get<2>(a);
-    ace[2] = static_cast<char>(ace.size());
-    acl += ace;
-  }
-  acl[0] = 2;
-  acl[2] = static_cast<char>(acl.size() & 0xFF);
-  acl[3] = static_cast<char>(acl.size() >> 8);
-  acl[4] = static_cast<char>(aces.size());
-  std::string sd(20, '\0');
-  sd[0] = 1;
+  const size_t aclSize = 8 + acl.size();
   const uint16_t control = 0x8000 | (n.nullDacl ? 0 : 0x0004) | (n.adminOnly ? 0x1000 : 0);
-  sd[2] = static_cast<char>(control & 0xFF);
-  sd[3] = static_cast<char>(control >> 8);
-  Put32(&sd, 4, 20);
-  sd += owner;
-  if (!n.nullDacl) {
-    Put32(&sd, 16, static_cast<uint32_t>(sd.size()));
-    sd += acl;
-  }
-  return sd;
+  return std::string{1, 0, static_cast<char>(control), static_cast<char>(control >> 8)} + Le32(20) + Le32(0) +
+         Le32(0) + Le32(n.nullDacl ? 0 : static_cast<uint32_t>(20 + owner.size())) + owner +
+         (n.nullDacl ? "" : std::string{2, 0, static_cast<char>(aclSize), static_cast<char>(aclSize >> 8), count, 0, 0, 0} + acl);
 }
 }  // namespace
 
