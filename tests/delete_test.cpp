@@ -65,7 +65,9 @@ TEST(DeleteOrScheduleFile, LockedFileMovesToTheRunsFolderWhereNoScheduledNameCan
   ScheduleRunFolders("C:\\P");
   m.ClearFaults();
   EXPECT_TRUE(m.restartQueue.empty());
+  m.AddFile(run + "\\Temp\\left.tmp", FILE_ATTRIBUTE_HIDDEN);  // an uninstaller's: hidden, yet deleted
   ScheduleRunFolders("C:\\P\\key.dll");
+  EXPECT_FALSE(m.Exists(run + "\\Temp"));
   ScheduleRunFolders("C:\\WINDOWS");
   EXPECT_EQ(m.restartQueue, (std::vector<std::string>{run + "\\_@1.tmp", run + "\\_@2.tmp", run}));
   for (const std::string& name : m.restartQueue) EXPECT_FALSE(m.Plant(name, victim)) << name;

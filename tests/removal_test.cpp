@@ -519,7 +519,7 @@ TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
          fixture::Install(m, {{3}, {0}, false, false, true});
          m.FailAlways("CreateEnvironmentBlock");
        }, 'g', ' '},
-      {"an uninstaller refused after the keys", [](sim::Machine& m) {
+      {"the hand-over refused, after the keys", [](sim::Machine& m) {
          fixture::Install(m, {{3}, {0}, false, false, false});
          m.AddFile(std::string(kProgramFiles) + "\\Kestovanet3.0\\held.dat");
          m.Lock(std::string(kProgramFiles) + "\\Kestovanet3.0\\held.dat", true);
@@ -537,6 +537,20 @@ TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
     // Its key stays only where running again can finish the job.
     EXPECT_EQ(Installed(m, kEdition3Profile), c.box == 'c' || c.box == 'g') << c.what;
   }
+}
+
+// What a program of the user's holds keeps the key and asks to close it and
+// run again; once it is closed, that run finishes the job.
+TEST(RemovalRun, ClosingTheHolderAndRunningAgainFinishes) {
+  sim::Machine m;
+  HeldInEdition3(m, 1, false);
+  const std::string held = std::string(kProgramFiles) + "\\Kestovanet3.0\\held.dat";
+  RemoveAllEditions(kOwner);
+  EXPECT_EQ(FinalBox(m, 0, 0), 'c');
+  m.FindNode(held)->heldBy = 0;
+  RemoveAllEditions(kOwner);
+  EXPECT_EQ(FinalBox(m, 1, 0), 's');
+  EXPECT_FALSE(m.Exists(held) || Installed(m, kEdition3Profile));
 }
 
 // A run tells each step of each installed edition once, in the table's
