@@ -244,7 +244,7 @@ void CCleanupDlg::OnRunEnded(unsigned sender, RunResult result) {
   RefreshCursor(m_hWnd);
   // Full while the final box is read; hidden once it is closed, at once after a stopped run.
   if (result.outcome != RunOutcome::kStopped) SetProgress(RunProgressBefore(kRunStepCount));
-  ShowRunOutcome(m_hWnd, result);  // the final box belongs to this thread, like its owner
+  ShowRunOutcome(m_hWnd, result, m_record);  // the final box belongs to this thread, like its owner
   ShowProgress(false);
   if (end == RunEnd::kEndedClose) CDialog::OnCancel();
 }

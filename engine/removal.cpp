@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/catalogue.h"
+#include "engine/outcome.h"
 #include "fsclean/delete.h"
 #include "fsclean/leftovers.h"
 #include "fsclean/paths.h"
@@ -14,6 +15,7 @@
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "platform/window.h"
 #include "process/browser_guard.h"
 #include "process/stop_tool.h"
@@ -85,33 +87,6 @@ void HandOverMovedFiles(RunRecord* record) {
     char folder[MAX_PATH] = {};
     if (SpecialFolder(csidl, folder)) ScheduleRunFolders(folder, record);
   }
-}
-
-const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-
-// The entries of the system's restart list: each a pair of names (the new
-// one empty for a deletion), in PendingFileRenameOperations and, where the
-// system keeps it, PendingFileRenameOperations2. 0 where none can be read.
-unsigned CountRestartEntries() {
-  pf::ScopedRegKey key;
-  if (!key.Open(HKEY_LOCAL_MACHINE, kSessionManagerKey, KEY_QUERY_VALUE)) return 0;
-  unsigned entries = 0;
-  static const char* const values[2] = {"PendingFileRenameOperations", "PendingFileRenameOperations2"};
-  for (const char* value : values) {
-    DWORD type = 0, size = 0;
-    if (pf::RegQueryValueExA(key.Get(), value, &type, nullptr, &size) != ERROR_SUCCESS) continue;
-    // Room to spare: the list may grow between the two reads (another installer at work).
-    size += 4096;
-    pf::ScopedBuffer data(size);
-    BYTE* bytes = reinterpret_cast<BYTE*>(data.Get());
-    if (bytes != nullptr && pf::RegQueryValueExA(key.Get(), value, &type, bytes, &size) == ERROR_SUCCESS &&
-        type == REG_MULTI_SZ) {
-      unsigned names = 0;
-      for (DWORD i = 0; i < size; ++i) names += bytes[i] == 0;
-      entries += names / 2;  // the list's closing zero is no name
-    }
-  }
-  return entries;
 }
 
 void Report(const RunProgress* progress, unsigned step, unsigned detail = 0) {
@@ -267,7 +242,6 @@ void ComposeRunStepLine(char* line, unsigned capacity, unsigned step, unsigned d
 
 RunResult RunRemoval(RunRecord* record, const RunProgress* progress) {
   record->Clear();
-  const unsigned listedBefore = CountRestartEntries();
   bool anyDenied = false;
   RunResult result = {RunOutcome::kStopped, RestartNeed::kNone, WhatStays::kNothing};
   static const EditionProfile* const editions[] = {&kEdition1Profile, &kEdition2Profile, &kEdition3Profile};
@@ -283,7 +257,7 @@ RunResult RunRemoval(RunRecord* record, const RunProgress* progress) {
   // After the keys are decided: a refusal here is told, never a reason to keep one.
   HandOverMovedFiles(record);
   result.outcome = anyDenied ? RunOutcome::kNotAllowed : RunOutcome::kAllRemoved;
-  if (CountRestartEntries() > listedBefore) result.restart = RestartNeed::kRestart;
+  if (RestartRemovesSomething()) result.restart = RestartNeed::kRestart;
   bool held = false;
   for (unsigned i = 0; i < record->StayCount() && i < RunRecord::kMaxItems; ++i)
     held = held || record->Item(i).why == StayReason::kHeld;
@@ -293,26 +267,27 @@ RunResult RunRemoval(RunRecord* record, const RunProgress* progress) {
   return result;
 }
 
-void ShowRunOutcome(HWND owner, RunResult result) {
+void ShowRunOutcome(HWND owner, RunResult result, const RunRecord& record) {
   if (result.outcome == RunOutcome::kStopped) return;
+  // Room for the longest: three shortened paths with their holders, the
+  // fixed texts around them.
+  WCHAR text[640], caption[16];
   const bool allRemoved = result.outcome == RunOutcome::kAllRemoved && result.stays == WhatStays::kNothing;
-  char text[256] = {};
-  if (result.stays != WhatStays::kNothing) {
-    // Never "卸载成功", and never "run again" where that cannot help.
-    Append(text, sizeof text, LeftoverText);
-    Append(text, sizeof text,
-           result.stays == WhatStays::kCloseAndRunAgain ? CloseAndRunAgainSentence
-           : result.stays == WhatStays::kRunAgain       ? RunAgainSentence
-                                                        : AskAdministratorSentence);
-  } else {
-    Append(text, sizeof text, allRemoved ? SuccessText : NotAllRemovedText);
-    if (result.restart == RestartNeed::kRestart) Append(text, sizeof text, RestartSentence);
+  const UINT style = allRemoved ? MB_OK : MB_OK | MB_ICONWARNING;
+  if (ComposeRunOutcome(result, record, text, sizeof text / sizeof text[0]) &&
+      pf::MultiByteToWideChar(kFixedTextsCodePage, 0, SuccessCaption, -1, caption, 16) > 0) {
+    pf::MessageBoxUnicode(owner, text, caption, style);
+    return;
   }
-  pf::MessageBoxInCodePage(owner, text, SuccessCaption, kFixedTextsCodePage,
-                           allRemoved ? MB_OK : MB_OK | MB_ICONWARNING);
+  // Without code page 936 (an optional install before Vista): the head alone,
+  // as the system can show it.
+  const char* head = allRemoved ? SuccessText
+                     : result.outcome == RunOutcome::kNotAllowed ? NotAllRemovedText : LeftoverText;
+  pf::MessageBoxInCodePage(owner, head, SuccessCaption, kFixedTextsCodePage, style);
 }
 
 void RemoveAllEditions(HWND owner) {
   RunRecord record;
-  ShowRunOutcome(owner, RunRemoval(&record));
+  const RunResult result = RunRemoval(&record);
+  ShowRunOutcome(owner, result, record);
 }

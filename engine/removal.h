@@ -71,10 +71,10 @@ struct RunProgress {
 // Editions 1, 2.0, 3.0 in turn; stops silently at the first that returns 0.
 // What stays is noted in record (cleared first), which the caller owns.
 RunResult RunRemoval(RunRecord* record, const RunProgress* progress = nullptr);
-// The box that ends a run, owned by owner: "卸载成功", or the one that asks
-// for administrator rights, each followed by the sentence on the restart
-// where one is needed; or, where something stays, the one that says so and
-// what to do; none after a stopped run.
-void ShowRunOutcome(HWND owner, RunResult result);
+// The box that ends a run, owned by owner, its text composed in UTF-16
+// (engine/outcome.h): "卸载成功", or the one that asks for administrator
+// rights, or, where something stays, the one that names it and says what to
+// do; none after a stopped run.
+void ShowRunOutcome(HWND owner, RunResult result, const RunRecord& record);
 // Both, on the calling thread, with a record of its own.
 void RemoveAllEditions(HWND owner);

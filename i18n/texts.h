@@ -29,11 +29,20 @@ extern const char SecondsText[];
 // Follows SuccessText or NotAllRemovedText in the final box, full stop
 // first: the restart finishes the removal.
 extern const char RestartSentence[];
-// Begins the final box when something of the old editions stays, followed by
-// one of: close the programs that hold it and run again; run again (an
+// Begins the final box when something of the old editions stays, followed
+// by ListColon and what stays, a line each (MoreItemsText N ItemsText for the
+// rest), then RestartRemainderSentence where the restart removes the rest,
+// then one of: close the programs that hold it and run again; run again (an
 // uninstaller that could not be started); ask the computer's administrator
 // (running again would not help).
 extern const char LeftoverText[];
+extern const char ListColon[];
+extern const char MoreItemsText[];
+extern const char ItemsText[];
+extern const char RestartRemainderSentence[];
 extern const char CloseAndRunAgainSentence[];
 extern const char RunAgainSentence[];
 extern const char AskAdministratorSentence[];
+// Ends a run that left an edition it was not allowed to open while something
+// of the run's waits for the restart: restart, then run as administrator.
+extern const char NotAllRemovedRestartText[];

@@ -103,6 +103,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
 }
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) { return ::FindNextFileA(find, data); }
 BOOL FindClose(HANDLE find) { return ::FindClose(find); }
+DWORD GetLongPathNameA(const char* path, char* longPath, DWORD size) { return ::GetLongPathNameA(path, longPath, size); }
 DWORD GetTempPathA(DWORD bufferLength, char* buffer) { return ::GetTempPathA(bufferLength, buffer); }
 UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, char* tempFileName) {
   return ::GetTempFileNameA(pathName, prefix, unique, tempFileName);
@@ -441,6 +442,19 @@ BOOL SetWindowTextInCodePage(HWND hwnd, const char* text, UINT codePage) {
   wchar_t wide[kTextCap];
   if (!UsesAnsiWindowCalls() && ToUnicode(text, codePage, wide, kTextCap)) return ::SetWindowTextW(hwnd, wide);
   return ::SetWindowTextA(hwnd, text);
+}
+
+int MessageBoxUnicode(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type) {
+  if (!UsesAnsiWindowCalls())
+    return ::MessageBoxW(owner, reinterpret_cast<const wchar_t*>(text), reinterpret_cast<const wchar_t*>(caption), type);
+  char narrowText[2 * kTextCap * 2], narrowCaption[64];
+  // What the ANSI code page cannot hold shows as its default character.
+  if (::WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(text), -1, narrowText, sizeof narrowText,
+                            nullptr, nullptr) == 0 ||
+      ::WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(caption), -1, narrowCaption,
+                            sizeof narrowCaption, nullptr, nullptr) == 0)
+    return 0;
+  return ::MessageBoxA(owner, narrowText, narrowCaption, type);
 }
 
 BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int csidl, BOOL create) {

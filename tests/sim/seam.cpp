@@ -392,6 +392,15 @@ BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
   return TRUE;
 }
 
+// No short names here: an existing path is its own long form.
+DWORD GetLongPathNameA(const char* path, char* longPath, DWORD size) {
+  SEAM("GetLongPathNameA");
+  FAULT("GetLongPathNameA", 0u);
+  const Machine::Node* n = M().FindNode(path);
+  if (n == nullptr) return Fail(MissingError(path), 0u);
+  return CopyOut(n->path, longPath, size);
+}
+
 BOOL FindClose(HANDLE find) {
   SEAM("FindClose", false);
   if (M().GetHandle(H(find), HO::kFind) == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -1098,6 +1107,30 @@ int MessageBoxInCodePage(HWND owner, const char* text, const char* caption, UINT
   M().boxes.push_back({owner, text ? text : "", caption ? caption : "", type, M().clockMs, codePage});
   M().Record("MessageBox", caption ? caption : "");
   FAULT("MessageBoxInCodePage", 0);
+  if (M().boxScript.empty()) {
+    ++M().unscriptedBoxes;
+    return 0;
+  }
+  auto step = std::move(M().boxScript.front());
+  M().boxScript.pop_front();
+  if (step.second) step.second();
+  return step.first;
+}
+
+int MessageBoxUnicode(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type) {
+  SEAM("MessageBoxUnicode");
+  std::string utf8[2];
+  for (int i = 0; i < 2; ++i)
+    for (const WCHAR* w = i == 0 ? text : caption; w != nullptr && *w != 0; ++w) {
+      const unsigned c = *w;  // the box's texts hold no surrogate pairs
+      if (c < 0x80) utf8[i] += static_cast<char>(c);
+      else if (c < 0x800) utf8[i] += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+      else utf8[i] += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                       static_cast<char>(0x80 | (c & 0x3F))};
+    }
+  M().boxes.push_back({owner, utf8[0], utf8[1], type, M().clockMs, 65001});
+  M().Record("MessageBox", utf8[1]);
+  FAULT("MessageBoxUnicode", 0);
   if (M().boxScript.empty()) {
     ++M().unscriptedBoxes;
     return 0;
