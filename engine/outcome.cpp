@@ -45,12 +45,13 @@ const char* Bare(const char* name) {
 }
 
 // The deletions of the restart list (pairs of names, the second empty), in
-// order: their names, each ending with its zero, in list.
+// the order the restart carries them out.
 struct Deletions {
   pf::ScopedBuffer blocks[2];
   size_t sizes[2] = {0, 0};
-  template <typename Fn>
-  bool Any(Fn fn) const {  // fn(name, index) for each deletion in order, until it says true
+  typedef bool (*Visit)(const void* context, const char* name, unsigned index);
+  // visit(context, name, index) for each deletion in order, until it says true.
+  bool Any(Visit visit, const void* context) const {
     unsigned index = 0;
     for (int v = 0; v < 2; ++v) {
       const char* p = blocks[v].Get();
@@ -61,7 +62,7 @@ struct Deletions {
         if (p >= end) break;  // a name without its pair
         const char* target = p;
         p += std::strlen(p) + 1;
-        if (source[0] != '\0' && target[0] == '\0' && fn(Bare(source), index++)) return true;
+        if (source[0] != '\0' && target[0] == '\0' && visit(context, Bare(source), index++)) return true;
       }
     }
     return false;
@@ -158,6 +159,23 @@ bool IsTheEditions(const char* path) {
 
 constexpr int kMaxDepth = 4;
 
+// An entry of a folder listed for deletion, looked for among the deletions
+// before the folder's own.
+struct Entry {
+  const Deletions* list;
+  const char* path;
+  unsigned before;
+  int depth;
+  bool folder;
+};
+bool EmptyByThen(const Deletions& list, const char* folder, unsigned index, int depth);
+bool DeletedBefore(const void* context, const char* source, unsigned at) {
+  const Entry& e = *static_cast<const Entry*>(context);
+  char name[MAX_PATH];
+  return at < e.before && LongName(source, name) && pf::MbsICmp(name, e.path) == 0 &&
+         (!e.folder || EmptyByThen(*e.list, e.path, at, e.depth + 1));
+}
+
 // True when everything in folder is itself deleted by the list before the
 // deletion at index: the restart removes a folder only when it is empty.
 bool EmptyByThen(const Deletions& list, const char* folder, unsigned index, int depth) {
@@ -171,15 +189,21 @@ bool EmptyByThen(const Deletions& list, const char* folder, unsigned index, int 
     if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
     char entry[MAX_PATH];
     if (!ComposePath(entry, MAX_PATH, folder, "\\", data.cFileName)) return false;
-    const bool sub = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const bool deleted = list.Any([&](const char* source, unsigned at) {
-      char name[MAX_PATH];
-      return at < index && LongName(source, name) && pf::MbsICmp(name, entry) == 0 &&
-             (!sub || EmptyByThen(list, entry, at, depth + 1));
-    });
+    const Entry seek = {&list, entry, index, depth, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
+    const bool deleted = list.Any(&DeletedBefore, &seek);
     if (!deleted) return false;
   } while (pf::FindNextFileA(find.Get(), &data));
   return true;
+}
+
+// A deletion whose name still exists and is the old editions' (a folder
+// only where it will be empty by then).
+bool RemovesTheEditions(const void* context, const char* source, unsigned index) {
+  char name[MAX_PATH];
+  if (!LongName(source, name) || !IsTheEditions(name)) return false;
+  const DWORD attributes = pf::GetFileAttributesA(name);
+  return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+         EmptyByThen(*static_cast<const Deletions*>(context), name, index, 0);
 }
 
 }  // namespace
@@ -190,13 +214,7 @@ bool RestartRemovesSomething() {
   Deletions list;
   list.sizes[0] = ReadRestartValue(key.Get(), "PendingFileRenameOperations", &list.blocks[0]);
   list.sizes[1] = ReadRestartValue(key.Get(), "PendingFileRenameOperations2", &list.blocks[1]);
-  return list.Any([&](const char* source, unsigned index) {
-    char name[MAX_PATH];
-    if (!LongName(source, name) || !IsTheEditions(name)) return false;
-    const DWORD attributes = pf::GetFileAttributesA(name);
-    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-           EmptyByThen(list, name, index, 0);
-  });
+  return list.Any(&RemovesTheEditions, &list);
 }
 
 size_t ShortenedPath(const char* path, WCHAR* out, size_t cap, size_t maxChars) {

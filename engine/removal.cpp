@@ -276,7 +276,7 @@ void ShowRunOutcome(HWND owner, RunResult result, const RunRecord& record) {
   const UINT style = allRemoved ? MB_OK : MB_OK | MB_ICONWARNING;
   if (ComposeRunOutcome(result, record, text, sizeof text / sizeof text[0]) &&
       pf::MultiByteToWideChar(kFixedTextsCodePage, 0, SuccessCaption, -1, caption, 16) > 0) {
-    pf::MessageBoxUnicode(owner, text, caption, style);
+    pf::MessageBoxUnicode(owner, text, caption, style, kFixedTextsCodePage);
     return;
   }
   // Without code page 936 (an optional install before Vista): the head alone,

@@ -37,7 +37,7 @@ inline bool UsesAnsiWindowCalls() {
 // every ANSI code page reads alike.
 int MessageBoxInCodePage(HWND owner, const char* text, const char* caption, UINT codePage, UINT type);
 BOOL SetWindowTextInCodePage(HWND hwnd, const char* text, UINT codePage);
-// A box of UTF-16 texts (MessageBoxW); on Windows 9x converted to the ANSI
-// code page for the A call.
-int MessageBoxUnicode(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type);
+// A box of UTF-16 texts (MessageBoxW); on Windows 9x converted to
+// narrowCodePage for the A call, as MessageBoxInCodePage hands its bytes.
+int MessageBoxUnicode(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type, UINT narrowCodePage);
 }  // namespace pf

@@ -46,6 +46,7 @@ typedef char16_t WCHAR;  // UTF-16 code unit, as on Windows
 #define KEY_READ 0x20019u
 #define KEY_QUERY_VALUE 0x1u
 #define REG_MULTI_SZ 7u
+#define REG_SZ 1u
 #define ERROR_MORE_DATA 234
 
 #define ERROR_SUCCESS 0

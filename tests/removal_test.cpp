@@ -475,6 +475,16 @@ TEST(RemovalRun, FailedSpecialFolderOrSystemDirectorySkipsItsSteps) {
   }
 }
 
+// An earlier run's file waiting for the restart, listed in value as a
+// deletion (type; the last `cut` bytes left off).
+const char kEarlier[] = "C:\\WINDOWS\\Brannoch.pending\\_@1.tmp";
+void Listed(sim::Machine& m, const char* value, DWORD type, const std::string& name, size_t cut = 0) {
+  if (!m.Exists(kEarlier)) m.AddFile(kEarlier);
+  m.AddFile("C:\\Other\\upd.tmp");
+  const std::string bytes = "\\??\\" + name + std::string(3, '\0');
+  m.restartValues[value] = {type, bytes.substr(0, bytes.size() - cut)};
+}
+
 // Edition 3.0 with a file its folder's holder keeps open without delete
 // sharing: kind 0 none known (Restart Manager missing), else that holder's
 // RM_APP_TYPE in session; closed: its folders are the administrators'.
@@ -527,6 +537,31 @@ TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
        [](sim::Machine& m) { HeldInEdition3(m, 1, true, 2); }, 's', 'r'},
       // A program of the user's: closing it and running again finishes the job.
       {"a file held by the user's program", [](sim::Machine& m) { HeldInEdition3(m, 1, true); }, 'c', ' '},
+      // The restart list as it stands at the end: only a deletion of the old
+      // editions' that still exists asks for the restart, whoever listed it.
+      {"the NSIS copy's own entry, the copy gone",
+       [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, "C:\\WINDOWS\\Brannoch.pending\\Temp\\~nsu.tmp\\Un.exe"); },
+       's', ' '},
+      {"another program's entry", [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, "C:\\Other\\upd.tmp"); },
+       's', ' '},
+      {"an earlier run's entry still waiting",
+       [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, kEarlier); }, 's', 'r'},
+      {"an earlier run's entry in the second list",
+       [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations2", REG_MULTI_SZ, kEarlier); }, 's', 'r'},
+      {"a list without its final terminator",
+       [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, kEarlier, 1); }, 's', 'r'},
+      {"a name without its terminator",
+       [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, kEarlier, 3); }, 's', ' '},
+      {"a REG_SZ value", [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations", REG_SZ, kEarlier); }, 's', ' '},
+      {"a list that grows between its two reads",
+       [](sim::Machine& m) {
+         Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, "C:\\Other\\upd.tmp");
+         m.beforeCall = [&m](const std::string& call) {
+           if (call == "RegQueryValueExA" && m.callCounts[call] == 1)
+             Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, std::string(5000, 'x') + std::string(2, '\0') + "\\??\\" + kEarlier);
+         };
+       },
+       's', 'r'},
       // An uninstaller that cannot be given the system's variables is not started.
       {"an uninstaller not started", [](sim::Machine& m) {
          fixture::Install(m, {{3}, {0}, false, false, true});

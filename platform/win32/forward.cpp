@@ -444,14 +444,14 @@ BOOL SetWindowTextInCodePage(HWND hwnd, const char* text, UINT codePage) {
   return ::SetWindowTextA(hwnd, text);
 }
 
-int MessageBoxUnicode(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type) {
+int MessageBoxUnicode(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type, UINT narrowCodePage) {
   if (!UsesAnsiWindowCalls())
     return ::MessageBoxW(owner, reinterpret_cast<const wchar_t*>(text), reinterpret_cast<const wchar_t*>(caption), type);
   char narrowText[2 * kTextCap * 2], narrowCaption[64];
-  // What the ANSI code page cannot hold shows as its default character.
-  if (::WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(text), -1, narrowText, sizeof narrowText,
-                            nullptr, nullptr) == 0 ||
-      ::WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(caption), -1, narrowCaption,
+  // What that code page cannot hold shows as its default character.
+  if (::WideCharToMultiByte(narrowCodePage, 0, reinterpret_cast<const wchar_t*>(text), -1, narrowText,
+                            sizeof narrowText, nullptr, nullptr) == 0 ||
+      ::WideCharToMultiByte(narrowCodePage, 0, reinterpret_cast<const wchar_t*>(caption), -1, narrowCaption,
                             sizeof narrowCaption, nullptr, nullptr) == 0)
     return 0;
   return ::MessageBoxA(owner, narrowText, narrowCaption, type);

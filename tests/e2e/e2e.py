@@ -82,12 +82,14 @@ PROMPTS = [
 ]
 SUCCESS_TEXT = '卸载成功'
 ADMIN_TEXT = '部分旧版本未能卸载，请以管理员身份运行本工具'
+ADMIN_RESTART_TEXT = '部分旧版本未能卸载。请重新启动计算机，然后以管理员身份再运行一次本工具。'
 NOTICE_CAPTION = '提示'
 # After either: the restart finishes the removal.
 RESTART_TAILS = ('。重新启动计算机后即可完成卸载。',)
-# Where something stays: close what holds it and run again; ask the administrator.
+# Where something stays: "：", what stays a line each, then close what holds it and run
+# again; run again; ask the administrator.
 LEFTOVER_TEXT = '部分旧版文件未能删除'
-LEFTOVER_TAILS = ('。请关闭正在使用这些文件的程序，然后再运行一次本工具。', '。请联系计算机管理员处理。')
+LEFTOVER_TAILS = ('请关闭正在使用这些文件的程序，然后再运行一次本工具。', '请再运行一次本工具。', '请联系计算机管理员处理。')
 TITLE = '凯瓦银行Tokara旧版卸载工具'
 
 NSIS_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'leftover_uninstaller.nsi')
@@ -231,6 +233,7 @@ class Scenario:
         self.opens = opens or {}  # uninstaller: the exe in C:\e2e it starts and leaves running
         self.problems = []
         self.restart_said = []
+        self.leftover_lines = []  # what the final box names as staying
         self.report = {}
         self.note = ''
 
@@ -392,17 +395,20 @@ class Scenario:
                 self.check(text == self.shown(px, *PROMPTS[px.ui]), 'prompt reads %r' % text)
                 self.check(b['owner'] == 'none' and b['yes'] == '1' and b['no'] == '1', 'prompt form: %s' % b)
                 kinds.append('prompt')
-            elif caption == self.shown(px, NOTICE_CAPTION) and text in [self.shown(px, t + tail) for t in (
-                    SUCCESS_TEXT, ADMIN_TEXT) for tail in ('',) + RESTART_TAILS]:
+            elif caption == self.shown(px, NOTICE_CAPTION) and text in [self.shown(px, t) for t in (
+                    SUCCESS_TEXT, SUCCESS_TEXT + RESTART_TAILS[0], ADMIN_TEXT, ADMIN_RESTART_TEXT)]:
                 self.check(b['owner'] == 'main' and b['okbtn'] == '1' and b['yes'] == '0', 'final box form: %s' % b)
                 kinds.append('success' if text.startswith(self.shown(px, SUCCESS_TEXT)) else 'admin')
-                self.restart_said = [t for t in RESTART_TAILS if text.endswith(self.shown(px, t))]
-            elif caption == self.shown(px, NOTICE_CAPTION) and text in [self.shown(px, LEFTOVER_TEXT + t)
-                                                                        for t in LEFTOVER_TAILS]:
+                # The administrator's text is never followed by the restart's: one request instead.
+                restarts = text in (self.shown(px, SUCCESS_TEXT + RESTART_TAILS[0]), self.shown(px, ADMIN_RESTART_TEXT))
+                self.restart_said = list(RESTART_TAILS[:1]) if restarts else []
+            elif caption == self.shown(px, NOTICE_CAPTION) and text.startswith(self.shown(px, LEFTOVER_TEXT + '：\n')) \
+                    and any(text.endswith(self.shown(px, t)) for t in LEFTOVER_TAILS):
                 self.check(b['owner'] == 'main' and b['okbtn'] == '1' and b['yes'] == '0', 'final box form: %s' % b)
                 # What holds it cannot be told under Wine (its Restart Manager lists no one) and
                 # Wine names the user as every folder's owner: nothing another run could mend.
-                kinds.append('leftover' if text == self.shown(px, LEFTOVER_TEXT + LEFTOVER_TAILS[1]) else 'run-again')
+                kinds.append('leftover' if text.endswith(self.shown(px, LEFTOVER_TAILS[-1])) else 'run-again')
+                self.leftover_lines = text.split('\n')[1:-1]
             else:
                 kinds.append('unknown: %r %r' % (caption, text))
         self.check(kinds == self.expect_boxes, 'boxes %s, expected %s' % (kinds, self.expect_boxes))
@@ -684,6 +690,9 @@ class Scenario:
             ok = ok or in_run_folder(p, '') and (bare(p).count('\\') == 2 or '\\temp' in bare(p))  # and its TEMP
             self.check(ok, 'unexpected pending operation %s' % p)
         if self.held_file:
+            # The box names the file that stays, read back as the window shows it.
+            self.check(any(l.endswith('held-open.dat') for l in self.leftover_lines),
+                       'the box names %s' % self.leftover_lines)
             # Each "_@" name handed over holds a file, once, in the run's folder below the Windows folder, which
             # follows them once (Wine 8 keeps no security descriptor: the parent is trusted for what it is).
             run = RUN_PATH

@@ -197,6 +197,8 @@ class Machine {
   // Read as PendingFileRenameOperations (REG_MULTI_SZ) under this key, no value while empty
   // (learn.microsoft.com, Sysinternals PendMoves; Wine's kernelbase writes the same value).
   static constexpr const char* kSessionManagerKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  // Values under it as a test set them (type, bytes), read instead of the queue's.
+  std::map<std::string, std::pair<DWORD, std::string>> restartValues;
 
   DWORD AddProcess(const std::string& exeFile, const std::string& owner);
   Process* FindProcess(DWORD pid);

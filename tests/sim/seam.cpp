@@ -214,13 +214,18 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* type, BYTE* data, 
   HO* h = M().GetHandle(reinterpret_cast<uintptr_t>(key), HO::kKey);
   if (h == nullptr || size == nullptr) return ERROR_INVALID_HANDLE;
   // Only the restart list is read: each name, then an empty new name for a deletion.
-  if (M().Fold(h->keyPath) != M().Fold(Machine::kSessionManagerKey) || valueName == nullptr ||
-      M().Fold(valueName) != M().Fold("PendingFileRenameOperations") || M().restartQueue.empty())
-    return ERROR_FILE_NOT_FOUND;
+  if (M().Fold(h->keyPath) != M().Fold(Machine::kSessionManagerKey) || valueName == nullptr) return ERROR_FILE_NOT_FOUND;
+  const auto raw = M().restartValues.find(valueName);
   std::string bytes;
-  for (const std::string& path : M().restartQueue) bytes += "\\??\\" + path + std::string(2, '\0');
-  bytes += '\0';
-  if (type != nullptr) *type = REG_MULTI_SZ;
+  if (raw != M().restartValues.end()) {
+    bytes = raw->second.second;
+  } else {
+    if (M().Fold(valueName) != M().Fold("PendingFileRenameOperations") || M().restartQueue.empty())
+      return ERROR_FILE_NOT_FOUND;
+    for (const std::string& path : M().restartQueue) bytes += "\\??\\" + path + std::string(2, '\0');
+    bytes += '\0';
+  }
+  if (type != nullptr) *type = raw != M().restartValues.end() ? raw->second.first : REG_MULTI_SZ;
   const DWORD need = static_cast<DWORD>(bytes.size());
   const bool fits = data == nullptr || *size >= need;
   if (data != nullptr && fits) std::memcpy(data, bytes.data(), need);
@@ -1117,7 +1122,7 @@ int MessageBoxInCodePage(HWND owner, const char* text, const char* caption, UINT
   return step.first;
 }
 
-int MessageBoxUnicode(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type) {
+int MessageBoxUnicode(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type, UINT) {
   SEAM("MessageBoxUnicode");
   std::string utf8[2];
   for (int i = 0; i < 2; ++i)
