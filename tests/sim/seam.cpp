@@ -1006,9 +1006,9 @@ BOOL AllowJobBreakaway(HANDLE job) {
 
 // A port is told of each process as it joins the job, by assignment or as
 // started by a member, in that order, and the message stays queued after the
-// process has ended (Microsoft's JOBOBJECT_ASSOCIATE_COMPLETION_PORT page;
-// Wine's kernel32 job tests, test_CompletionPort); sim ids grow, so the order
-// is that of the ids.
+// process has ended, its id then no longer vouched for (Microsoft's
+// JOBOBJECT_ASSOCIATE_COMPLETION_PORT page; not checked against Wine); sim
+// ids grow and are never reused, so the order is that of the ids.
 HANDLE WatchJobStarts(HANDLE job) {
   SEAM("WatchJobStarts");
   if (M().jobsMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, static_cast<HANDLE>(nullptr));
