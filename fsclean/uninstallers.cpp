@@ -49,6 +49,10 @@ void FindPageBrowsers(PageBrowsers* browsers) {
     DWORD size = MAX_PATH;
     if (pf::AssocQueryExecutable(flags, protocols[i], browsers->exe[i], &size) != S_OK) browsers->exe[i][0] = '\0';
     browsers->exe[i][MAX_PATH - 1] = '\0';
+    // An 8.3 answer: the system lists the running program by its long name.
+    char longName[MAX_PATH];
+    const DWORD n = browsers->exe[i][0] != '\0' ? pf::GetLongPathNameA(browsers->exe[i], longName, MAX_PATH) : 0;
+    if (n > 0 && n < MAX_PATH) std::memcpy(browsers->exe[i], longName, n + 1);
   }
 }
 
@@ -81,17 +85,93 @@ class ComForShell {
   bool ok_;
 };
 
-// True while a process of the job runs that is worth waiting for: a browser,
-// the program registered for web pages or the shell that the uninstaller
-// opened (a feedback page, a folder) is left running. Where the job's members cannot be listed or named, any one
-// counts, as the count of active processes says.
-bool JobStillWorking(HANDLE job, const PageBrowsers& browsers) {
+// A browser, the program registered for web pages or the shell: what a page
+// or folder the uninstaller opened is left to.
+bool IsPageExe(const char* exeFile, const PageBrowsers& browsers) {
+  return IsBrowserOrShellExe(exeFile) || SameExeFileName(exeFile, browsers.exe[0]) ||
+         SameExeFileName(exeFile, browsers.exe[1]);
+}
+
+// The job's members in the order they joined, as its port told of them, each
+// judged once, when a snapshot first names it: left to the user (a page
+// program, or started by a member left to the user that joined before it) or
+// working. A launcher that starts the real browser under another name and
+// ends, and the browser's helpers, are so known by descent. A parent id is
+// trusted only as a member that joined before the child; one that ended
+// before it was named passes nothing on. Without a port (or past the table),
+// each member is judged by its own name at each look.
+constexpr DWORD kJoinedCapacity = 256;
+enum : unsigned char { kUnnamed, kWorking, kLeft };
+struct JobMembers {
+  pf::ScopedHandle port;
+  DWORD count;
+  bool unnamed;  // some joined since the last snapshot
+  DWORD pid[kJoinedCapacity];
+  unsigned char state[kJoinedCapacity];
+};
+
+// The latest member with this id that joined before the one at `before`; -1 none.
+int MemberBefore(const JobMembers& members, DWORD pid, DWORD before) {
+  while (before-- > 0)
+    if (members.pid[before] == pid) return static_cast<int>(before);
+  return -1;
+}
+
+// Takes in who joined since the last look and judges those a snapshot names.
+void NoteJoined(JobMembers* members, const PageBrowsers& browsers) {
+  DWORD pid = 0;
+  while (members->port.IsValid() && pf::NextJobStart(members->port.Get(), &pid)) {
+    if (members->count == kJoinedCapacity) {
+      members->port.Close();
+      return;
+    }
+    members->pid[members->count] = pid;
+    members->state[members->count++] = kUnnamed;
+    members->unnamed = true;
+  }
+  if (!members->unnamed) return;
+  pf::ScopedHandle snapshot(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.IsValid()) return;  // at the next look
+  members->unnamed = false;
+  DWORD parent[kJoinedCapacity];
+  unsigned char named[kJoinedCapacity] = {};  // 1 named, 2 named a page program
+  PROCESSENTRY32 entry;
+  std::memset(&entry, 0, sizeof entry);
+  entry.dwSize = sizeof entry;
+  for (BOOL more = pf::Process32First(snapshot.Get(), &entry); more; more = pf::Process32Next(snapshot.Get(), &entry)) {
+    const int i = MemberBefore(*members, entry.th32ProcessID, members->count);
+    if (i < 0 || members->state[i] != kUnnamed) continue;
+    entry.szExeFile[MAX_PATH - 1] = '\0';
+    parent[i] = entry.th32ParentProcessID;
+    named[i] = IsPageExe(entry.szExeFile, browsers) ? 2 : 1;
+  }
+  for (DWORD i = 0; i < members->count; ++i) {
+    if (members->state[i] != kUnnamed || named[i] == 0) continue;
+    const int p = MemberBefore(*members, parent[i], i);
+    members->state[i] = named[i] == 2 || (p >= 0 && members->state[p] == kLeft) ? kLeft : kWorking;
+  }
+}
+
+// True while a process of the job runs that is worth waiting for: one left to
+// the user (a feedback page, a folder the uninstaller opened) is not. Where
+// the job's members cannot be listed or named, any one counts, as the count
+// of active processes says.
+bool JobStillWorking(HANDLE job, const PageBrowsers& browsers, JobMembers* members) {
+  NoteJoined(members, browsers);
   DWORD active = 0;
   if (!pf::QueryJobActiveProcesses(job, &active)) return false;
   if (active == 0) return false;
   DWORD ids[kJobIdCapacity];
   DWORD count = 0;
   if (!pf::QueryJobProcessIds(job, ids, kJobIdCapacity, &count)) return true;
+  bool byName = false;  // some member to judge by its name
+  for (DWORD i = 0; i < count; ++i) {
+    const int m = members->port.IsValid() ? MemberBefore(*members, ids[i], members->count) : -1;
+    if (m < 0) byName = true;
+    else if (members->state[m] == kUnnamed) members->unnamed = true;  // named at the next look
+    if (m >= 0 && members->state[m] != kLeft) return true;
+  }
+  if (!byName) return false;
   pf::ScopedHandle snapshot(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.IsValid()) return true;
   PROCESSENTRY32 entry;
@@ -100,12 +180,10 @@ bool JobStillWorking(HANDLE job, const PageBrowsers& browsers) {
   for (BOOL more = pf::Process32First(snapshot.Get(), &entry); more; more = pf::Process32Next(snapshot.Get(), &entry)) {
     bool member = false;
     for (DWORD i = 0; i < count && !member; ++i) member = ids[i] == entry.th32ProcessID;
-    if (!member) continue;
-    entry.szExeFile[MAX_PATH - 1] = '\0';
-    if (IsBrowserOrShellExe(entry.szExeFile) || SameExeFileName(entry.szExeFile, browsers.exe[0]) ||
-        SameExeFileName(entry.szExeFile, browsers.exe[1]))
+    if (!member || (members->port.IsValid() && MemberBefore(*members, entry.th32ProcessID, members->count) >= 0))
       continue;
-    return true;
+    entry.szExeFile[MAX_PATH - 1] = '\0';
+    if (!IsPageExe(entry.szExeFile, browsers)) return true;
   }
   return false;
 }
@@ -213,12 +291,19 @@ bool StartThroughShell(const char* path, const char* directory, HANDLE job, pf::
 }
 
 // The uninstaller without limit, in slices that tell how long, then the rest
-// of its job as long as it works and kTreeWaitMs at most.
-void WaitForTree(HANDLE process, HANDLE job, bool inJob, const PageBrowsers& browsers, Waiting* waiting) {
-  while (pf::WaitForSingleObject(process, kWaitSliceMs) == WAIT_TIMEOUT) waiting->Tell(true);
+// of its job as long as it works and kTreeWaitMs at most. Where the job has a
+// port, who joins is taken in at each look while the uninstaller runs too: a
+// launcher it starts ends soon.
+void WaitForTree(HANDLE process, HANDLE job, bool inJob, const PageBrowsers& browsers, JobMembers* members,
+                 Waiting* waiting) {
+  const bool watched = inJob && members->port.IsValid();
+  while (pf::WaitForSingleObject(process, watched ? kJobPollMs : kWaitSliceMs) == WAIT_TIMEOUT) {
+    if (watched) NoteJoined(members, browsers);
+    waiting->Tell(!watched);
+  }
   if (!inJob) return;
   const DWORD since = pf::GetTickCount();
-  while (JobStillWorking(job, browsers) && pf::GetTickCount() - since < kTreeWaitMs) {
+  while (JobStillWorking(job, browsers, members) && pf::GetTickCount() - since < kTreeWaitMs) {
     pf::Sleep(kJobPollMs);
     waiting->Tell(false);
   }
@@ -243,7 +328,13 @@ void WaitForTree(HANDLE process, HANDLE job, bool inJob, const PageBrowsers& bro
 bool RunAndWait(const char* path, const char* windowsDir, const char* systemDir, const PageBrowsers& browsers,
                 Waiting* waiting, RunRecord* record) {
   pf::ScopedHandle job(pf::CreateJobObjectA(nullptr, nullptr));
-  if (job.IsValid()) pf::AllowJobBreakaway(job.Get());
+  JobMembers members;
+  members.count = 0;
+  members.unnamed = false;
+  if (job.IsValid()) {
+    pf::AllowJobBreakaway(job.Get());
+    *members.port.Receive() = pf::WatchJobStarts(job.Get());  // before anything joins
+  }
   pf::ScopedHandle process;
   bool inJob = false;
   char temp[MAX_PATH];
@@ -254,14 +345,14 @@ bool RunAndWait(const char* path, const char* windowsDir, const char* systemDir,
     if ((noSecurity || (kind == RunFolder::kReady && SystemEnvironmentWithTemp(windowsDir, temp, &environment))) &&
         StartSuspendedInJob(path, systemDir, environment.Get(), noSecurity ? 0 : pf::kCreateUnicodeEnvironment,
                             job.Get(), &process, &inJob)) {
-      WaitForTree(process.Get(), job.Get(), inJob, browsers, waiting);
+      WaitForTree(process.Get(), job.Get(), inJob, browsers, &members, waiting);
       return true;
     }
     if (!noSecurity) return false;
   }
   const ComForShell com;
   if (!StartThroughShell(path, systemDir, job.Get(), &process, &inJob)) return false;
-  if (process.IsValid()) WaitForTree(process.Get(), job.Get(), inJob, browsers, waiting);
+  if (process.IsValid()) WaitForTree(process.Get(), job.Get(), inJob, browsers, &members, waiting);
   return true;
 }
 }  // namespace

@@ -22,6 +22,11 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
 // The canonical absolute form of name; the length written, or the size needed
 // (terminator included) when buffer is too small, or 0.
 DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart);
+// The long form of an existing path, each 8.3 name spelled out (Windows 98
+// and 2000 on): the length written, or the size needed (terminator included)
+// when buffer is too small, or 0; ERROR_CALL_NOT_IMPLEMENTED where the system
+// lacks the call.
+DWORD GetLongPathNameA(const char* path, char* buffer, DWORD bufferLength);
 // Where the folder at path really is, every link on the way followed:
 // GetFinalPathNameByHandleA on the folder opened for its attributes,
 // "\\?\C:\...". The length written, or the size needed when buffer is too

@@ -68,6 +68,14 @@ BOOL AllowJobBreakaway(HANDLE job);
 // The ids of the job's processes (JobObjectBasicProcessIdList); FALSE when
 // they do not fit capacity.
 BOOL QueryJobProcessIds(HANDLE job, DWORD* ids, DWORD capacity, DWORD* count);
+// A completion port told of each process that joins the job from now on
+// (JobObjectAssociateCompletionPortInformation; Windows 2000 and later), its
+// handle closed by the caller; null where the system cannot.
+HANDLE WatchJobStarts(HANDLE job);
+// The next process the port tells of as joined (JOB_OBJECT_MSG_NEW_PROCESS),
+// in the order they joined, the port's other messages passed over; without
+// waiting. FALSE when none is queued.
+BOOL NextJobStart(HANDLE port, DWORD* processId);
 // Enables the debug privilege administrators hold, which opens the processes
 // of other accounts; FALSE when the token lacks it.
 BOOL EnableDebugPrivilege();

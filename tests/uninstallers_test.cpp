@@ -199,14 +199,27 @@ TEST(LeftoverUninstallers, JobEndsNothingWhenTheProgramIsEnded) {
 // A browser or folder window the uninstaller leaves open is not waited for, nor the program registered
 // for web pages (the user's choice from Windows 8 on, the class key before); the rest of its tree two
 // minutes at most after it ended; a child that asks to leave the job starts, and is not waited for.
+// Nor what such a program starts: a launcher's real browser, named otherwise, and the browser's helpers,
+// where the job's port tells who joined and the launcher is named before it ends; an 8.3 registration.
 TEST(LeftoverUninstallers, PageLeftOpenDoesNotHoldTheRun) {
+  const char kLauncher[] = "C:\\Apps\\Pale\\launch.exe";  // starts kBrowser, ends after launcherMs
+  const char kBrowser[] = "C:\\Apps\\Pale\\palemoon.exe";  // starts kHelper, never ends
+  const char kHelper[] = "C:\\Apps\\Pale\\renderer.exe";
   const struct Case {
     const char* leaves;
     bool breaksAway;
     uint32_t copyMs, waitedMs;  // waited after the uninstaller's own 500 ms
     const char* pages = nullptr;  // "http" and "https": the user's choice (Windows 8) or the class key's
     bool windows8 = true;
+    const char* running = nullptr;  // left running, if not `leaves`
+    uint32_t launcherMs = 30;
+    bool noPort = false;
   } cases[] = {
+      {kLauncher, false, 0, 0, kLauncher, true, kHelper},
+      {kBrowser, false, 0, 0, kBrowser, true, kHelper},
+      {"C:\\Apps\\Pale Moon\\palemoon.exe", false, 0, 0, "C:\\Apps\\PALEMO~1\\PALEMO~1.EXE"},
+      {kLauncher, false, 0, 120000, kLauncher, true, kHelper, 0},          // ended before it was named
+      {kLauncher, false, 0, 120000, kLauncher, true, kHelper, 30, true},  // no port: by name alone
       {"C:\\Program Files\\Mozilla Firefox\\FIREFOX.EXE", false, 0, 0},
       {"C:\\Program Files\\Internet Explorer\\iexplore.exe", false, 3000, 3000},
       {"C:\\WINDOWS\\explorer.exe", false, 0, 0},
@@ -221,6 +234,11 @@ TEST(LeftoverUninstallers, PageLeftOpenDoesNotHoldTheRun) {
     sim::Machine m;
     m.InstallProgram(kUnins000, {nullptr, 500, c.copyMs, false, c.leaves, c.breaksAway});
     m.InstallProgram(kUninst, {nullptr, 100});
+    m.InstallProgram(kLauncher, {nullptr, c.launcherMs, 0, false, kBrowser});
+    m.InstallProgram(kBrowser, {nullptr, UINT32_MAX, 0, false, kHelper});
+    m.AddFile("C:\\Apps\\Pale Moon\\palemoon.exe");
+    m.longNames[m.Fold("C:\\Apps\\PALEMO~1\\PALEMO~1.EXE")] = "C:\\Apps\\Pale Moon\\palemoon.exe";
+    if (c.noPort) m.FailAlways("WatchJobStarts");
     m.ntMajor = 6, m.ntMinor = c.windows8 ? 2 : 1;
     m.protocolClassExe["http"] = m.protocolClassExe["https"] = "C:\\Program Files\\Internet Explorer\\iexplore.exe";
     if (c.pages != nullptr) m.protocolChoiceExe["http"] = m.protocolChoiceExe["https"] = c.pages;
@@ -230,7 +248,7 @@ TEST(LeftoverUninstallers, PageLeftOpenDoesNotHoldTheRun) {
     ASSERT_EQ(m.launches.size(), 2u) << c.leaves;
     EXPECT_NEAR(static_cast<double>(m.launches[1].atMs - 500), static_cast<double>(c.waitedMs), 40) << c.leaves;
     EXPECT_TRUE(std::any_of(m.processes.begin(), m.processes.end(),
-                            [&](const sim::Process& p) { return p.exeFile == c.leaves && m.IsAlive(p.pid); }))
+                            [&](const sim::Process& p) { return p.exeFile == (c.running ? c.running : c.leaves) && m.IsAlive(p.pid); }))
         << c.leaves << ": left running";
     EXPECT_EQ(m.OpenHandles() + m.hangs, 0u) << c.leaves;
   }

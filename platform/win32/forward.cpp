@@ -111,6 +111,11 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
 DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart) {
   return ::GetFullPathNameA(name, bufferLength, buffer, filePart);
 }
+DWORD GetLongPathNameA(const char* path, char* buffer, DWORD bufferLength) {
+  // Not imported: Windows 95 and NT 4 lack it.
+  const auto fn = As<DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD)>(Kernel32Export("GetLongPathNameA"));
+  return fn != nullptr ? fn(path, buffer, bufferLength) : Missing(0ul);
+}
 long GetFinalPathOfFolder(const char* path, char* buffer, DWORD bufferLength) {
   auto fn = As<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD)>(Kernel32Export("GetFinalPathNameByHandleA"));
   if (fn == nullptr) return kMissing;
@@ -554,6 +559,34 @@ BOOL QueryJobProcessIds(HANDLE job, DWORD* ids, DWORD capacity, DWORD* count) {
   for (DWORD i = 0; i < n; ++i) ids[i] = static_cast<DWORD>(list.head.ProcessIdList[i]);
   *count = n;
   return TRUE;
+}
+HANDLE WatchJobStarts(HANDLE job) {
+  auto create = As<HANDLE(WINAPI*)(HANDLE, HANDLE, ULONG_PTR, DWORD)>(Kernel32Export("CreateIoCompletionPort"));
+  auto set = As<BOOL(WINAPI*)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD)>(Kernel32Export("SetInformationJobObject"));
+  if (create == nullptr || set == nullptr) return Missing<HANDLE>(nullptr);
+  HANDLE port = create(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+  if (port == nullptr) return nullptr;
+  JOBOBJECT_ASSOCIATE_COMPLETION_PORT link;
+  link.CompletionKey = job;
+  link.CompletionPort = port;
+  if (set(job, JobObjectAssociateCompletionPortInformation, &link, sizeof link)) return port;
+  ::CloseHandle(port);
+  return nullptr;
+}
+BOOL NextJobStart(HANDLE port, DWORD* processId) {
+  auto get = As<BOOL(WINAPI*)(HANDLE, LPDWORD, PULONG_PTR, LPOVERLAPPED*, DWORD)>(
+      Kernel32Export("GetQueuedCompletionStatus"));
+  if (get == nullptr) return Missing(FALSE);
+  DWORD message = 0;
+  ULONG_PTR key = 0;
+  LPOVERLAPPED data = nullptr;
+  // A job's message: its kind in the byte count, the process id in place of the OVERLAPPED.
+  while (get(port, &message, &key, &data, 0)) {
+    if (message != JOB_OBJECT_MSG_NEW_PROCESS) continue;
+    *processId = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(data));
+    return TRUE;
+  }
+  return FALSE;
 }
 BOOL EnableDebugPrivilege() { return EnablePrivilege("SeDebugPrivilege"); }
 DWORD GetTickCount() { return ::GetTickCount(); }

@@ -374,8 +374,10 @@ uint64_t Machine::RunProgram(DWORD pid) {
   // JOBOBJECT_BASIC_LIMIT_INFORMATION page; Wine's kernel32 process tests, test_BreakawayOk).
   const bool away = prog.leavesBreakingAway;
   if (!prog.leavesRunning.empty() &&
-      (!away || std::all_of(jobs.begin(), jobs.end(), [&](int j) { return breakawayJobs.count(j) != 0; })))
-    start(prog.leavesRunning, !away, away);
+      (!away || std::all_of(jobs.begin(), jobs.end(), [&](int j) { return breakawayJobs.count(j) != 0; }))) {
+    const DWORD left = start(prog.leavesRunning, !away, away)->pid;
+    if (programs.count(Fold(Normalize(prog.leavesRunning))) != 0) RunProgram(left);
+  }
   Process* p = FindProcess(pid);
   p->terminated = true;  // ends on its own after runsFor
   p->endAt = end;

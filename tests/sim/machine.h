@@ -90,7 +90,8 @@ struct Program {  // what a started program does
   // folder that runs this long after the program itself has ended.
   uint32_t copyRunsForMs = 0;
   bool copyStartsAtOnce = false;  // before the starter can put it in a job
-  std::string leavesRunning = {};  // started as its last act, never ends (a page it opens)
+  std::string leavesRunning = {};  // started as its last act, never ends (a page it opens) unless installed:
+                                   // then it does what its own Program says (a launcher)
   bool leavesBreakingAway = false;  // that one asked to start outside the job
 };
 
@@ -117,6 +118,7 @@ class Machine {
   // The program registered for a protocol: the class key's, and the user's choice, which AssocQueryString
   // reads only with ASSOCF_IS_PROTOCOL (Windows 8 on; learn.microsoft.com, ASSOCF enumeration).
   std::map<std::string, std::string> protocolClassExe, protocolChoiceExe;
+  std::map<std::string, std::string> longNames;  // folded 8.3 path -> its long form (GetLongPathNameA)
   std::string systemDir = "C:\\WINDOWS\\system32";
   std::string windowsDir = "C:\\WINDOWS";
   std::string tempPath = "C:\\TEMP\\";
@@ -285,7 +287,7 @@ class Machine {
     std::map<std::string, std::pair<std::string, std::string>> values;  // folded -> (name, data)
   };
   struct HandleObj {
-    enum Kind { kProcess, kToken, kSnapshot, kFind, kKey, kJob, kThread } kind;
+    enum Kind { kProcess, kToken, kSnapshot, kFind, kKey, kJob, kThread, kPort } kind;
     explicit HandleObj(Kind k) : kind(k) {}
     DWORD pid = 0;
     DWORD access = 0;
@@ -293,7 +295,7 @@ class Machine {
     std::vector<std::pair<std::string, DWORD>> entries;  // find: name, attributes
     size_t pos = 0;
     std::string keyPath;
-    int job = 0;
+    int job = 0;  // a port: the job it watches, pos the last process id told of
   };
   std::string Fold(const std::string& s) const;
   bool IsLead(unsigned char c) const { return (acp == 936 || acp == 950) && c >= 0x81 && c <= 0xFE; }

@@ -662,6 +662,17 @@ int IsAdminOnlyFolder(const char* path) {
   return n != nullptr && n->dir && n->linkTo.empty() && !(n->attributes & FILE_ATTRIBUTE_REPARSE_POINT) && n->adminOnly;
 }
 
+// Fails for a missing path (ERROR_FILE_NOT_FOUND); a name without a short
+// form is its own long form (Microsoft's GetLongPathNameA page).
+DWORD GetLongPathNameA(const char* path, char* buffer, DWORD bufferLength) {
+  SEAM("GetLongPathNameA");
+  FAULT("GetLongPathNameA", 0ul);
+  const auto it = M().longNames.find(M().Fold(path));
+  const std::string full = it != M().longNames.end() ? it->second : path;
+  if (!M().Exists(full)) return Fail(MissingError(path), 0ul);
+  return CopyOut(full, buffer, bufferLength);
+}
+
 DWORD GetFullPathNameA(const char* name, DWORD bufferLength, char* buffer, char** filePart) {
   FAULT("GetFullPathNameA", 0u);
   const std::string full = M().FullPath(name);
@@ -686,6 +697,7 @@ HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD) {
     PROCESSENTRY32 e;
     std::memset(&e, 0, sizeof e);
     e.th32ProcessID = p.pid;
+    e.th32ParentProcessID = p.parentPid;
     // A name of 260 bytes or more arrives cut and without its zero.
     std::memcpy(e.szExeFile, p.exeFile.c_str(), std::min(p.exeFile.size() + 1, sizeof e.szExeFile));
     obj.snapshot.push_back(e);
@@ -868,7 +880,7 @@ BOOL CloseHandle(HANDLE handle) {
   const uintptr_t v = H(handle);
   if (m->GetHandle(v, HO::kProcess) == nullptr && m->GetHandle(v, HO::kToken) == nullptr &&
       m->GetHandle(v, HO::kSnapshot) == nullptr && m->GetHandle(v, HO::kJob) == nullptr &&
-      m->GetHandle(v, HO::kThread) == nullptr)
+      m->GetHandle(v, HO::kThread) == nullptr && m->GetHandle(v, HO::kPort) == nullptr)
     return Fail(ERROR_INVALID_HANDLE, FALSE);
   return m->CloseHandleValue(v);
 }
@@ -1004,6 +1016,35 @@ BOOL AllowJobBreakaway(HANDLE job) {
   if (j == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
   M().breakawayJobs.insert(j->job);
   return TRUE;
+}
+
+// A port is told of each process as it joins the job, by assignment or as
+// started by a member, in that order, and the message stays queued after the
+// process has ended, its id then no longer vouched for (Microsoft's
+// JOBOBJECT_ASSOCIATE_COMPLETION_PORT page; not checked against Wine); sim
+// ids grow and are never reused, so the order is that of the ids.
+HANDLE WatchJobStarts(HANDLE job) {
+  SEAM("WatchJobStarts");
+  if (M().jobsMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, static_cast<HANDLE>(nullptr));
+  FAULT("WatchJobStarts", static_cast<HANDLE>(nullptr));
+  HO* j = M().GetHandle(H(job), HO::kJob);
+  if (j == nullptr) return Fail(ERROR_INVALID_HANDLE, static_cast<HANDLE>(nullptr));
+  HO obj(HO::kPort);
+  obj.job = j->job;
+  return ToHandle(M().NewHandle(obj));
+}
+
+BOOL NextJobStart(HANDLE port, DWORD* processId) {
+  SEAM("NextJobStart");
+  HO* h = M().GetHandle(H(port), HO::kPort);
+  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  for (const auto& p : M().processes)
+    if (p.pid > h->pos && std::find(p.jobs.begin(), p.jobs.end(), h->job) != p.jobs.end()) {
+      *processId = p.pid;
+      h->pos = p.pid;
+      return TRUE;
+    }
+  return Fail(WAIT_TIMEOUT, FALSE);
 }
 
 // JobObjectBasicProcessIdList: the ids of the job's running processes; a list
