@@ -79,13 +79,16 @@ bool IsAtOrBelow(const char* path, const char* base) {
   return pf::MbsICmp(head, base) == 0;
 }
 
-// The long name of path where it exists; false when it does not.
+// The long name of path where it exists; false when it does not. A file
+// deleted while a program holds it, and every name where the system lacks
+// the call (Windows 95, NT 4), stand as listed.
 bool LongName(const char* path, char* out) {
   const DWORD n = pf::GetLongPathNameA(path, out, MAX_PATH);
-  if (n == 0 && pf::GetLastError() == ERROR_ACCESS_DENIED) {  // deleted, waiting for its holder
-    return ComposePath(out, MAX_PATH, path, "");
-  }
-  return n != 0 && n < MAX_PATH;
+  if (n != 0) return n < MAX_PATH;
+  DWORD error = pf::GetLastError();
+  if (error == ERROR_CALL_NOT_IMPLEMENTED && pf::GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+    error = pf::GetLastError();
+  return (error == ERROR_ACCESS_DENIED || error == ERROR_CALL_NOT_IMPLEMENTED) && ComposePath(out, MAX_PATH, path, "");
 }
 
 bool Special(int csidl, char* out) {

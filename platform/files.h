@@ -13,9 +13,6 @@ DWORD GetFileAttributesA(const char* path);
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data);
 BOOL FindClose(HANDLE find);
-// The long form of an existing path (GetLongPathNameA): its length, the size
-// needed when it does not fit, or 0.
-DWORD GetLongPathNameA(const char* path, char* longPath, DWORD size);
 DWORD GetTempPathA(DWORD bufferLength, char* buffer);
 // Writes up to MAX_PATH bytes into tempFileName.
 UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, char* tempFileName);

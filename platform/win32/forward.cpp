@@ -103,7 +103,6 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
 }
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) { return ::FindNextFileA(find, data); }
 BOOL FindClose(HANDLE find) { return ::FindClose(find); }
-DWORD GetLongPathNameA(const char* path, char* longPath, DWORD size) { return ::GetLongPathNameA(path, longPath, size); }
 DWORD GetTempPathA(DWORD bufferLength, char* buffer) { return ::GetTempPathA(bufferLength, buffer); }
 UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, char* tempFileName) {
   return ::GetTempFileNameA(pathName, prefix, unique, tempFileName);

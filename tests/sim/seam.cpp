@@ -397,15 +397,6 @@ BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
   return TRUE;
 }
 
-// No short names here: an existing path is its own long form.
-DWORD GetLongPathNameA(const char* path, char* longPath, DWORD size) {
-  SEAM("GetLongPathNameA");
-  FAULT("GetLongPathNameA", 0u);
-  const Machine::Node* n = M().FindNode(path);
-  if (n == nullptr) return Fail(MissingError(path), 0u);
-  return CopyOut(n->path, longPath, size);
-}
-
 BOOL FindClose(HANDLE find) {
   SEAM("FindClose", false);
   if (M().GetHandle(H(find), HO::kFind) == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
