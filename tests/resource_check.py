@@ -33,7 +33,7 @@ ALLOWED_IMPORTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'impo
 # The i686 product's size in bytes, set just above what it is: runtime code
 # it does not use (C++ exception support, the runtime's start-up code, printf)
 # shows at once as a failure here.
-SIZE_CEILING = 76288
+SIZE_CEILING = 78336
 LANG = 0x0804
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 BUTTON, STATIC = 0x80, 0x82
