@@ -27,6 +27,12 @@ RunResult UnpackResult(LPARAM p) {
 const GUID kTaskbarListClass = {0x56FDF344, 0xFD6D, 0x11D0, {0x95, 0x8A, 0x00, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
 const GUID kTaskbarList3 = {0xEA1AFB91, 0x9E28, 0x4B86, {0x90, 0xE9, 0x9E, 0x9F, 0x8A, 0x5E, 0xEF, 0xAF}};
 constexpr WORD kAppStartingCursor = 32650;  // IDC_APPSTARTING: busy, and answering
+constexpr UINT kSetBarState = WM_USER + 16;     // PBM_SETSTATE (comctl32 6, Vista on; ignored before)
+constexpr unsigned kBarNormal = 1;              // PBST_NORMAL
+constexpr DWORD kLiveRegionChanged = 0x8019;    // EVENT_OBJECT_LIVEREGIONCHANGED
+const GUID kAccPropServicesClass = {0xB5F8350B, 0x0548, 0x48B1, {0xA6, 0xEE, 0x88, 0xBD, 0x00, 0xB4, 0xA5, 0xE7}};
+const GUID kAccPropServicesId = {0x6E26E776, 0x04F0, 0x495D, {0x80, 0xE4, 0x33, 0x30, 0x35, 0x2E, 0x31, 0x69}};
+const GUID kLiveSettingProperty = {0xC12BCD8E, 0x2A8E, 0x4950, {0x8A, 0xE7, 0x36, 0x25, 0x11, 0x1D, 0x58, 0xEB}};
 
 // Lets the window under the mouse, when it is the dialog or one of its
 // controls, choose the cursor again at once rather than at the next move.
@@ -39,6 +45,17 @@ void RefreshCursor(HWND dialog) {
   SendMessageA(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), MAKELPARAM(hit, WM_MOUSEMOVE));
 }
 }  // namespace
+
+// IAccPropServices (oleacc.h) up to the last method called, in its vtable order.
+struct AccPropServices : IUnknown {
+  virtual HRESULT __stdcall SetPropValue(const BYTE*, DWORD, GUID, VARIANT) = 0;
+  virtual HRESULT __stdcall SetPropServer(const BYTE*, DWORD, const GUID*, int, IUnknown*, int) = 0;
+  virtual HRESULT __stdcall ClearProps(const BYTE*, DWORD, const GUID*, int) = 0;
+  virtual HRESULT __stdcall SetHwndProp(HWND, DWORD, DWORD, GUID, VARIANT) = 0;
+  virtual HRESULT __stdcall SetHwndPropStr(HWND, DWORD, DWORD, GUID, const wchar_t*) = 0;
+  virtual HRESULT __stdcall SetHwndPropServer(HWND, DWORD, DWORD, const GUID*, int, IUnknown*, int) = 0;
+  virtual HRESULT __stdcall ClearHwndProps(HWND, DWORD, DWORD, const GUID*, int) = 0;
+};
 
 CCleanupDlg::CCleanupDlg(HWND parent)
     : CDialog(IDD_CLEANUP, parent),
@@ -72,6 +89,7 @@ BOOL CCleanupDlg::OnInitDialog() {
   m_comReady = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE) >= 0;
   m_taskbarButtonCreated = RegisterWindowMessageA("TaskbarButtonCreated");
   if (m_taskbarButtonCreated != 0) pf::AllowMessageThrough(m_hWnd, m_taskbarButtonCreated);
+  MakeLiveRegion();
   return TRUE;  // focus to the first tab stop, "卸载旧版本"
 }
 
@@ -101,6 +119,12 @@ bool CCleanupDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* res
       if (m_runThread.IsValid()) WaitForSingleObject(m_runThread.Get(), 5000);  // only ever an ended run's
       if (m_taskbar != nullptr) m_taskbar->Release();
       m_taskbar = nullptr;
+      if (m_liveRegion != nullptr) {  // the line is still there: its children go after the dialog hears this
+        m_liveRegion->ClearHwndProps(GetDlgItem(m_hWnd, IDC_RUN_STEP), static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                     &kLiveSettingProperty, 1);
+        m_liveRegion->Release();
+      }
+      m_liveRegion = nullptr;
       if (m_comReady) CoUninitialize();
       m_comReady = false;
       break;
@@ -133,8 +157,16 @@ void CCleanupDlg::OnSysCommand(UINT id, LPARAM, INT_PTR* result, bool* handled) 
 }
 
 // "取消", Esc, Alt+F4 and the close box.
+// During a run the line says from then on that the run's end closes the window.
 void CCleanupDlg::OnCancel() {
-  if (m_run.RequestClose()) CDialog::OnCancel();
+  const bool told = m_run.ClosePending();
+  if (m_run.RequestClose()) {
+    CDialog::OnCancel();
+    return;
+  }
+  if (told) return;
+  ShowStepLine(m_lineStep, m_lineDetail);
+  Announce();
 }
 
 bool CCleanupDlg::OnPaint() {
@@ -159,6 +191,8 @@ void CCleanupDlg::RemoveAllEditions() {
   if (!m_run.Start(GetCurrentThreadId())) return;
   ShowRunning(true);
   SetProgress(0);
+  SendMessageA(GetDlgItem(m_hWnd, IDC_RUN_PROGRESS), kSetBarState, kBarNormal, 0);
+  m_lineStep = kRunStepCount;
   SetWindowTextA(GetDlgItem(m_hWnd, IDC_RUN_STEP), "");
   ShowProgress(true);
   RefreshCursor(m_hWnd);
@@ -192,9 +226,47 @@ unsigned __stdcall CCleanupDlg::RunThread(void* dialog) {
 void CCleanupDlg::OnRunStep(unsigned step, unsigned detail) {
   if (!m_run.Running()) return;
   SetProgress(RunProgressBefore(step));
+  const bool newStep = step != m_lineStep;
+  ShowStepLine(step, detail);
+  if (newStep) Announce();  // not each second of a wait
+}
+
+void CCleanupDlg::ShowStepLine(unsigned step, unsigned detail) {
+  m_lineStep = step;
+  m_lineDetail = detail;
   char line[160];
-  ComposeRunStepLine(line, sizeof line, step, detail);
+  ComposeRunStepLine(line, sizeof line, step, detail, m_run.ClosePending());
   pf::SetWindowTextInCodePage(GetDlgItem(m_hWnd, IDC_RUN_STEP), line, kFixedTextsCodePage);
+}
+
+// Before Windows 8 the line's name change, which the system raises, is all.
+void CCleanupDlg::Announce() {
+  if (m_liveRegion == nullptr || m_notifyWinEvent == nullptr) return;
+  m_notifyWinEvent(kLiveRegionChanged, GetDlgItem(m_hWnd, IDC_RUN_STEP), OBJID_CLIENT, CHILDID_SELF);
+}
+
+// On this thread, where COM is ready; the notification looked up at run time.
+void CCleanupDlg::MakeLiveRegion() {
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (!m_comReady || !GetVersionExA(&version) ||
+      !HasLiveRegions(version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion))
+    return;
+  m_notifyWinEvent = reinterpret_cast<decltype(m_notifyWinEvent)>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "NotifyWinEvent")));
+  void* services = nullptr;
+  if (m_notifyWinEvent == nullptr ||
+      CoCreateInstance(kAccPropServicesClass, nullptr, CLSCTX_INPROC_SERVER, kAccPropServicesId, &services) < 0)
+    return;
+  m_liveRegion = static_cast<AccPropServices*>(services);
+  VARIANT polite = {};
+  polite.vt = VT_I4;
+  polite.lVal = 1;  // LiveSetting Polite
+  if (m_liveRegion->SetHwndProp(GetDlgItem(m_hWnd, IDC_RUN_STEP), static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                kLiveSettingProperty, polite) >= 0)
+    return;
+  m_liveRegion->Release();
+  m_liveRegion = nullptr;
 }
 
 // The bar and the line below the instruction, and the taskbar button's progress.
@@ -203,23 +275,37 @@ void CCleanupDlg::ShowProgress(bool shown) {
       SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | (shown ? SWP_SHOWWINDOW : SWP_HIDEWINDOW);
   for (int id = IDC_RUN_PROGRESS; id <= IDC_RUN_STEP; ++id)
     SetWindowPos(GetDlgItem(m_hWnd, id), nullptr, 0, 0, 0, 0, flags);
-  if (m_taskbar != nullptr) m_taskbar->SetProgressState(m_hWnd, shown ? TBPF_NORMAL : TBPF_NOPROGRESS);
+  m_taskbarState = shown ? TBPF_NORMAL : TBPF_NOPROGRESS;
+  if (m_taskbar != nullptr) m_taskbar->SetProgressState(m_hWnd, static_cast<TBPFLAG>(m_taskbarState));
 }
 
 void CCleanupDlg::SetProgress(unsigned position) {
   SendMessageA(GetDlgItem(m_hWnd, IDC_RUN_PROGRESS), PBM_SETPOS, position, 0);
+  m_taskbarValue = position;
   if (m_taskbar != nullptr) m_taskbar->SetProgressValue(m_hWnd, position, RunProgressBefore(kRunStepCount));
 }
 
-// Where the system has no taskbar list (before Windows 7), nothing.
+// Each time the shell makes the button, also again after Explorer restarted:
+// a new list, given what the button shows now. Before Windows 7, nothing.
 void CCleanupDlg::OnTaskbarButtonCreated() {
-  if (m_taskbar != nullptr || !m_comReady) return;
+  if (!m_comReady) return;
+  if (m_taskbar != nullptr) m_taskbar->Release();
+  m_taskbar = nullptr;
   void* list = nullptr;
   if (CoCreateInstance(kTaskbarListClass, nullptr, CLSCTX_INPROC_SERVER, kTaskbarList3, &list) < 0) return;
   m_taskbar = static_cast<ITaskbarList3*>(list);
-  if (m_taskbar->HrInit() >= 0) return;
+  if (m_taskbar->HrInit() >= 0) {
+    ApplyTaskbar();
+    return;
+  }
   m_taskbar->Release();
   m_taskbar = nullptr;
+}
+
+void CCleanupDlg::ApplyTaskbar() {
+  if (m_taskbar == nullptr || m_taskbarState == TBPF_NOPROGRESS) return;
+  m_taskbar->SetProgressState(m_hWnd, static_cast<TBPFLAG>(m_taskbarState));
+  m_taskbar->SetProgressValue(m_hWnd, m_taskbarValue, RunProgressBefore(kRunStepCount));
 }
 
 // The main button cannot be pressed during a run, and the keyboard is left
@@ -242,8 +328,19 @@ void CCleanupDlg::OnRunEnded(unsigned sender, RunResult result) {
   // the dialog would stop answering meanwhile, but when the dialog goes.
   ShowRunning(false);
   RefreshCursor(m_hWnd);
-  // Full while the final box is read; hidden once it is closed, at once after a stopped run.
-  if (result.outcome != RunOutcome::kStopped) SetProgress(RunProgressBefore(kRunStepCount));
+  // Full while the final box is read, paused or in error where something
+  // stays or was refused, the line saying the run has ended; hidden once the
+  // box is closed, at once after a stopped run.
+  if (result.outcome != RunOutcome::kStopped) {
+    SetProgress(RunProgressBefore(kRunStepCount));
+    const RunEndLook look = EndLookOf(result);
+    SendMessageA(GetDlgItem(m_hWnd, IDC_RUN_PROGRESS), kSetBarState, look.barState, 0);
+    m_taskbarState = look.taskbarState;
+    ApplyTaskbar();
+    m_lineStep = kRunStepCount;
+    pf::SetWindowTextInCodePage(GetDlgItem(m_hWnd, IDC_RUN_STEP), RunEndedText, kFixedTextsCodePage);
+    Announce();
+  }
   ShowRunOutcome(m_hWnd, result, m_record);  // the final box belongs to this thread, like its owner
   ShowProgress(false);
   if (end == RunEnd::kEndedClose) CDialog::OnCancel();

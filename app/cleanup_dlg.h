@@ -6,6 +6,7 @@
 #include "platform/handles.h"
 
 struct ITaskbarList3;
+struct AccPropServices;
 
 // Marks the main dialog among the system's dialogs, for a second start to find.
 constexpr char kMainDialogMark[] = "Brannoch.MainDialog";
@@ -34,6 +35,10 @@ class CCleanupDlg : public CDialog {
   void ShowProgress(bool shown);
   void SetProgress(unsigned position);
   void OnTaskbarButtonCreated();
+  void ApplyTaskbar();
+  void ShowStepLine(unsigned step, unsigned detail);
+  void Announce();
+  void MakeLiveRegion();
   static unsigned __stdcall RunThread(void* dialog);
   static void ReportStep(void* dialog, unsigned step, unsigned detail);
 
@@ -45,5 +50,15 @@ class CCleanupDlg : public CDialog {
   // The taskbar button's progress (Windows 7 on), made once the shell says the button is there.
   ITaskbarList3* m_taskbar = nullptr;
   UINT m_taskbarButtonCreated = 0;
+  // What the taskbar button shows (TBPF_*, and the bar's position), given again
+  // to the button Explorer makes when it restarts.
+  unsigned m_taskbarState = 0;
+  unsigned m_taskbarValue = 0;
   bool m_comReady = false;
+  // The step the line shows (kRunStepCount: none) and its detail.
+  unsigned m_lineStep = kRunStepCount;
+  unsigned m_lineDetail = 0;
+  // From Windows 8 on the line is a polite live region, each new step announced.
+  AccPropServices* m_liveRegion = nullptr;
+  void(__stdcall* m_notifyWinEvent)(DWORD event, HWND hwnd, LONG object, LONG child) = nullptr;
 };

@@ -1,6 +1,7 @@
 // Pure pieces of the main dialog's message handling.
 #pragma once
 #include "app/resource.h"
+#include "engine/removal.h"
 #include "i18n/texts.h"
 #include "platform/window.h"
 
@@ -69,6 +70,7 @@ class RunGate {
     return close ? RunEnd::kEndedClose : RunEnd::kEnded;
   }
   bool Running() const { return running_; }
+  bool ClosePending() const { return closePending_; }
   bool AboutAllowed() const { return !running_; }
   // The busy cursor over every part of the dialog, but where the system
   // answers a click on the dialog disabled under a box (hit-test code HTERROR, -2).
@@ -79,3 +81,23 @@ class RunGate {
   bool closePending_ = false;
   unsigned runner_ = 0;
 };
+
+// How the bar (PBM_SETSTATE: PBST_NORMAL 1, PBST_ERROR 2, PBST_PAUSED 3) and
+// the taskbar button (TBPF_NORMAL 2, TBPF_ERROR 4, TBPF_PAUSED 8) end a run
+// whose final box is shown: an edition refused is an error, something that
+// stays a pause.
+struct RunEndLook {
+  unsigned barState;
+  unsigned taskbarState;
+};
+inline RunEndLook EndLookOf(RunResult result) {
+  if (result.outcome == RunOutcome::kNotAllowed) return {2, 4};
+  if (result.stays != WhatStays::kNothing) return {3, 8};
+  return {1, 2};
+}
+
+// Live regions (UI Automation's LiveSetting, raised with
+// EVENT_OBJECT_LIVEREGIONCHANGED) exist from Windows 8 (NT 6.2) on.
+inline bool HasLiveRegions(DWORD platformId, DWORD major, DWORD minor) {
+  return platformId == VER_PLATFORM_WIN32_NT && (major > 6 || (major == 6 && minor >= 2));
+}

@@ -221,23 +221,30 @@ void AppendNumber(char* line, unsigned capacity, unsigned value) {
 constexpr unsigned kTellWaitAfterSeconds = 3;
 }  // namespace
 
-void ComposeRunStepLine(char* line, unsigned capacity, unsigned step, unsigned detail) {
+void ComposeRunStepLine(char* line, unsigned capacity, unsigned step, unsigned detail, bool closing) {
   if (capacity == 0) return;
   line[0] = '\0';
   if (step >= kRunStepCount) return;
   const RunStep& s = kRunSteps[step];
+  // The edition by its Start-menu group name as users know it, shown as 936
+  // whatever the UI language. The line holds one row of 60 half-width cells:
+  // a close note takes the name's place.
+  if (s.edition != 0 && !closing && !(s.kind == RunStepKind::kRunUninstallers && detail != 0)) {
+    Append(line, capacity, EditionNamesFor(s.edition, kUiSimplifiedChinese).menuFolder + 1);
+    Append(line, capacity, EditionStepSeparator);
+  }
   Append(line, capacity, RunStepTexts[static_cast<unsigned>(s.kind)]);
   if (s.kind == RunStepKind::kRunUninstallers && detail != 0) {
     // The uninstallers are the system's leftovers, not the edition's: named alone.
     Append(line, capacity, " ");
     Append(line, capacity, LeftoverUninstallerName((detail >> 16) - 1));
-    if ((detail & 0xFFFF) < kTellWaitAfterSeconds) return;
-    Append(line, capacity, WaitedText);
-    AppendNumber(line, capacity, detail & 0xFFFF);
-    Append(line, capacity, SecondsText);
-    return;
+    if (!closing && (detail & 0xFFFF) >= kTellWaitAfterSeconds) {
+      Append(line, capacity, WaitedText);
+      AppendNumber(line, capacity, detail & 0xFFFF);
+      Append(line, capacity, SecondsText);
+    }
   }
-  if (s.edition != 0) Append(line, capacity, EditionLabels[s.edition - 1]);
+  if (closing) Append(line, capacity, RunClosingText);
 }
 
 RunResult RunRemoval(RunRecord* record, const RunProgress* progress) {

@@ -58,8 +58,9 @@ unsigned RunProgressBefore(unsigned step);
 constexpr unsigned UninstallerDetail(unsigned which, unsigned seconds) {
   return (which + 1) << 16 | (seconds & 0xFFFF);
 }
-// The line that names step (and detail) for the user, as code-page-936 bytes.
-void ComposeRunStepLine(char* line, unsigned capacity, unsigned step, unsigned detail);
+// The line that names step (and detail) for the user, as code-page-936 bytes;
+// closing: a close was asked, which the run's end carries out.
+void ComposeRunStepLine(char* line, unsigned capacity, unsigned step, unsigned detail, bool closing = false);
 
 // Told, on the run's thread, of each step as it begins, and of an
 // uninstaller's wait about once a second (detail 0, or UninstallerDetail).

@@ -19,11 +19,11 @@ extern const char BrowserPromptCaption[];
 // A second start that finds the program's name taken but no dialog of a
 // first start; its caption is SuccessCaption's "提示".
 extern const char SecondStartText[];
-// The line under the main dialog's instruction during a run: the step
-// (indexed by RunStepKind), then the edition's label, or for an uninstaller
-// its name and, once it has taken a while, WaitedText, the seconds and SecondsText.
+// The line under the main dialog's instruction during a run: the edition's
+// Start-menu group name and EditionStepSeparator, then the step (indexed by
+// RunStepKind), or for an uninstaller its name and, once it has taken a
+// while, WaitedText, the seconds and SecondsText.
 extern const char* const RunStepTexts[5];
-extern const char* const EditionLabels[3];
 extern const char WaitedText[];
 extern const char SecondsText[];
 // Follows SuccessText or NotAllRemovedText in the final box, full stop
@@ -46,3 +46,8 @@ extern const char AskAdministratorSentence[];
 // Ends a run that left an edition it was not allowed to open while something
 // of the run's waits for the restart: restart, then run as administrator.
 extern const char NotAllRemovedRestartText[];
+extern const char EditionStepSeparator[];
+// Once a close is asked during a run: the step alone, then this.
+extern const char RunClosingText[];
+// The step line while the final box is read.
+extern const char RunEndedText[];

@@ -102,3 +102,27 @@ TEST(AppLogic, SecondStartThatFindsNobodySaysSo) {
   EXPECT_EQ(m.boxes[0].codePage, 936u);
   EXPECT_EQ(m.boxes[0].owner, nullptr);
 }
+
+// Bar (PBST_*) and taskbar (TBPF_*) behind the final box; live regions from Windows 8 on.
+TEST(AppLogic, RunEndLooksLikeItsOutcome) {
+  const struct {
+    RunOutcome outcome;
+    WhatStays stays;
+    unsigned bar, taskbar;
+  } cases[] = {
+      {RunOutcome::kAllRemoved, WhatStays::kNothing, 1, 2},
+      {RunOutcome::kAllRemoved, WhatStays::kCloseAndRunAgain, 3, 8},
+      {RunOutcome::kAllRemoved, WhatStays::kRunAgain, 3, 8},
+      {RunOutcome::kAllRemoved, WhatStays::kAskAdministrator, 3, 8},
+      {RunOutcome::kNotAllowed, WhatStays::kNothing, 2, 4},
+      {RunOutcome::kNotAllowed, WhatStays::kCloseAndRunAgain, 2, 4},
+  };
+  for (const auto& c : cases) {
+    const RunEndLook look = EndLookOf({c.outcome, RestartNeed::kRestart, c.stays});
+    EXPECT_EQ(look.barState * 16 + look.taskbarState, c.bar * 16 + c.taskbar) << static_cast<int>(c.stays);
+  }
+  EXPECT_FALSE(HasLiveRegions(VER_PLATFORM_WIN32_NT, 6, 1));   // 7
+  EXPECT_FALSE(HasLiveRegions(VER_PLATFORM_WIN32_WINDOWS, 6, 2));
+  EXPECT_TRUE(HasLiveRegions(VER_PLATFORM_WIN32_NT, 6, 2));    // 8
+  EXPECT_TRUE(HasLiveRegions(VER_PLATFORM_WIN32_NT, 10, 0));
+}

@@ -52,6 +52,7 @@ TEST(Texts, FixedTextsAreSimplifiedChineseBytes) {
   EXPECT_EQ(std::string(SuccessText), Cp936("卸载成功"));
   EXPECT_EQ(std::string(SuccessCaption), Cp936("提示"));
   EXPECT_EQ(std::string(NotAllRemovedText), Cp936("部分旧版本未能卸载，请以管理员身份运行本工具"));
+  EXPECT_EQ(std::string(RunEndedText), Cp936("卸载已结束"));
   EXPECT_EQ(kFixedTextsCodePage, 936u);
   EXPECT_EQ(BrowserPromptCodePages[0], 936u);
   EXPECT_EQ(BrowserPromptCodePages[2], 950u);

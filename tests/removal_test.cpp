@@ -625,12 +625,35 @@ TEST(RemovalRun, ProgressTellsEachStepInOrderAndNeverGoesBack) {
   EXPECT_EQ(RunProgressBefore(kRunStepCount), 40u);
   EXPECT_EQ(uninstSeconds, (std::vector<unsigned>{0, 1, 2, 3, 4}));
   char line[128];
-  ComposeRunStepLine(line, sizeof line, 10, UninstallerDetail(2, 4));
-  EXPECT_EQ(Recode(line, "CP936", "UTF-8"), "正在运行卸载程序 uninst.exe，已等待 4 秒");
-  ComposeRunStepLine(line, sizeof line, 10, UninstallerDetail(0, 2));
-  EXPECT_EQ(Recode(line, "CP936", "UTF-8"), "正在运行卸载程序 unins000.exe");
-  ComposeRunStepLine(line, sizeof line, 9, 0);
-  EXPECT_EQ(Recode(line, "CP936", "UTF-8"), "正在删除旧版的程序文件夹和快捷方式（版本 3.0）");
+  const struct {
+    unsigned step, detail;
+    bool closing;
+    const char* shown;
+  } lines[] = {
+      {10, UninstallerDetail(2, 4), false, "正在运行卸载程序 uninst.exe，已等待 4 秒"},
+      {10, UninstallerDetail(0, 2), false, "正在运行卸载程序 unins000.exe"},
+      {9, 0, false, "凯斯托瓦银行网上银行Tokara管理工具 3.0：正在删除程序文件"},
+      {0, 0, false, "凯斯托瓦银行网上银行tokara管理工具：正在关闭程序"},
+      {12, 0, false, "正在安排重新启动后删除剩余文件"},
+      {10, UninstallerDetail(2, 40), true, "正在运行卸载程序 uninst.exe，卸载结束后将自动关闭窗口"},
+      {5, 0, true, "正在删除程序文件，卸载结束后将自动关闭窗口"},
+  };
+  SetLanguage(m, 1);  // the group names are Simplified Chinese in every language
+  for (const auto& l : lines) {
+    ComposeRunStepLine(line, sizeof line, l.step, l.detail, l.closing);
+    EXPECT_EQ(Recode(line, "CP936", "UTF-8"), l.shown);
+  }
+  // Every step and wait length: clean 936 within one row of its control, 243
+  // dialog units of 9-point 宋体 at 4 a half-width cell (one 936 byte).
+  for (unsigned step = 0; step < kRunStepCount; ++step)
+    for (unsigned detail : {0u, UninstallerDetail(1, 2), UninstallerDetail(1, 3), UninstallerDetail(1, 65535)})
+      for (bool closing : {false, true}) {
+        ComposeRunStepLine(line, sizeof line, step, detail, closing);
+        const std::string shown = Recode(line, "CP936", "UTF-8");
+        EXPECT_TRUE(!shown.empty() && Recode(shown, "UTF-8", "CP936") == line && std::strlen(line) <= 60 &&
+                    shown.find("移交") == std::string::npos && shown.find("版本") == std::string::npos)
+            << step << " " << detail << " " << shown;
+      }
 }
 
 // Every seam call the run makes fails once, then always; the run still ends,

@@ -456,6 +456,23 @@ class Scenario:
                        read[0] == '正在运行卸载程序 uninst.exe' and waited and
                        [(f['shown'], f['pos']) for f in after] == [('0', '40')],
                        'progress: %s %s %s' % (p, read, after))
+        if self.during and 'line' in self.during.split(','):
+            # After a close request the line says the run's end closes the window, read back as
+            # Unicode: in an 'en' setting a line set through the A call reads otherwise.
+            read = [bytes.fromhex(f['line']).decode('utf-8', errors='replace') for f in fields('line')]
+            self.check(read == [self.shown(self.prefix, '正在运行卸载程序 uninst.exe，卸载结束后将自动关闭窗口')],
+                       'line after a close request: %s' % read)
+        # The line's events as a screen reader hears them: Wine 8 shows none (no live region
+        # change, no name change) to an out-of-context hook that is in place.
+        ev = fields('events')
+        self.check([f['hooked'] for f in ev] == ['1'], 'event hook: %s' % ev)
+        self.note += ' (step line events: %s)' % ' '.join('%s=%s' % kv for kv in sorted(ev[0].items())) if ev else ''
+        if self.expect_boxes and self.expect_boxes[-1] in ('success', 'admin', 'leftover', 'run-again'):
+            # Behind the final box: the line says the run has ended, the bar full. Its paused or
+            # error state is not seen here: Wine 8's bar answers PBST_NORMAL to every PBM_GETSTATE.
+            got = [(f['shown'], f['pos'], bytes.fromhex(f['line']).decode('utf-8', errors='replace'))
+                   for f in fields('at-box')[-1:]]
+            self.check(got == [('1', '40', self.shown(self.prefix, '卸载已结束'))], 'behind the final box: %s' % got)
         if self.during and 'cursor' in self.during.split(','):
             c = fields('cursor')
             self.check(c and c[0]['before'] not in ('0', '0000000000000000') and
@@ -766,7 +783,7 @@ def scenarios():
         Scenario('window-answers-during-run', 'zh-CN', [1], ['ok'], ['success'], delays={'uninst.exe': 9000},
                  during='progress,cursor,click,about,second', probe=True),
         Scenario('close-during-run-waits-for-its-end', 'en', [2], ['ok'], ['success'],
-                 delays={'uninst.exe': 3000}, during='esc,close,altf4,cancel', probe=True),
+                 delays={'uninst.exe': 3000}, during='esc,close,altf4,cancel,line', probe=True),
         Scenario('program-folders-with-links', 'zh-CN', [1, 3], ['ok'], ['success'], links=True),
         # unins000.exe opens a page in a browser and ends: "卸载成功" while the browser still runs.
         Scenario('page-left-open-by-uninstaller', 'en', [1], ['ok'], ['success'], opens={'unins000.exe': 'firefox.exe'}),

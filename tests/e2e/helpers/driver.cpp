@@ -21,9 +21,12 @@
 // --during: once uninst.exe runs, acts on the main dialog: cursor (sample the
 // cursor over the main button then, before the click and after the run),
 // click, about, esc, close (the close box), altf4, cancel, second (start the
-// exe again), progress (the bar and the step line, now and 3.5 s later); then logs
+// exe again), progress (the bar and the step line, now and 3.5 s later), line
+// (the bar and the line once); then logs
 // whether the dialog is still there and whether another
 // window of it appeared. Window texts are logged as hex of their Unicode's UTF-8.
+// Each box logs the bar and the line behind it (at-box); from the click to the
+// run's end an out-of-context event hook counts the line's events (events).
 #include <windows.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -199,10 +202,40 @@ void LogProgress(HWND dlg, const char* word, DWORD waitMs) {
   for (int i = 0; i < (waitMs != 0 ? 2 : 1); ++i) {
     Sleep(i != 0 ? waitMs : 0);
     HWND bar = GetDlgItem(dlg, 1000), line = GetDlgItem(dlg, 1001);
-    std::fprintf(g_log, "%s shown=%d pos=%d max=%d line=%s\n", word, IsWindowVisible(bar) && IsWindowVisible(line),
+    std::fprintf(g_log, "%s shown=%d pos=%d max=%d state=%d line=%s\n", word,
+                 IsWindowVisible(bar) && IsWindowVisible(line),
                  static_cast<int>(SendMessageW(bar, 0x408 /* PBM_GETPOS */, 0, 0)),
-                 static_cast<int>(SendMessageW(bar, 0x407 /* PBM_GETRANGE */, FALSE, 0)), Hex(TextW(line)).c_str());
+                 static_cast<int>(SendMessageW(bar, 0x407 /* PBM_GETRANGE */, FALSE, 0)),
+                 static_cast<int>(SendMessageW(bar, 0x411 /* PBM_GETSTATE */, 0, 0)), Hex(TextW(line)).c_str());
   }
+}
+
+// The step line's events, counted on a thread of their own (an out-of-context
+// hook is called through that thread's messages).
+struct LineEvents {
+  HWND line;
+  DWORD pid, thread;
+  volatile LONG live, name, other;
+  HANDLE ready;
+};
+LineEvents* g_events = nullptr;
+
+void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG, DWORD, DWORD) {
+  if (hwnd != g_events->line) return;
+  if (event == 0x8019 && object == OBJID_CLIENT) ++g_events->live;
+  else if (event == EVENT_OBJECT_NAMECHANGE) ++g_events->name;
+  else ++g_events->other;
+}
+
+DWORD WINAPI EventThread(LPVOID) {
+  HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_CREATE, 0x8019, nullptr, OnWinEvent, g_events->pid, 0,
+                                       WINEVENT_OUTOFCONTEXT);
+  MSG msg;
+  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+  SetEvent(g_events->ready);
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  if (hook) UnhookWinEvent(hook);
+  return hook != nullptr;
 }
 
 void ActDuringRun(HWND dlg, DWORD pid, const char* exe, const std::string& actions, HCURSOR* during) {
@@ -225,6 +258,7 @@ void ActDuringRun(HWND dlg, DWORD pid, const char* exe, const std::string& actio
                                          reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDCANCEL)));
     else if (a == "second") StartSecond(dlg, exe);
     else if (a == "progress") LogProgress(dlg, "progress", 3500), LogTextFit(dlg, "during");
+    else if (a == "line") LogProgress(dlg, "line", 0), LogTextFit(dlg, "during");
     else std::fprintf(g_log, "error unknown action %s\n", a.c_str());
     Sleep(150);
   }
@@ -372,6 +406,10 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, bool abo
   const double tClick = Now();
   Probe prober = {dlg, 0, 0, 0, 0.0, 0.0, tClick};
   HANDLE probeThread = probe ? CreateThread(nullptr, 0, ProbeThread, &prober, 0, nullptr) : nullptr;
+  LineEvents events = {GetDlgItem(dlg, 1001), pid, 0, 0, 0, 0, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  g_events = &events;
+  HANDLE eventThread = CreateThread(nullptr, 0, EventThread, nullptr, 0, &events.thread);
+  WaitForSingleObject(events.ready, 5000);
   PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
   size_t next = 0;
   int quiet = 0;
@@ -396,6 +434,7 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, bool abo
                    Hex(TextW(box)).c_str(), Hex(TextW(GetDlgItem(box, 0xFFFF))).c_str(),
                    owner == dlg ? "main" : owner ? "other" : "none", GetDlgItem(box, IDYES) != nullptr,
                    GetDlgItem(box, IDNO) != nullptr, GetDlgItem(box, IDOK) != nullptr);
+      LogProgress(dlg, "at-box", 0);
       std::string answer = next < answers.size() ? answers[next++] : "unexpected";
       int id = IDOK;
       if (answer.rfind("click+", 0) == 0) {
@@ -450,6 +489,14 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, bool abo
     std::fprintf(g_log, "probe count=%d late=%d longest_ms=%.1f at_ms=%.0f\n", prober.count, prober.late,
                  prober.longest, prober.longestAt);
   }
+  PostThreadMessageW(events.thread, WM_QUIT, 0, 0);
+  DWORD hooked = 0;
+  WaitForSingleObject(eventThread, 5000);
+  GetExitCodeThread(eventThread, &hooked);
+  CloseHandle(eventThread);
+  CloseHandle(events.ready);
+  std::fprintf(g_log, "events hooked=%lu live=%ld name=%ld other=%ld\n", hooked, events.live, events.name,
+               events.other);
   if (tDone == 0) {
     std::fprintf(g_log, "error run did not end\n");
     ok = false;
