@@ -141,14 +141,19 @@ bool IsTheEditions(const char* path) {
                    AtOrBelowName(path, programs, row.menuSubfolder, codePages[l])))
         return true;
       if (!desk) continue;
-      // The shortcut, and the folder it may lie in below the desktop.
-      char first[MAX_PATH] = {};
-      const char* second = std::strchr(row.desktopShortcut + 1, '\\');
-      if (second != nullptr && static_cast<size_t>(second - row.desktopShortcut) < MAX_PATH)
-        std::memcpy(first, row.desktopShortcut, static_cast<size_t>(second - row.desktopShortcut));
-      if (AtOrBelowName(path, desktop, row.desktopShortcut, codePages[l]) ||
-          (first[0] != '\0' && AtOrBelowName(path, desktop, first, codePages[l])))
-        return true;
+      // The shortcut, and the folders it may lie in below the desktop.
+      char name[MAX_PATH], full[MAX_PATH];
+      if (!NameInAnsiCodePage(row.desktopShortcut, codePages[l], name, MAX_PATH) || name[0] == '\0' ||
+          !ComposePath(full, MAX_PATH, desktop, name))
+        continue;
+      if (IsAtOrBelow(path, full)) return true;
+      for (int up = 0; up < 2; ++up) {
+        char* last = const_cast<char*>(pf::MbsRChr(full, '\\'));
+        if (last == nullptr) break;
+        *last = '\0';  // full is now its folder
+        if (pf::MbsICmp(full, desktop) == 0) break;
+        if (IsAtOrBelow(path, full)) return true;
+      }
     }
   }
   const UINT n = pf::GetSystemDirectoryA(system, MAX_PATH);
