@@ -124,6 +124,17 @@ bool AtOrBelowName(const char* path, const char* special, const char* name, UINT
 // (program folders, Start-menu groups and folders and desktop shortcuts in
 // every language, the vendor's libraries).
 bool IsTheEditions(const char* path) {
+  // Where the system keeps no security, what resists is moved onto "_@" names
+  // in the temporary folder or its drive's root.
+  const char* leaf = pf::MbsRChr(path, '\\');
+  if (leaf != nullptr && std::strncmp(leaf, "\\_@", 3) == 0) {
+    char temp[MAX_PATH] = {}, folder[MAX_PATH] = {};
+    const DWORD t = pf::GetTempPathA(MAX_PATH, temp);
+    const size_t n = static_cast<size_t>(leaf - path);
+    std::memcpy(folder, path, n < MAX_PATH ? n : 0);
+    if (t != 0 && t < MAX_PATH && temp[t - 1] == '\\') temp[t - 1] = '\0';
+    if (n == 2 || (t != 0 && t < MAX_PATH && pf::MbsICmp(folder, temp) == 0)) return true;
+  }
   char dir[MAX_PATH] = {};
   const UINT w = pf::GetSystemWindowsDirectoryA(dir, MAX_PATH);
   if (w != 0 && w < MAX_PATH && InRunFolder(path, dir)) return true;

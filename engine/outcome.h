@@ -9,9 +9,11 @@ class RunRecord;
 
 // True when the system's restart list (PendingFileRenameOperations and
 // PendingFileRenameOperations2, read at the call) holds a deletion whose name
-// still exists and is the old editions': inside one of the run's folders, or
-// a folder, file, library, shortcut or group of the editions' catalogue (a
-// folder only where everything in it is deleted before it). Whoever listed
+// still exists and is the old editions': inside one of the run's folders, an
+// "_@" name in the temporary folder or a drive's root (where the system keeps
+// no security), or a folder, file, library, shortcut or group of the
+// editions' catalogue (a folder only where everything in it is deleted
+// before it). Whoever listed
 // it, whenever.
 bool RestartRemovesSomething();
 

@@ -518,6 +518,10 @@ TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
       {"nothing installed, an entry listed before", [](sim::Machine& m) { m.restartQueue.push_back("C:\\x.tmp"); },
        's', ' '},
       {"files moved aside", [](sim::Machine& m) { fixture::Install(m); }, 's', 'r'},
+      {"files moved aside without security", [](sim::Machine& m) {
+         m.platformId = VER_PLATFORM_WIN32_WINDOWS;
+         fixture::Install(m);
+       }, 's', 'r'},
       {"files moved aside, a key refused",
        [](sim::Machine& m) {
          fixture::Install(m);
