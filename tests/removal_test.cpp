@@ -591,6 +591,33 @@ TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
   }
 }
 
+// The box names what stays: three paths, each shortened in the middle to 60
+// characters with a mark no path can hold, with its holder, then how many more.
+TEST(RemovalRun, FinalBoxNamesWhatStaysWithItsHolder) {
+  sim::Machine m;
+  HeldInEdition3(m, 1, false);
+  const std::string folder = std::string(kProgramFiles) + "\\Kestovanet3.0\\";
+  const std::string deep = folder + std::string(40, 'd') + Cp936("旧版组件") + std::string(30, 'e') + ".dll";
+  for (const std::string& f : {folder + "a.dat", folder + "b.dat", deep}) {
+    m.AddFile(f);
+    m.Hold(f, m.FindNode(folder + "held.dat")->heldBy, false);
+  }
+  m.FindProcess(m.FindNode(folder + "held.dat")->heldBy)->description = "Key Viewer";
+  RemoveAllEditions(kOwner);
+  ASSERT_EQ(FinalBox(m, 0, 0), 'c');
+  std::vector<std::string> lines;
+  for (size_t at = 0, next; at != std::string::npos; at = next == std::string::npos ? next : next + 1)
+    lines.push_back(m.boxes.back().text.substr(at, (next = m.boxes.back().text.find('\n', at)) - at));
+  ASSERT_EQ(lines.size(), 6u) << m.boxes.back().text;
+  EXPECT_EQ(lines[4], Shown(MoreItemsText) + "1" + Shown(ItemsText));
+  for (int i = 1; i <= 3; ++i) EXPECT_TRUE(EndsWith(lines[i], "\xEF\xBC\x88Key Viewer\xEF\xBC\x89")) << lines[i];
+  const auto held = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("\xE2\x80\xA6") != std::string::npos; });
+  ASSERT_NE(held, lines.end());
+  // 28 characters, the mark, 29: the head and the tail of the path.
+  EXPECT_EQ(held->substr(0, held->find("<")), "C:\\Program Files\\Kestovanet3");
+  EXPECT_TRUE(held->find("<\xE2\x80\xA6>") != std::string::npos && held->find("eee.dll") != std::string::npos);
+}
+
 // What a program of the user's holds keeps the key and asks to close it and
 // run again; once it is closed, that run finishes the job.
 TEST(RemovalRun, ClosingTheHolderAndRunningAgainFinishes) {
