@@ -476,11 +476,12 @@ TEST(RemovalRun, FailedSpecialFolderOrSystemDirectorySkipsItsSteps) {
 }
 
 // An earlier run's file waiting for the restart, listed in value as a
-// deletion (type; the last `cut` bytes left off).
+// deletion (the last `cut` bytes left off; its type).
 const char kEarlier[] = "C:\\WINDOWS\\Brannoch.pending\\_@1.tmp";
-void Listed(sim::Machine& m, const char* value, DWORD type, const std::string& name, size_t cut = 0) {
-  if (!m.Exists(kEarlier)) m.AddFile(kEarlier);
-  m.AddFile("C:\\Other\\upd.tmp");
+const char kNsisCopy[] = "C:\\WINDOWS\\Brannoch.pending\\Temp\\~nsu.tmp\\Un.exe";
+const char kPfro[] = "PendingFileRenameOperations", kPfro2[] = "PendingFileRenameOperations2";
+void Listed(sim::Machine& m, const char* value, const std::string& name, size_t cut = 0, DWORD type = REG_MULTI_SZ) {
+  if (!m.Exists(kEarlier)) m.AddFile(kEarlier), m.AddFile("C:\\Other\\upd.tmp");
   const std::string bytes = "\\??\\" + name + std::string(3, '\0');
   m.restartValues[value] = {type, bytes.substr(0, bytes.size() - cut)};
 }
@@ -518,16 +519,10 @@ TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
       {"nothing installed, an entry listed before", [](sim::Machine& m) { m.restartQueue.push_back("C:\\x.tmp"); },
        's', ' '},
       {"files moved aside", [](sim::Machine& m) { fixture::Install(m); }, 's', 'r'},
-      {"files moved aside without security", [](sim::Machine& m) {
-         m.platformId = VER_PLATFORM_WIN32_WINDOWS;
-         fixture::Install(m);
-       }, 's', 'r'},
+      {"files moved aside without security",
+       [](sim::Machine& m) { m.platformId = VER_PLATFORM_WIN32_WINDOWS, fixture::Install(m); }, 's', 'r'},
       {"files moved aside, a key refused",
-       [](sim::Machine& m) {
-         fixture::Install(m);
-         m.DenyAllAccess(kEdition2Profile.uninstallKey);
-       },
-       'a', 'r'},
+       [](sim::Machine& m) { fixture::Install(m), m.DenyAllAccess(kEdition2Profile.uninstallKey); }, 'a', 'r'},
       // XP: no one can tell what holds it, and Power Users may change its folder.
       {"a file held, not movable, its folder open to others",
        [](sim::Machine& m) { HeldInEdition3(m, 0, false); }, 'x', ' '},
@@ -543,29 +538,20 @@ TEST(RemovalRun, FinalBoxSaysWhatTheRestartStillHasToDo) {
       {"a file held by the user's program", [](sim::Machine& m) { HeldInEdition3(m, 1, true); }, 'c', ' '},
       // The restart list as it stands at the end: only a deletion of the old
       // editions' that still exists asks for the restart, whoever listed it.
-      {"the NSIS copy's own entry, the copy gone",
-       [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, "C:\\WINDOWS\\Brannoch.pending\\Temp\\~nsu.tmp\\Un.exe"); },
-       's', ' '},
-      {"another program's entry", [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, "C:\\Other\\upd.tmp"); },
-       's', ' '},
-      {"an earlier run's entry still waiting",
-       [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, kEarlier); }, 's', 'r'},
-      {"an earlier run's entry in the second list",
-       [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations2", REG_MULTI_SZ, kEarlier); }, 's', 'r'},
-      {"a list without its final terminator",
-       [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, kEarlier, 1); }, 's', 'r'},
-      {"a name without its terminator",
-       [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, kEarlier, 3); }, 's', ' '},
-      {"a REG_SZ value", [](sim::Machine& m) { Listed(m, "PendingFileRenameOperations", REG_SZ, kEarlier); }, 's', ' '},
-      {"a list that grows between its two reads",
-       [](sim::Machine& m) {
-         Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, "C:\\Other\\upd.tmp");
-         m.beforeCall = [&m](const std::string& call) {
+      {"the NSIS copy's own entry, the copy gone", [](sim::Machine& m) { Listed(m, kPfro, kNsisCopy); }, 's', ' '},
+      {"another program's entry", [](sim::Machine& m) { Listed(m, kPfro, "C:\\Other\\upd.tmp"); }, 's', ' '},
+      {"an earlier run's entry still waiting", [](sim::Machine& m) { Listed(m, kPfro, kEarlier); }, 's', 'r'},
+      {"an earlier run's entry in the second list", [](sim::Machine& m) { Listed(m, kPfro2, kEarlier); }, 's', 'r'},
+      {"a list without its final terminator", [](sim::Machine& m) { Listed(m, kPfro, kEarlier, 1); }, 's', 'r'},
+      {"a name without its terminator", [](sim::Machine& m) { Listed(m, kPfro, kEarlier, 3); }, 's', ' '},
+      {"a REG_SZ value", [](sim::Machine& m) { Listed(m, kPfro, kEarlier, 0, REG_SZ); }, 's', ' '},
+      {"a list that grows between its two reads", [](sim::Machine& m) {
+         Listed(m, kPfro, "C:\\Other\\upd.tmp");
+         m.beforeCall = [&m](const std::string& call) {  // more than the room read for
            if (call == "RegQueryValueExA" && m.callCounts[call] == 1)
-             Listed(m, "PendingFileRenameOperations", REG_MULTI_SZ, std::string(5000, 'x') + std::string(2, '\0') + "\\??\\" + kEarlier);
+             Listed(m, kPfro, std::string(5000, 'x') + std::string(2, '\0') + "\\??\\" + kEarlier);
          };
-       },
-       's', 'r'},
+       }, 's', 'r'},
       // An uninstaller that cannot be given the system's variables is not started.
       {"an uninstaller not started", [](sim::Machine& m) {
          fixture::Install(m, {{3}, {0}, false, false, true});
