@@ -11,6 +11,9 @@
 #     is left in build/wine32-missing for the demo and the scenarios to name.
 #     Each run tries again. BRANNOCH_NO_WINE32=1 skips this step on purpose.
 # A failed `apt-get update` is tried once more, then the lists it did get are used.
+#
+#   scripts/setup.sh [packages|wine32]   both steps, or one (scripts/test.sh
+#                                        runs step 2 beside the Windows builds)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mkdir -p build
@@ -36,9 +39,13 @@ apt_update() {
 }
 
 # Step 1: everything but wine32.
-missing=()
-for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
-if [ ${#missing[@]} -gt 0 ]; then
+packages_step() {
+  local missing=() p
+  for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+  if [ ${#missing[@]} -eq 0 ]; then
+    echo "setup: everything but wine32 is installed"
+    return 0
+  fi
   echo "setup: installing ${missing[*]}"
   apt_update
   if ! "${sudo_cmd[@]}" "${apt_env[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" \
@@ -47,37 +54,46 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: FAILED to install the packages the builds and tests need (apt's output: build/setup.log)" >&2
     exit 1
   fi
-fi
+}
 
 # Step 2: wine32, on its own; it never removes anything and never stops the script.
-if [ "${BRANNOCH_NO_WINE32:-0}" = 1 ]; then
-  echo "BRANNOCH_NO_WINE32=1 asked for no wine32" >"$reason_file"
-  echo "setup: wine32 skipped (BRANNOCH_NO_WINE32=1)"
-elif ! scripts/runs32.sh; then
-  echo "this kernel runs no 32-bit code" >"$reason_file"
-  echo "setup: this kernel runs no 32-bit code; wine32 is not installed"
-elif installed wine32:i386; then
-  rm -f "$reason_file"
-else
-  echo "setup: installing wine32:i386"
-  added_i386=0
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${sudo_cmd[@]}" dpkg --add-architecture i386
-    added_i386=1
-    updated=0
-  fi
-  apt_update
-  if "${sudo_cmd[@]}" "${apt_env[@]}" apt-get install -y -qq --no-install-recommends --no-remove wine32:i386 \
-      >"$log" 2>&1; then
+wine32_step() {
+  if [ "${BRANNOCH_NO_WINE32:-0}" = 1 ]; then
+    echo "BRANNOCH_NO_WINE32=1 asked for no wine32" >"$reason_file"
+    echo "setup: wine32 skipped (BRANNOCH_NO_WINE32=1)"
+  elif ! scripts/runs32.sh; then
+    echo "this kernel runs no 32-bit code" >"$reason_file"
+    echo "setup: this kernel runs no 32-bit code; wine32 is not installed"
+  elif installed wine32:i386; then
     rm -f "$reason_file"
   else
-    last="$(grep '^E:' "$log" | tail -n 1 || true)"
-    echo "wine32 could not be installed: ${last:-apt-get failed}" >"$reason_file"
-    echo "setup: $(cat "$reason_file") (apt's output: $log); the x86_64 twin runs the scenarios"
-    if [ "$added_i386" -eq 1 ] && "${sudo_cmd[@]}" dpkg --remove-architecture i386 2>/dev/null; then
-      echo "setup: the i386 architecture this run added is taken away again"
+    echo "setup: installing wine32:i386"
+    local added_i386=0
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      "${sudo_cmd[@]}" dpkg --add-architecture i386
+      added_i386=1
+      updated=0
+    fi
+    apt_update
+    if "${sudo_cmd[@]}" "${apt_env[@]}" apt-get install -y -qq --no-install-recommends --no-remove wine32:i386 \
+        >"$log" 2>&1; then
+      rm -f "$reason_file"
+    else
+      local last
+      last="$(grep '^E:' "$log" | tail -n 1 || true)"
+      echo "wine32 could not be installed: ${last:-apt-get failed}" >"$reason_file"
+      echo "setup: $(cat "$reason_file") (apt's output: $log); the x86_64 twin runs the scenarios"
+      if [ "$added_i386" -eq 1 ] && "${sudo_cmd[@]}" dpkg --remove-architecture i386 2>/dev/null; then
+        echo "setup: the i386 architecture this run added is taken away again"
+      fi
     fi
   fi
-fi
-[ ${#missing[@]} -gt 0 ] || echo "setup: everything else is installed"
+}
+
+case "${1:-}" in
+  "") packages_step; wine32_step ;;
+  packages) packages_step ;;
+  wine32) wine32_step ;;
+  *) echo "usage: scripts/setup.sh [packages|wine32]" >&2; exit 2 ;;
+esac
 exit 0
