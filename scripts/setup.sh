@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 lacks for building and testing Brannoch,
-# skipping what is already present, in two steps:
-#  1. what the builds, the host tests and the x86_64 twin's scenarios need;
-#     a failure here stops the script (non-zero status);
-#  2. where the kernel runs 32-bit code, wine32 (i386 multiarch), so that the
+# skipping what is already present, in three steps:
+#  1. what the builds need (compilers, CMake, GoogleTest, git);
+#  2. what the tests and the x86_64 twin's scenarios need beside (Wine, an X
+#     server, fonts, NSIS, the signing tools, pefile); a failure in step 1 or
+#     2 stops the script (non-zero status);
+#  3. where the kernel runs 32-bit code, wine32 (i386 multiarch), so that the
 #     i686 product itself runs under Wine. This step may fail (an archive out
 #     of step between architectures): it then says why in one line, keeps
 #     apt's output in build/wine32-setup.log, takes the i386 architecture away
@@ -12,19 +14,22 @@
 #     Each run tries again. BRANNOCH_NO_WINE32=1 skips this step on purpose.
 # A failed `apt-get update` is tried once more, then the lists it did get are used.
 #
-#   scripts/setup.sh [packages|wine32]   both steps, or one (scripts/test.sh
-#                                        runs step 2 beside the Windows builds)
+#   scripts/setup.sh          all three steps
+#   scripts/setup.sh build    step 1
+#   scripts/setup.sh tests    steps 2 and 3 (scripts/test.sh runs them while the Windows builds compile)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mkdir -p build
 reason_file=build/wine32-missing
 log=build/wine32-setup.log
 
-packages=(
-  cmake make g++ pkg-config libgtest-dev googletest python3
+build_packages=(
+  cmake make g++ pkg-config libgtest-dev googletest python3 git
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+)
+test_packages=(
   wine wine64 fonts-wine xvfb xauth locales-all fonts-wqy-microhei imagemagick
-  nsis git openssl osslsigncode python3-pefile
+  nsis openssl osslsigncode python3-pefile
 )
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 sudo_cmd=()
@@ -38,25 +43,26 @@ apt_update() {
     echo "setup: apt-get update failed on some lists twice; going on with the lists it has"
 }
 
-# Step 1: everything but wine32.
-packages_step() {
-  local missing=() p
-  for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+# Steps 1 and 2: install_packages WHAT LOG PACKAGE... installs those missing in one apt-get call.
+install_packages() {
+  local what=$1 apt_log=$2 missing=() p
+  shift 2
+  for p in "$@"; do installed "$p" || missing+=("$p"); done
   if [ ${#missing[@]} -eq 0 ]; then
-    echo "setup: everything but wine32 is installed"
+    echo "setup: what $what need is installed"
     return 0
   fi
   echo "setup: installing ${missing[*]}"
   apt_update
   if ! "${sudo_cmd[@]}" "${apt_env[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" \
-      >build/setup.log 2>&1; then
-    grep '^E:' build/setup.log | tail -n 1 || true
-    echo "setup: FAILED to install the packages the builds and tests need (apt's output: build/setup.log)" >&2
+      >"$apt_log" 2>&1; then
+    grep '^E:' "$apt_log" | tail -n 1 || true
+    echo "setup: FAILED to install what $what need (apt's output: $apt_log)" >&2
     exit 1
   fi
 }
 
-# Step 2: wine32, on its own; it never removes anything and never stops the script.
+# Step 3: wine32, on its own; it never removes anything and never stops the script.
 wine32_step() {
   if [ "${BRANNOCH_NO_WINE32:-0}" = 1 ]; then
     echo "BRANNOCH_NO_WINE32=1 asked for no wine32" >"$reason_file"
@@ -91,9 +97,18 @@ wine32_step() {
 }
 
 case "${1:-}" in
-  "") packages_step; wine32_step ;;
-  packages) packages_step ;;
-  wine32) wine32_step ;;
-  *) echo "usage: scripts/setup.sh [packages|wine32]" >&2; exit 2 ;;
+  "")
+    install_packages "the builds and tests" build/setup.log "${build_packages[@]}" "${test_packages[@]}"
+    wine32_step
+    ;;
+  build) install_packages "the builds" build/setup.log "${build_packages[@]}" ;;
+  tests)
+    install_packages "the tests" build/setup-tests.log "${test_packages[@]}"
+    wine32_step
+    ;;
+  *)
+    echo "usage: scripts/setup.sh [build|tests]" >&2
+    exit 2
+    ;;
 esac
 exit 0

@@ -1,25 +1,29 @@
 #!/usr/bin/env bash
 # Everything on a fresh machine: installs what is missing, builds, and runs
-# every check, in two legs side by side:
-#  - the sanitizer leg: the GoogleTest host suite, built and run once, under
-#    ASan and UBSan (build/sanitize). It only computes, so it starts first,
-#    right after the packages, at a lower priority: it takes what the other
-#    leg leaves of the processors, and all of them once that leg is done;
-#  - the Wine leg: the two Windows builds (wine32 installs meanwhile), the
-#    host configuration (which needs to know whether wine32 is there) while
-#    the Wine templates boot, then through CTest in build/host the resource
-#    checks, the release checks, the conformance probes and the Wine
-#    scenarios, which mostly wait (on Wine's start, on the uninstallers they
-#    run), so they run side by side.
-# The scenarios that measure how fast the dialog answers ("timed") run last,
-# alone. Each stage's wall time is printed as it ends.
+# every check, laid out for two processors:
+#  - setup installs what the builds need first; what only the tests need
+#    (Wine, wine32 where it can run, fonts, ...) installs while the Windows
+#    builds compile;
+#  - the GoogleTest host suite is built and run once, under ASan and UBSan
+#    (build/sanitize). It only computes, so it starts right after the first
+#    packages, at a lower priority: it takes what the rest leaves of the
+#    processors, and all of them once the rest is done;
+#  - the host configuration, which decides which Wine settings run (so only
+#    once wine32 is installed or known missing), builds while the Wine
+#    templates boot; then CTest in build/host runs the resource checks, the
+#    release checks (first: the longest), the conformance probes and the
+#    Wine scenarios, which mostly wait (on Wine's start, on the uninstallers
+#    they run), so they run side by side;
+#  - the scenarios that measure how fast the dialog answers ("timed") run
+#    last, alone.
+# Each stage's wall time is printed as it ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 stage() { echo "test.sh: $1 took $((SECONDS - $2)) s"; }
 start=$SECONDS
 mkdir -p build
-scripts/setup.sh packages
-stage "setup (packages)" $start
+scripts/setup.sh build
+stage "setup (what the builds need)" $start
 
 sanitize_log="$PWD/build/sanitize.log"
 t=$SECONDS
@@ -37,15 +41,21 @@ sanitize=$!
 set +m
 trap '[ -z "$sanitize" ] || kill -- -"$sanitize" 2>/dev/null || true' EXIT
 
-# wine32 (where it can run) installs while the Windows builds compile.
-wine32_log=build/wine32-step.log
-scripts/setup.sh wine32 >"$wine32_log" 2>&1 &
-wine32=$!
+# What only the tests need (Wine, wine32 where it can run, fonts, ...)
+# installs while the Windows builds compile.
+setup_log=build/setup-tests.out
 t=$SECONDS
+(
+  scripts/setup.sh tests
+  stage "setup of what the tests need, beside the Windows builds," $t
+) >"$setup_log" 2>&1 &
+setup=$!
 scripts/build.sh win32 win64
-wait "$wine32" || true
-cat "$wine32_log"
-stage "Windows builds (and wine32)" $t
+stage "Windows builds" $t
+setup_status=0
+wait "$setup" || setup_status=$?
+cat "$setup_log"
+[ "$setup_status" -eq 0 ] || exit 1
 
 # The templates every scenario's prefix is copied from boot beside the host
 # build, so that the first scenarios do not wait for them.
@@ -67,7 +77,7 @@ for pid in "${templates[@]}"; do
   wait "$pid" || true
 done
 stage "host build and Wine templates" $t2
-stage build $t
+stage "build (and setup beside it)" $t
 
 status=0
 t=$SECONDS
