@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Everything on a fresh machine: installs what is missing, builds, and runs
 # every check, laid out for two processors:
-#  - setup installs what the builds need first; what only the tests need
-#    (Wine, wine32 where it can run, fonts, ...) installs while the Windows
-#    builds compile;
 #  - the GoogleTest host suite is built and run once, under ASan and UBSan
-#    (build/sanitize). It only computes, so it starts right after the first
-#    packages, at a lower priority: it takes what the rest leaves of the
-#    processors, and all of them once the rest is done;
+#    (build/sanitize). It only computes, so it starts as soon as the host
+#    compiler is installed, at a lower priority: it takes what the rest leaves
+#    of the processors (apt mostly waits on the network), and all of them
+#    once the rest is done;
+#  - the cross compilers install, then the Windows builds compile while what
+#    only the tests need (Wine, wine32 where it can run, fonts, ...) installs;
 #  - the host configuration, which decides which Wine settings run (so only
 #    once wine32 is installed or known missing), builds while the Wine
 #    templates boot; then CTest in build/host runs the resource checks, the
@@ -22,8 +22,8 @@ cd "$(dirname "$0")/.."
 stage() { echo "test.sh: $1 took $((SECONDS - $2)) s"; }
 start=$SECONDS
 mkdir -p build
-scripts/setup.sh build
-stage "setup (what the builds need)" $start
+scripts/setup.sh host
+stage "setup for the host build" $start
 
 sanitize_log="$PWD/build/sanitize.log"
 t=$SECONDS
@@ -41,13 +41,15 @@ sanitize=$!
 set +m
 trap '[ -z "$sanitize" ] || kill -- -"$sanitize" 2>/dev/null || true' EXIT
 
-# What only the tests need (Wine, wine32 where it can run, fonts, ...)
-# installs while the Windows builds compile.
+t=$SECONDS
+scripts/setup.sh windows
+stage "setup for the Windows builds" $t
+
 setup_log=build/setup-tests.out
 t=$SECONDS
 (
   scripts/setup.sh tests
-  stage "setup of what the tests need, beside the Windows builds," $t
+  stage "setup for the tests, beside the Windows builds," $t
 ) >"$setup_log" 2>&1 &
 setup=$!
 scripts/build.sh win32 win64
