@@ -79,7 +79,7 @@ for pid in "${templates[@]}"; do
   wait "$pid" || true
 done
 stage "host build and Wine templates" $t2
-stage "build (and setup beside it)" $t
+stage "builds" $t
 
 status=0
 t=$SECONDS
