@@ -60,7 +60,8 @@ cat "$setup_log"
 [ "$setup_status" -eq 0 ] || exit 1
 
 # The templates every scenario's prefix is copied from boot beside the host
-# build, so that the first scenarios do not wait for them.
+# build, so that the first scenarios do not wait for them: those of the
+# settings tests/CMakeLists.txt chooses on the same test.
 t2=$SECONDS
 templates=()
 if scripts/runs32.sh && [ -x /usr/lib/wine/wine ]; then
