@@ -13,6 +13,11 @@
 #   BRANNOCH_TIMESTAMP_URL                 an RFC 3161 time-stamp server; none unless set
 # Without a certificate the exe is left unsigned and the script says so. A
 # signing run that fails leaves no dist/Brannoch.exe at all.
+#
+# BRANNOCH_RELEASE_BUILD_DIR: build in this folder, and keep it, instead of a
+# temporary one; a later run of the same commit with the same folder then
+# compiles nothing again (the release checks use it for a run that has only
+# to fail at signing). A folder holding another commit's build is emptied first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dist="$(realpath -m "${1:-dist}")"
@@ -65,15 +70,22 @@ fi
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/brannoch-release.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/src"
-git archive --format=tar "$commit" | tar -x -C "$work/src"
-if ! { cmake --no-warn-unused-cli -S "$work/src" -B "$work/build" -DCMAKE_BUILD_TYPE=Release \
-         -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/toolchain-i686-w64-mingw32.cmake" -DBRANNOCH_WERROR=ON &&
-       cmake --build "$work/build" --target Brannoch -j 2; } >"$work/build.log" 2>&1; then
+tree="$work" # the sources (src) and their build (build)
+if [ -n "${BRANNOCH_RELEASE_BUILD_DIR:-}" ]; then
+  tree="$(realpath -m "$BRANNOCH_RELEASE_BUILD_DIR")"
+  [ "$(cat "$tree/commit" 2>/dev/null)" = "$commit" ] || rm -rf "$tree"
+fi
+mkdir -p "$tree/src"
+# The archive gives every file the commit's time, so a kept build stays newer than its sources.
+git archive --format=tar "$commit" | tar -x -C "$tree/src"
+if ! { cmake --no-warn-unused-cli -S "$tree/src" -B "$tree/build" -DCMAKE_BUILD_TYPE=Release \
+         -DCMAKE_TOOLCHAIN_FILE="$tree/src/cmake/toolchain-i686-w64-mingw32.cmake" -DBRANNOCH_WERROR=ON &&
+       cmake --build "$tree/build" --target Brannoch -j 2; } >"$work/build.log" 2>&1; then
   cat "$work/build.log" >&2
   fail "the build of $commit"
 fi
-unsigned="$work/build/app/Brannoch.exe"
+echo "$commit" >"$tree/commit"
+unsigned="$tree/build/app/Brannoch.exe"
 unsigned_sum="$(sha256sum "$unsigned" | cut -d' ' -f1)"
 
 if [ ${#sign[@]} -gt 0 ]; then

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
-"""Checks scripts/release.sh on the committed HEAD of a source tree, in three
-builds:
+"""Checks scripts/release.sh on the committed HEAD of a source tree:
 
-  two clean clones, built in different folders, with different umasks, time
-  zones and file times, must give the same Brannoch.exe (otherwise the first
-  differing PE field or section is named); the second is signed by a throwaway
-  CA: the signature verifies against it, the resources survive it, it is the
-  build plus a signature, one flipped byte breaks it; failed signing leaves no
-  exe.
+  two clean clones, built each from nothing in different folders, with
+  different umasks, time zones and file times, must give the same
+  Brannoch.exe (otherwise the first differing PE field or section is named);
+  the second is signed by a throwaway CA: the signature verifies against it,
+  the resources survive it, it is the build plus a signature, one flipped byte
+  breaks it; failed signing leaves no exe. The run that fails at signing only
+  after building reuses the first clone's build (BRANNOCH_RELEASE_BUILD_DIR),
+  so two builds in all.
 
   release_test.py SOURCE_DIR
 """
@@ -56,14 +57,14 @@ def release(tree, dist, umask=0o022, **env):
         os.umask(old)
 
 
-def reproducible(source, commit, work, key):
-    """The two clones; the second signed with key. Its dist folder, or None."""
-    runs = [  # folder, umask, time zone, file times, signing
-        ('a/Brannoch', 0o022, 'UTC', None, {}),
+def reproducible(source, commit, work, key, kept_build):
+    """The two clones; the second signed with key, the first built in kept_build. Its dist folder, or None."""
+    runs = [  # folder, umask, time zone, file times, signing and build folder
+        ('a/Brannoch', 0o022, 'UTC', None, dict(BRANNOCH_RELEASE_BUILD_DIR=kept_build)),
         ('bb/another/folder/Brannoch-2', 0o077, 'Asia/Shanghai', 981173100, key),
     ]
     exes = []
-    for folder, umask, tz, mtime, sign in runs:
+    for folder, umask, tz, mtime, env in runs:
         tree = os.path.join(work, folder)
         clone(source, commit, tree, umask)
         if mtime is not None:
@@ -73,10 +74,11 @@ def reproducible(source, commit, work, key):
                     os.utime(os.path.join(root, f), (mtime, mtime))
         tmp = os.path.join(work, folder + '-tmp')
         os.makedirs(tmp)
-        r, seconds = release(tree, os.path.join(tree, 'dist'), umask, TZ=tz, TMPDIR=tmp, **sign)
+        r, seconds = release(tree, os.path.join(tree, 'dist'), umask, TZ=tz, TMPDIR=tmp, **env)
         exe = os.path.join(tree, 'dist/Brannoch.exe')
         if not check(r.returncode == 0, 'release in %s failed: %s' % (folder, r.stderr[-2000:])):
             return None
+        sign = 'BRANNOCH_SIGN_CERT' in env
         if sign:
             # The build the signature was added to: the signed exe without it.
             print(r.stdout.rstrip())
@@ -125,14 +127,16 @@ def verify(exe, ca):
     return subprocess.run(['osslsigncode', 'verify', '-CAfile', ca, '-in', exe], capture_output=True, text=True)
 
 
-def failed_signing(source, work, pki, key):
+def failed_signing(source, work, pki, key, kept_build):
     dist = os.path.join(work, 'dist')
     exe = os.path.join(dist, 'Brannoch.exe')
     # Failures: a key of another certificate (found before building), a
-    # time-stamp server that cannot be reached (found after). An exe left
-    # from an earlier run must not survive either.
+    # time-stamp server that cannot be reached (found after the build, which
+    # the first clone's kept build spares). An exe left from an earlier run
+    # must not survive either.
     for what, env in (('key of another certificate', dict(key, BRANNOCH_SIGN_KEY=os.path.join(pki, 'other.key'))),
-                      ('unreachable time-stamp server', dict(key, BRANNOCH_TIMESTAMP_URL='http://127.0.0.1:9/'))):
+                      ('unreachable time-stamp server', dict(key, BRANNOCH_TIMESTAMP_URL='http://127.0.0.1:9/',
+                                                             BRANNOCH_RELEASE_BUILD_DIR=kept_build))):
         os.makedirs(dist, exist_ok=True)
         open(exe, 'wb').write(b'an earlier release')
         r, seconds = release(source, dist, **env)
@@ -179,10 +183,11 @@ def main():
         make_pki(pki)
         key = dict(BRANNOCH_SIGN_CERT=os.path.join(pki, 'sign.pem'), BRANNOCH_SIGN_KEY=os.path.join(pki, 'sign.key'),
                    BRANNOCH_SIGN_NAME='Brannoch test build', BRANNOCH_SIGN_URL='https://brannoch.invalid/')
-        failed_signing(source, work, pki, key)
-        dist = reproducible(source, commit, work, key)
+        kept_build = os.path.join(work, 'kept-build')
+        dist = reproducible(source, commit, work, key, kept_build)
         if dist is not None:
             signed(dist, work, pki)
+        failed_signing(source, work, pki, key, kept_build)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     for p in problems:

@@ -15,6 +15,8 @@ that runs 32-bit code and wine32; without them they exit with SKIP (77).
   e2e.py --list                                 the scenario names
   e2e.py --build-dir DIR --demo OUT_DIR        the demo: one run with a screenshot and a table
   e2e.py --build-dir DIR --bench               figures: start-up and run overhead
+  e2e.py --build-dir DIR [--arch A] --template  boot the setting's template prefix only (scripts/test.sh,
+                                                during the builds; the scenarios then find it ready)
 """
 import argparse
 import fcntl
@@ -841,6 +843,7 @@ def main():
     ap.add_argument('--only', nargs='*')
     ap.add_argument('--demo', metavar='OUT_DIR')
     ap.add_argument('--bench', action='store_true')
+    ap.add_argument('--template', action='store_true', help='boot the template prefix, run nothing')
     args = ap.parse_args()
     if args.list:
         # "timed": the scenario measures how fast the dialog answers, so it runs alone.
@@ -875,6 +878,8 @@ def main():
     os.makedirs(work, exist_ok=True)
     template = os.path.join(work, 'template-' + ARCH['winearch'])
     make_template(template)
+    if args.template:
+        return 0
     Scenario.bins_driver = os.path.join(bins, 'driver.exe')
 
     if args.bench:
