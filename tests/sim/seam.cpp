@@ -1159,11 +1159,8 @@ int MessageBoxUnicode(HWND owner, const WCHAR* text, const WCHAR* caption, UINT 
   std::string utf8[2];
   for (int i = 0; i < 2; ++i)
     for (const WCHAR* w = i == 0 ? text : caption; w != nullptr && *w != 0; ++w) {
-      const unsigned c = *w;  // the box's texts hold no surrogate pairs
-      if (c < 0x80) utf8[i] += static_cast<char>(c);
-      else if (c < 0x800) utf8[i] += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
-      else utf8[i] += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
-                       static_cast<char>(0x80 | (c & 0x3F))};
+      std::string one;  // the box's texts hold no surrogate pairs
+      if (IconvOne("UTF-8", "UTF-16LE", {static_cast<char>(*w), static_cast<char>(*w >> 8)}, &one)) utf8[i] += one;
     }
   M().boxes.push_back({owner, utf8[0], utf8[1], type, M().clockMs, 65001});
   M().Record("MessageBox", utf8[1]);
