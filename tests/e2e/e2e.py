@@ -13,7 +13,7 @@ that runs 32-bit code and wine32; without them they exit with SKIP (77).
 
   e2e.py --build-dir DIR [--arch A] [--only NAME...]   run the scenarios (exit 1 on failure)
   e2e.py --list                                 the scenario names
-  e2e.py --build-dir DIR --demo OUT_DIR        the demo: one run with a screenshot and a table
+  e2e.py --build-dir DIR --demo OUT_DIR        the demo: a run and its pictures, and a table
   e2e.py --build-dir DIR --bench               figures: start-up and run overhead
   e2e.py --build-dir DIR [--arch A] --template  boot the setting's template prefix only (scripts/test.sh,
                                                 during the builds; the scenarios then find it ready)
@@ -238,6 +238,7 @@ class Scenario:
         self.leftover_lines = []  # what the final box names as staying
         self.report = {}
         self.note = ''
+        self.taken = []  # the pictures taken, by stage
 
     def check(self, ok, what):
         if not ok:
@@ -481,7 +482,8 @@ class Scenario:
                        c[0]['during'] != c[0]['before'] and c[0]['after'] == c[0]['before'],
                        'wait cursor during the run only: %s' % c)
 
-    def run(self, template, bins, exe, work, screenshot=None):
+    def run(self, template, bins, exe, work, shots=None):
+        """shots: a stage of the driver's (idle, run, box1...) -> the picture to take of the screen then."""
         px = Prefix(template, self.lang, work)
         self.prefix = px
         self.exe = exe
@@ -495,7 +497,7 @@ class Scenario:
             log = os.path.join(px.e2e, 'driver.log')
             ready, go = os.path.join(px.e2e, 'dialog-ready'), os.path.join(px.e2e, 'go')
             cmd = [WINE, os.path.join(bins, 'driver.exe'), 'run', winpath(exe, px.prefix), winpath(log, px.prefix)]
-            if screenshot:
+            if shots:
                 cmd += ['--ready', winpath(ready, px.prefix), '--go', winpath(go, px.prefix)]
             cmd += ['--probe'] if self.probe else []
             if self.dpi:
@@ -504,14 +506,17 @@ class Scenario:
             cmd += ['--during', self.during] if self.during else []
             driver = subprocess.Popen(cmd + self.answers, env=px.env, stdout=subprocess.DEVNULL,
                                       stderr=subprocess.DEVNULL)
-            if screenshot:
-                for _ in range(600):
-                    if os.path.exists(ready):
-                        break
+            while shots and driver.poll() is None:
+                if not os.path.exists(ready):
                     time.sleep(0.05)
-                time.sleep(0.5)
-                subprocess.run(['import', '-window', 'root', '-trim', '+repage', screenshot], env=px.env,
-                               stderr=subprocess.DEVNULL)
+                    continue
+                stage = open(ready).read().strip()
+                os.remove(ready)
+                if stage in shots:
+                    time.sleep(0.5)  # painted
+                    subprocess.run(['import', '-window', 'root', '-trim', '+repage', shots[stage]], env=px.env,
+                                   stderr=subprocess.DEVNULL)
+                    self.taken.append(stage)
                 open(go, 'w').close()
             driver.wait(timeout=300)
             lines = open(log, encoding='utf-8').read().splitlines()
@@ -887,9 +892,13 @@ def main():
     chosen = [s for s in scenarios() if (not args.only or s.name in args.only) and args.arch in s.arches]
     if args.demo:
         os.makedirs(args.demo, exist_ok=True)
-        s = Scenario('demo', 'zh-CN', [1, 2, 3], ['ok'], ['success'])
-        shot = os.path.join(os.path.abspath(args.demo), 'dialog.png')
-        ok = s.run(template, bins, exe, work, screenshot=shot)
+        out = lambda name: os.path.join(os.path.abspath(args.demo), name)
+        # The run as the user sees it: the dialog, its bar and step line while an uninstaller
+        # works, and the final box (the library held by the running tool waits for the restart).
+        s = Scenario('demo', 'zh-CN', [1, 2, 3], ['ok'], ['success'], delays={'uninst.exe': 8000}, during='shot')
+        shots = {'idle': out('dialog.png'), 'run': out('run.png'), 'box1': out('box-success.png')}
+        ok = s.run(template, bins, exe, work, shots=shots)
+        s.check(s.restart_said, 'the final box does not ask for the restart')
         print(table(s.report))
         inside = [p for p in s.report['pending'] if bare(p).startswith(RUN_PATH + '\\')]
         print('moved-aside files: %s' % ('in C:\\Windows\\%s, scheduled before the folder' % RUN_FOLDER if inside else
@@ -901,13 +910,23 @@ def main():
                     bytes.fromhex(f['caption']).decode('utf-8'), bytes.fromhex(f['text']).decode('utf-8'), f['owner']))
         print('neighbours (another vendor\'s folders, other Run values, Uninstall keys and shortcuts): %s'
               % ('intact' if not [p for p in s.problems if 'neighbour' in p] else 'DAMAGED'))
-        print('screenshot of the dialog: %s' % shot)
+        # A file held open by a program the run does not stop: the box names it and what to do.
+        left = Scenario('demo-leftover', 'zh-CN', held_file=True, editions=[1, 2, 3], answers=['ok'],
+                        expect_boxes=['leftover'])
+        shots['leftover'] = out('box-leftover.png')
+        left.run(template, bins, exe, work, shots={'box1': shots['leftover']})
         big = Scenario('demo-144dpi', 'zh-CN', [], ['ok'], ['success'], dpi=144)
-        shot144 = os.path.join(os.path.abspath(args.demo), 'dialog-144dpi.png')
-        ok = big.run(template, bins, exe, work, screenshot=shot144) and ok
-        s.problems += big.problems
-        print('screenshot at 144 DPI (150 %%), every text within its control%s: %s'
-              % ('' if not big.problems else ' FAILED', shot144))
+        shots['144'] = out('dialog-144dpi.png')
+        big.run(template, bins, exe, work, shots={'idle': shots['144']})
+        for other in (left, big):
+            s.problems += ['%s: %s' % (other.name, p) for p in other.problems]
+        taken = s.taken + ['leftover' for _ in left.taken] + ['144' for _ in big.taken]
+        s.check(taken == ['idle', 'run', 'box1', 'leftover', '144'], 'pictures taken: %s' % taken)
+        for stage, what in [('idle', 'the dialog'), ('run', 'during the run'), ('box1', 'the final box'),
+                            ('leftover', 'the final box when something stays'),
+                            ('144', 'the dialog at 144 DPI (150 %), every text within its control')]:
+            print('picture of %s: %s' % (what, shots[stage]))
+        ok = not s.problems
         print('demo %s%s' % ('PASSED' if ok else 'FAILED', '' if ok else ': ' + '; '.join(s.problems)))
         return 0 if ok else 1
     failed = 0

@@ -18,11 +18,14 @@
 // lines); --about the About box's too.
 // --probe: another thread sends the dialog WM_NULL every 20 ms from the click
 // to the end of the run and logs the longest wait for an answer.
+// --ready/--go: the harness takes pictures. At each stage (idle before the
+// click, run for the shot action, boxN before answering the Nth box) the
+// driver writes the stage's name to the ready file and waits for the go file.
 // --during: once uninst.exe runs, acts on the main dialog: cursor (sample the
 // cursor over the main button then, before the click and after the run),
 // click, about, esc, close (the close box), altf4, cancel, second (start the
 // exe again), progress (the bar and the step line, now and 3.5 s later), line
-// (the bar and the line once); then logs
+// (the bar and the line once), shot (a picture 4 s in); then logs
 // whether the dialog is still there and whether another
 // window of it appeared. Window texts are logged as hex of their Unicode's UTF-8.
 // Each box logs the bar and the line behind it (at-box); from the click to the
@@ -238,6 +241,20 @@ DWORD WINAPI EventThread(LPVOID) {
   return hook != nullptr;
 }
 
+const char* g_ready = nullptr;
+const char* g_go = nullptr;
+
+// Holds the driver while the harness takes its picture of the stage.
+void PauseFor(const std::string& stage) {
+  if (!g_ready || !g_go) return;
+  const std::string part = std::string(g_ready) + ".part";
+  FILE* r = std::fopen(part.c_str(), "w");
+  if (r) std::fputs(stage.c_str(), r), std::fclose(r);
+  MoveFileExA(part.c_str(), g_ready, MOVEFILE_REPLACE_EXISTING);
+  for (int i = 0; i < 600 && GetFileAttributesA(g_go) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+  DeleteFileA(g_go);
+}
+
 void ActDuringRun(HWND dlg, DWORD pid, const char* exe, const std::string& actions, HCURSOR* during) {
   LogButtonState("during-state", dlg);
   size_t from = 0;
@@ -259,6 +276,7 @@ void ActDuringRun(HWND dlg, DWORD pid, const char* exe, const std::string& actio
     else if (a == "second") StartSecond(dlg, exe);
     else if (a == "progress") LogProgress(dlg, "progress", 3500), LogTextFit(dlg, "during");
     else if (a == "line") LogProgress(dlg, "line", 0), LogTextFit(dlg, "during");
+    else if (a == "shot") Sleep(4000), PauseFor("run");
     else std::fprintf(g_log, "error unknown action %s\n", a.c_str());
     Sleep(150);
   }
@@ -396,11 +414,9 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, bool abo
   LogTextFit(dlg, "main");
   if (about) LogAboutFit(dlg, pid);
   std::fflush(g_log);
-  if (ready && go) {
-    FILE* r = std::fopen(ready, "w");
-    if (r) std::fclose(r);
-    for (int i = 0; i < 600 && GetFileAttributesA(go) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
-  }
+  g_ready = ready;
+  g_go = go;
+  PauseFor("idle");
   const bool cursor = during.find("cursor") != std::string::npos;
   HCURSOR cursorBefore = cursor ? CursorOverButton(dlg) : nullptr, cursorDuring = nullptr;
   const double tClick = Now();
@@ -412,7 +428,7 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, bool abo
   WaitForSingleObject(events.ready, 5000);
   PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
   size_t next = 0;
-  int quiet = 0;
+  int quiet = 0, boxes = 0;
   bool ok = true, acted = during.empty(), closed = false;
   double tDone = 0;
   while (Now() - tClick < 180000) {
@@ -435,6 +451,7 @@ int Run(const char* exe, const char* ready, const char* go, bool probe, bool abo
                    owner == dlg ? "main" : owner ? "other" : "none", GetDlgItem(box, IDYES) != nullptr,
                    GetDlgItem(box, IDNO) != nullptr, GetDlgItem(box, IDOK) != nullptr);
       LogProgress(dlg, "at-box", 0);
+      PauseFor("box" + std::to_string(++boxes));
       std::string answer = next < answers.size() ? answers[next++] : "unexpected";
       int id = IDOK;
       if (answer.rfind("click+", 0) == 0) {
