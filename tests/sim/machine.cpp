@@ -55,17 +55,17 @@ std::string Machine::Fold(const std::string& s) const {
   return out;
 }
 
-// Separator positions, never a trail byte.
-static std::vector<size_t> Separators(const Machine& m, const std::string& s) {
-  std::vector<size_t> seps;
+// The last separator's position, never a trail byte; npos where there is none.
+static size_t LastSeparator(const Machine& m, const std::string& s) {
+  size_t last = std::string::npos;
   for (size_t i = 0; i < s.size(); ++i) {
     if (m.IsLead(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) {
       ++i;
       continue;
     }
-    if (s[i] == '\\') seps.push_back(i);
+    if (s[i] == '\\') last = i;
   }
-  return seps;
+  return last;
 }
 
 // GetFullPathNameA: the name is read as characters of the code page, then made
@@ -77,23 +77,24 @@ static std::vector<size_t> Separators(const Machine& m, const std::string& s) {
 // one trailing period), and a name that does not end in a separator loses its
 // trailing periods and spaces.
 std::string Machine::FullPath(const std::string& path) const {
-  std::vector<std::string> chars;  // one or two bytes each
+  std::string s;
+  s.reserve(path.size());
+  bool drive = false;  // a single-byte character, then ':'
   for (size_t i = 0; i < path.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(path[i]);
     if (IsLead(c)) {
-      if (i + 1 < path.size()) chars.push_back(path.substr(i++, 2));
+      if (i + 1 < path.size()) s.append(path, i++, 2);
       continue;  // a lead byte without its trail byte converts to nothing
     }
-    chars.push_back(std::string(1, c == '/' ? '\\' : static_cast<char>(c)));
+    drive = drive || (s.size() == 1 && c == ':');
+    s += c == '/' ? '\\' : static_cast<char>(c);
   }
-  std::string s;
-  for (const auto& ch : chars) s += ch;
   if (s.empty()) return "";
   std::string root, rest;
-  if (s.size() >= 2 && s[1] == ':' && chars.size() >= 2 && chars[1] == ":") {
+  if (drive) {
     root = s.substr(0, 2) + "\\";
     rest = s.substr(2);
-  } else if (chars[0] == "\\") {
+  } else if (s[0] == '\\') {
     root = "C:\\";
     rest = s;
   } else {
@@ -136,26 +137,26 @@ std::string Machine::FullPath(const std::string& path) const {
   return full;
 }
 
+// A full path ends in a separator: a trailing byte 0x5C may be a trail byte.
+static bool EndsInSeparator(const Machine& m, const std::string& full) {
+  return full.size() > 3 && full.back() == '\\' && LastSeparator(m, full) == full.size() - 1;
+}
+
 std::string Machine::Normalize(const std::string& path) const {
   std::string p = FullPath(path);
-  // a trailing byte 0x5C may be a trail byte; only strip a real separator
-  if (p.size() > 3 && p.back() == '\\') {
-    auto seps = Separators(*this, p);
-    if (!seps.empty() && seps.back() == p.size() - 1) p.pop_back();
-  }
+  if (EndsInSeparator(*this, p)) p.pop_back();
   return p;
 }
 
 std::string Machine::Parent(const std::string& n) const {
-  auto seps = Separators(*this, n);
-  if (n.size() <= 3 || seps.empty()) return "";
-  size_t last = seps.back();
+  const size_t last = LastSeparator(*this, n);
+  if (n.size() <= 3 || last == std::string::npos) return "";
   return last == 2 ? n.substr(0, 3) : n.substr(0, last);
 }
 
 std::string Machine::Leaf(const std::string& n) const {
-  auto seps = Separators(*this, n);
-  return seps.empty() ? n : n.substr(seps.back() + 1);
+  const size_t last = LastSeparator(*this, n);
+  return last == std::string::npos ? n : n.substr(last + 1);
 }
 
 std::vector<std::string> Machine::Children(const std::string& n) const {
@@ -176,11 +177,11 @@ Machine::Node* Machine::FindNode(const std::string& path) {
   return const_cast<Node*>(static_cast<const Machine*>(this)->FindNode(path));
 }
 const Machine::Node* Machine::FindNode(const std::string& path) const {
-  const std::string full = FullPath(path);
-  auto it = nodes.find(Fold(Resolve(Normalize(full), false)));
+  std::string full = FullPath(path);
+  const bool trailing = EndsInSeparator(*this, full);
+  if (trailing) full.pop_back();  // as Normalize
+  auto it = nodes.find(Fold(Resolve(full, false)));
   if (it == nodes.end()) return nullptr;
-  const auto seps = Separators(*this, full);
-  const bool trailing = full.size() > 3 && !seps.empty() && seps.back() == full.size() - 1;
   return trailing && !it->second.dir ? nullptr : &it->second;
 }
 

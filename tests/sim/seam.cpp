@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <map>
 #include <vector>
 
 #include "platform/files.h"
@@ -73,17 +74,31 @@ const char* IconvName(UINT codePage) {
   }
 }
 
+// The descriptors this thread opened, kept: each iconv_open loads the
+// converter's module again once the last descriptor is closed.
+struct Converters {
+  std::map<std::pair<std::string, std::string>, iconv_t> open;
+  ~Converters() {
+    for (const auto& c : open)
+      if (c.second != reinterpret_cast<iconv_t>(-1)) iconv_close(c.second);
+  }
+};
+
 // One character's bytes converted with iconv; false when it does not convert.
 bool IconvOne(const char* to, const char* from, const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
+  thread_local Converters converters;
+  const auto key = std::make_pair(std::string(to), std::string(from));
+  auto it = converters.open.find(key);
+  if (it == converters.open.end()) it = converters.open.emplace(key, iconv_open(to, from)).first;
+  iconv_t cd = it->second;
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // the initial shift state
   std::string src = in;
   char buf[16];
   char* inp = &src[0];
   char* outp = buf;
   size_t inLeft = src.size(), outLeft = sizeof buf;
   const bool ok = iconv(cd, &inp, &inLeft, &outp, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
-  iconv_close(cd);
   if (ok) out->assign(buf, sizeof buf - outLeft);
   return ok;
 }
