@@ -147,6 +147,7 @@ class Machine {
   bool debugPrivilegeEnabled = false;  // the desktop user's processes open only then
   DWORD shellPid = 0;                  // the desktop shell of the program's session; 0 none
   std::set<int> breakawayJobs;  // jobs that let a child start outside them
+  std::pair<DWORD, uint64_t> justJoined;  // the process a job's port last told of, and when
   int comDepth = 0;             // COM initialisations not yet undone on the run's thread
   DWORD comFlags = 0;           // those of the last
 
