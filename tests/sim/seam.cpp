@@ -1020,7 +1020,8 @@ BOOL AllowJobBreakaway(HANDLE job) {
 // processes join only within the call that starts them: a wait with none
 // queued runs out on the virtual clock (a member's end, which ends a real
 // wait sooner, is not told). A process joins at its creation, before it runs
-// (Wine's server, add_job_process): told at that instant, it can be opened.
+// (Wine's server, add_job_process): told at that instant, it can be opened
+// however soon it ends.
 HANDLE WatchJobStarts(HANDLE job) {
   SEAM("WatchJobStarts");
   if (M().jobsMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, static_cast<HANDLE>(nullptr));
@@ -1040,7 +1041,7 @@ BOOL NextJobStart(HANDLE port, DWORD* processId, DWORD ms) {
     if (p.pid > h->pos && std::find(p.jobs.begin(), p.jobs.end(), h->job) != p.jobs.end()) {
       *processId = p.pid;
       h->pos = p.pid;
-      M().justJoined = {p.pid, M().clockMs};
+      if (p.startedAt == M().clockMs) M().justJoined = {p.pid, M().clockMs};
       return TRUE;
     }
   M().clockMs += ms;
