@@ -200,7 +200,7 @@ TEST(LeftoverUninstallers, JobEndsNothingWhenTheProgramIsEnded) {
 // for web pages (the user's choice from Windows 8 on, the class key before); the rest of its tree two
 // minutes at most after it ended; a child that asks to leave the job starts, and is not waited for.
 // Nor what such a program starts: a launcher's real browser, named otherwise, and the browser's helpers,
-// where the job's port tells who joined and the launcher is named as it joins, however soon it ends; an 8.3 registration.
+// where the job's port tells who joined, the launcher named as it joins however soon it ends; an 8.3 registration.
 TEST(LeftoverUninstallers, PageLeftOpenDoesNotHoldTheRun) {
   const char kLauncher[] = "C:\\Apps\\Pale\\launch.exe";  // starts kBrowser, ends after launcherMs
   const char kBrowser[] = "C:\\Apps\\Pale\\palemoon.exe";  // starts kHelper, never ends

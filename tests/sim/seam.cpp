@@ -1016,12 +1016,11 @@ BOOL AllowJobBreakaway(HANDLE job) {
 // started by a member, in that order, and the message stays queued after the
 // process has ended, its id then no longer vouched for (Microsoft's
 // JOBOBJECT_ASSOCIATE_COMPLETION_PORT page; not checked against Wine); sim
-// ids grow and are never reused, so the order is that of the ids. Sim
-// processes join only within the call that starts them: a wait with none
-// queued runs out on the virtual clock (a member's end, which ends a real
-// wait sooner, is not told). A process joins at its creation, before it runs
-// (Wine's server, add_job_process): told at that instant, it can be opened
-// however soon it ends.
+// ids grow and are never reused, so the order is that of the ids. A wait
+// with none queued runs out on the virtual clock: sim processes join only in
+// the call that starts them (a member's end, which ends a real wait sooner, is
+// not told). One joins at its creation, before it runs (Wine's server,
+// add_job_process): told at that instant, it opens however soon it ends.
 HANDLE WatchJobStarts(HANDLE job) {
   SEAM("WatchJobStarts");
   if (M().jobsMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, static_cast<HANDLE>(nullptr));
