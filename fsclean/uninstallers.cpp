@@ -19,7 +19,8 @@ void ReadDirectory(UINT (*get)(char*, UINT), char* buffer) {
   if (n == 0 || n >= MAX_PATH) buffer[0] = '\0';
 }
 
-// Between two looks at an uninstaller's job.
+// The longest between two looks at an uninstaller's job; its port, where it
+// has one, ends the wait as soon as a process joins.
 constexpr DWORD kJobPollMs = 20;
 // How long what the uninstaller started is waited for once the uninstaller
 // itself has ended: an NSIS copy's work takes seconds; a process still
@@ -34,15 +35,18 @@ constexpr DWORD kWaitSliceMs = 1000;
 // app) is not found. Empty where none is.
 struct PageBrowsers {
   char exe[2][MAX_PATH];
+  DWORD queryAccess;  // what opens a process to name it: the limited right from Vista on
 };
 void FindPageBrowsers(PageBrowsers* browsers) {
   OSVERSIONINFOA version;
   std::memset(&version, 0, sizeof version);
   version.dwOSVersionInfoSize = sizeof version;
+  const bool nt = pf::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
   // The user's choice is only read with ASSOCF_IS_PROTOCOL, which Windows 8 brought.
   const bool eightOrLater =
-      pf::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
-      (version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2));
+      nt && (version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2));
+  browsers->queryAccess =
+      nt && version.dwMajorVersion >= 6 ? PROCESS_QUERY_LIMITED_INFORMATION : PROCESS_QUERY_INFORMATION;
   const DWORD flags = pf::kAssocNoTruncate | (eightOrLater ? pf::kAssocIsProtocol : 0);
   static const char* const protocols[2] = {"http", "https"};
   for (int i = 0; i < 2; ++i) {
@@ -93,13 +97,15 @@ bool IsPageExe(const char* exeFile, const PageBrowsers& browsers) {
 }
 
 // The job's members in the order they joined, as its port told of them, each
-// judged once, when a snapshot first names it: left to the user (a page
-// program, or started by a member left to the user that joined before it) or
-// working. A launcher that starts the real browser under another name and
-// ends, and the browser's helpers, are so known by descent. A parent id is
-// trusted only as a member that joined before the child; one that ended
-// before it was named passes nothing on. Without a port (or past the table),
-// each member is judged by its own name at each look.
+// judged once: left to the user (a page program, or started by a member left
+// to the user that joined before it) or working. A page program is known by
+// its handle as its joining is told, before it can end; any other member when
+// a snapshot first names it, with its parent. A launcher that starts the real
+// browser under another name and ends at once, and the browser's helpers, are
+// so known by descent. A parent id is trusted only as a member that joined
+// before the child; one never named (not opened, or ended before the run took
+// in its joining) passes nothing on. Without a port (or past the table), each
+// member is judged by its own name at each look.
 constexpr DWORD kJoinedCapacity = 256;
 enum : unsigned char { kUnnamed, kWorking, kLeft };
 struct JobMembers {
@@ -117,17 +123,31 @@ int MemberBefore(const JobMembers& members, DWORD pid, DWORD before) {
   return -1;
 }
 
-// Takes in who joined since the last look and judges those a snapshot names.
-void NoteJoined(JobMembers* members, const PageBrowsers& browsers) {
+// Whether the process whose joining the port just told runs a page program,
+// named by a handle, which holds whatever it runs, however soon it ends. False
+// where it cannot be opened or named.
+bool PageAtJoin(DWORD pid, const PageBrowsers& browsers) {
+  pf::ScopedHandle process(pf::OpenProcess(browsers.queryAccess, FALSE, pid));
+  char image[MAX_PATH];
+  if (!process.IsValid() || pf::GetProcessImageFileNameA(process.Get(), image, MAX_PATH) == 0) return false;
+  image[MAX_PATH - 1] = '\0';  // its answer is no length to trust
+  return IsPageExe(image, browsers);
+}
+
+// Takes in who joined since the last look, waiting up to waitMs for the port
+// (pausing as long without one), and judges those a snapshot names.
+void NoteJoined(JobMembers* members, const PageBrowsers& browsers, DWORD waitMs) {
   DWORD pid = 0;
-  while (members->port.IsValid() && pf::NextJobStart(members->port.Get(), &pid)) {
+  if (!members->port.IsValid() && waitMs != 0) pf::Sleep(waitMs);
+  for (; members->port.IsValid() && pf::NextJobStart(members->port.Get(), &pid, waitMs); waitMs = 0) {
     if (members->count == kJoinedCapacity) {
       members->port.Close();
       return;
     }
     members->pid[members->count] = pid;
-    members->state[members->count++] = kUnnamed;
-    members->unnamed = true;
+    const bool page = PageAtJoin(pid, browsers);
+    members->state[members->count++] = page ? kLeft : kUnnamed;
+    if (!page) members->unnamed = true;
   }
   if (!members->unnamed) return;
   pf::ScopedHandle snapshot(pf::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -157,7 +177,7 @@ void NoteJoined(JobMembers* members, const PageBrowsers& browsers) {
 // the job's members cannot be listed or named, any one counts, as the count
 // of active processes says.
 bool JobStillWorking(HANDLE job, const PageBrowsers& browsers, JobMembers* members) {
-  NoteJoined(members, browsers);
+  NoteJoined(members, browsers, 0);
   DWORD active = 0;
   if (!pf::QueryJobActiveProcesses(job, &active)) return false;
   if (active == 0) return false;
@@ -292,19 +312,19 @@ bool StartThroughShell(const char* path, const char* directory, HANDLE job, pf::
 
 // The uninstaller without limit, in slices that tell how long, then the rest
 // of its job as long as it works and kTreeWaitMs at most. Where the job has a
-// port, who joins is taken in at each look while the uninstaller runs too: a
-// launcher it starts ends soon.
+// port, the run waits on it, while the uninstaller runs too, and so takes in
+// each member as it joins: a launcher the uninstaller starts ends soon.
 void WaitForTree(HANDLE process, HANDLE job, bool inJob, const PageBrowsers& browsers, JobMembers* members,
                  Waiting* waiting) {
   const bool watched = inJob && members->port.IsValid();
-  while (pf::WaitForSingleObject(process, watched ? kJobPollMs : kWaitSliceMs) == WAIT_TIMEOUT) {
-    if (watched) NoteJoined(members, browsers);
+  while (pf::WaitForSingleObject(process, watched ? 0 : kWaitSliceMs) == WAIT_TIMEOUT) {
+    if (watched) NoteJoined(members, browsers, kJobPollMs);
     waiting->Tell(!watched);
   }
   if (!inJob) return;
   const DWORD since = pf::GetTickCount();
   while (JobStillWorking(job, browsers, members) && pf::GetTickCount() - since < kTreeWaitMs) {
-    pf::Sleep(kJobPollMs);
+    NoteJoined(members, browsers, kJobPollMs);
     waiting->Tell(false);
   }
 }

@@ -73,9 +73,10 @@ BOOL QueryJobProcessIds(HANDLE job, DWORD* ids, DWORD capacity, DWORD* count);
 // handle closed by the caller; null where the system cannot.
 HANDLE WatchJobStarts(HANDLE job);
 // The next process the port tells of as joined (JOB_OBJECT_MSG_NEW_PROCESS),
-// in the order they joined, the port's other messages passed over; without
-// waiting. FALSE when none is queued.
-BOOL NextJobStart(HANDLE port, DWORD* processId);
+// in the order they joined, the port's other messages passed over. Waits up
+// to milliseconds for the port's first message (a member's end is one too),
+// not again once one came. FALSE when none told of a process joining.
+BOOL NextJobStart(HANDLE port, DWORD* processId, DWORD milliseconds);
 // Enables the debug privilege administrators hold, which opens the processes
 // of other accounts; FALSE when the token lacks it.
 BOOL EnableDebugPrivilege();

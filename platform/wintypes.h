@@ -86,6 +86,7 @@ typedef char16_t WCHAR;  // UTF-16 code unit, as on Windows
 
 #define TH32CS_SNAPPROCESS 0x2u
 #define PROCESS_QUERY_INFORMATION 0x400u
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
 #define TOKEN_QUERY 0x8u
 #define WAIT_OBJECT_0 0x0u
 #define WAIT_TIMEOUT 0x102u

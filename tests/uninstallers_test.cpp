@@ -200,7 +200,7 @@ TEST(LeftoverUninstallers, JobEndsNothingWhenTheProgramIsEnded) {
 // for web pages (the user's choice from Windows 8 on, the class key before); the rest of its tree two
 // minutes at most after it ended; a child that asks to leave the job starts, and is not waited for.
 // Nor what such a program starts: a launcher's real browser, named otherwise, and the browser's helpers,
-// where the job's port tells who joined and the launcher is named before it ends; an 8.3 registration.
+// where the job's port tells who joined, the launcher named as it joins however soon it ends; an 8.3 registration.
 TEST(LeftoverUninstallers, PageLeftOpenDoesNotHoldTheRun) {
   const char kLauncher[] = "C:\\Apps\\Pale\\launch.exe";  // starts kBrowser, ends after launcherMs
   const char kBrowser[] = "C:\\Apps\\Pale\\palemoon.exe";  // starts kHelper, never ends
@@ -213,13 +213,14 @@ TEST(LeftoverUninstallers, PageLeftOpenDoesNotHoldTheRun) {
     bool windows8 = true;
     const char* running = nullptr;  // left running, if not `leaves`
     uint32_t launcherMs = 30;
-    bool noPort = false;
+    const char* fails = nullptr;
   } cases[] = {
       {kLauncher, false, 0, 0, kLauncher, true, kHelper},
       {kBrowser, false, 0, 0, kBrowser, true, kHelper},
       {"C:\\Apps\\Pale Moon\\palemoon.exe", false, 0, 0, "C:\\Apps\\PALEMO~1\\PALEMO~1.EXE"},
-      {kLauncher, false, 0, 120000, kLauncher, true, kHelper, 0},          // ended before it was named
-      {kLauncher, false, 0, 120000, kLauncher, true, kHelper, 30, true},  // no port: by name alone
+      {kLauncher, false, 0, 0, kLauncher, true, kHelper, 0},  // ends at once
+      {kLauncher, false, 0, 120000, kLauncher, true, kHelper, 0, "OpenProcess"},  // not named as it joined
+      {kLauncher, false, 0, 120000, kLauncher, true, kHelper, 30, "WatchJobStarts"},  // no port: by name alone
       {"C:\\Program Files\\Mozilla Firefox\\FIREFOX.EXE", false, 0, 0},
       {"C:\\Program Files\\Internet Explorer\\iexplore.exe", false, 3000, 3000},
       {"C:\\WINDOWS\\explorer.exe", false, 0, 0},
@@ -238,7 +239,7 @@ TEST(LeftoverUninstallers, PageLeftOpenDoesNotHoldTheRun) {
     m.InstallProgram(kBrowser, {nullptr, UINT32_MAX, 0, false, kHelper});
     m.AddFile("C:\\Apps\\Pale Moon\\palemoon.exe");
     m.longNames[m.Fold("C:\\Apps\\PALEMO~1\\PALEMO~1.EXE")] = "C:\\Apps\\Pale Moon\\palemoon.exe";
-    if (c.noPort) m.FailAlways("WatchJobStarts");
+    if (c.fails) m.FailAlways(c.fails);
     m.ntMajor = 6, m.ntMinor = c.windows8 ? 2 : 1;
     m.protocolClassExe["http"] = m.protocolClassExe["https"] = "C:\\Program Files\\Internet Explorer\\iexplore.exe";
     if (c.pages != nullptr) m.protocolChoiceExe["http"] = m.protocolChoiceExe["https"] = c.pages;

@@ -572,7 +572,7 @@ HANDLE WatchJobStarts(HANDLE job) {
   ::CloseHandle(port);
   return nullptr;
 }
-BOOL NextJobStart(HANDLE port, DWORD* processId) {
+BOOL NextJobStart(HANDLE port, DWORD* processId, DWORD milliseconds) {
   auto get = As<BOOL(WINAPI*)(HANDLE, LPDWORD, PULONG_PTR, LPOVERLAPPED*, DWORD)>(
       Kernel32Export("GetQueuedCompletionStatus"));
   if (get == nullptr) return Missing(FALSE);
@@ -580,7 +580,7 @@ BOOL NextJobStart(HANDLE port, DWORD* processId) {
   ULONG_PTR key = 0;
   LPOVERLAPPED data = nullptr;
   // A job's message: its kind in the byte count, the process id in place of the OVERLAPPED.
-  while (get(port, &message, &key, &data, 0)) {
+  for (; get(port, &message, &key, &data, milliseconds); milliseconds = 0) {
     if (message != JOB_OBJECT_MSG_NEW_PROCESS) continue;
     *processId = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(data));
     return TRUE;

@@ -340,6 +340,7 @@ DWORD Machine::AddProcess(const std::string& exeFile, const std::string& owner) 
   nextPid_ += 4;
   p.exeFile = exeFile;
   p.owner = owner;
+  p.startedAt = clockMs;
   processes.push_back(p);
   return p.pid;
 }

@@ -39,7 +39,7 @@ struct Process {
   uint32_t exitDelayMs = 0;  // time from termination to exit
   bool terminated = false;
   bool exited = false;
-  uint64_t endAt = 0;
+  uint64_t endAt = 0, startedAt = 0;
   DWORD parentPid = 0;
   bool joinsParentJobs = true;  // started after its parent joined a job
   std::vector<int> jobs;        // nested jobs, as on Windows 8 and Wine 8
@@ -147,6 +147,7 @@ class Machine {
   bool debugPrivilegeEnabled = false;  // the desktop user's processes open only then
   DWORD shellPid = 0;                  // the desktop shell of the program's session; 0 none
   std::set<int> breakawayJobs;  // jobs that let a child start outside them
+  std::pair<DWORD, uint64_t> justJoined;  // the process a job's port told of as it started, and when
   int comDepth = 0;             // COM initialisations not yet undone on the run's thread
   DWORD comFlags = 0;           // those of the last
 

@@ -747,10 +747,11 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
   SEAM("OpenProcess");
   FAULT("OpenProcess", static_cast<HANDLE>(nullptr));
   sim::Process* p = M().FindProcess(processId);
-  if (p == nullptr || !M().IsAlive(processId)) return Fail(ERROR_INVALID_PARAMETER, static_cast<HANDLE>(nullptr));
+  if (p == nullptr || (!M().IsAlive(processId) && M().justJoined != std::make_pair(processId, M().clockMs)))
+    return Fail(ERROR_INVALID_PARAMETER, static_cast<HANDLE>(nullptr));
   M().processOpens.emplace_back(p->exeFile, access);
   if (ClosedToUs(*p)) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
-  const bool wantsMore = (access & ~static_cast<DWORD>(PROCESS_QUERY_INFORMATION)) != 0;
+  const bool wantsMore = (access & ~(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION)) != 0;
   if (wantsMore && !p->canOpenAll) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
   if (!wantsMore && !p->ownerReadable) return Fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
   HO obj(HO::kProcess);
@@ -907,7 +908,8 @@ BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, char* name, DWORD* 
   return TRUE;
 }
 
-// Windows XP and later: the image "in device form" (Microsoft's page), a
+// Windows XP and later: the image "in device form" (Microsoft's page; the
+// limited right is enough from Vista on), a
 // buffer without room for the zero refused; the A call's answer is no length:
 // "Windows returns 2*strlen-1" (Wine's psapi tests; Wine 8 gives the length).
 DWORD GetProcessImageFileNameA(HANDLE process, char* name, DWORD size) {
@@ -915,7 +917,8 @@ DWORD GetProcessImageFileNameA(HANDLE process, char* name, DWORD size) {
   if (M().imageFileCallMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, 0u);
   FAULT("GetProcessImageFileNameA", 0u);
   HO* h = M().GetHandle(H(process), HO::kProcess);
-  if (h == nullptr || !(h->access & PROCESS_QUERY_INFORMATION)) return Fail(ERROR_ACCESS_DENIED, 0u);
+  const DWORD query = PROCESS_QUERY_INFORMATION | (M().ntMajor < 6 ? 0 : PROCESS_QUERY_LIMITED_INFORMATION);
+  if (h == nullptr || !(h->access & query)) return Fail(ERROR_ACCESS_DENIED, 0u);
   const std::string& exe = M().FindProcess(h->pid)->exeFile;  // C: is the first volume
   const std::string image = "\\Device\\HarddiskVolume1" + (exe[1] == ':' ? exe.substr(2) : "\\" + exe);
   if (image.size() + 1 > size) return Fail(ERROR_INSUFFICIENT_BUFFER, 0u);
@@ -1028,7 +1031,11 @@ BOOL AllowJobBreakaway(HANDLE job) {
 // started by a member, in that order, and the message stays queued after the
 // process has ended, its id then no longer vouched for (Microsoft's
 // JOBOBJECT_ASSOCIATE_COMPLETION_PORT page; not checked against Wine); sim
-// ids grow and are never reused, so the order is that of the ids.
+// ids grow and are never reused, so the order is that of the ids. A wait
+// with none queued runs out on the virtual clock: sim processes join only in
+// the call that starts them (a member's end, which ends a real wait sooner, is
+// not told). One joins at its creation, before it runs (Wine's server,
+// add_job_process): told at that instant, it opens however soon it ends.
 HANDLE WatchJobStarts(HANDLE job) {
   SEAM("WatchJobStarts");
   if (M().jobsMissing) return Fail(ERROR_CALL_NOT_IMPLEMENTED, static_cast<HANDLE>(nullptr));
@@ -1040,7 +1047,7 @@ HANDLE WatchJobStarts(HANDLE job) {
   return ToHandle(M().NewHandle(obj));
 }
 
-BOOL NextJobStart(HANDLE port, DWORD* processId) {
+BOOL NextJobStart(HANDLE port, DWORD* processId, DWORD ms) {
   SEAM("NextJobStart");
   HO* h = M().GetHandle(H(port), HO::kPort);
   if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -1048,8 +1055,10 @@ BOOL NextJobStart(HANDLE port, DWORD* processId) {
     if (p.pid > h->pos && std::find(p.jobs.begin(), p.jobs.end(), h->job) != p.jobs.end()) {
       *processId = p.pid;
       h->pos = p.pid;
+      if (p.startedAt == M().clockMs) M().justJoined = {p.pid, M().clockMs};
       return TRUE;
     }
+  M().clockMs += ms;
   return Fail(WAIT_TIMEOUT, FALSE);
 }
 
