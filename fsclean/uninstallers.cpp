@@ -162,6 +162,10 @@ void NoteJoined(JobMembers* members, const PageBrowsers& browsers, DWORD waitMs)
     const int i = MemberBefore(*members, entry.th32ProcessID, members->count);
     if (i < 0 || members->state[i] != kUnnamed) continue;
     entry.szExeFile[MAX_PATH - 1] = '\0';
+    if (entry.szExeFile[0] == '\0') {  // listed before it has a name (Wine, until it runs): at the next look
+      members->unnamed = true;
+      continue;
+    }
     parent[i] = entry.th32ParentProcessID;
     named[i] = IsPageExe(entry.szExeFile, browsers) ? 2 : 1;
   }

@@ -778,6 +778,10 @@ const std::vector<Difference>& UnprobedDifferences() {
        "processes of other sessions and of other accounts (SYSTEM's S-1-5-18, a domain account of the user's name)",
        "learn.microsoft.com ProcessIdToSessionId, EqualSid, \"Security identifiers\" (the domain in each SID); "
        "KB 243330 (well-known SIDs); Wine 8 gives every process of a prefix the one token and session"},
+      {"toolhelp.name-before-it-runs", "a process not yet running has no name: an empty szExeFile, GetProcessImageFileNameA 0",
+       "a process has its image's name from its creation",
+       "learn.microsoft.com PROCESSENTRY32 (szExeFile: the name of the executable file for the process), "
+       "NtCreateUserProcess names the image as it maps it; seen under Wine 8 in the page-left-open scenario"},
       {"taskbar.progress", "ITaskbarList3::SetProgressState and SetProgressValue are stubs: the button shows nothing",
        "the taskbar button shows the dialog's progress (Windows 7 on)",
        "Wine's explorerframe taskbar.c (FIXME stubs); learn.microsoft.com ITaskbarList3::SetProgressValue"},

@@ -678,8 +678,10 @@ class Scenario:
                 want += ['linked'] if self.links and e == 3 else []
                 self.check(left == sorted(want + (['sub'] if self.subfolder else [])),
                            'edition %d program folder holds %s' % (e, left))
-        for left in self.opens.values():  # the run ended while it runs
+        for left in self.opens.values():  # the run ended while it runs, and was not held by it (120 s at most)
             self.check('process:' + left.lower() in present, '%s left by an uninstaller no longer runs' % left)
+            at = [float(l.split()[1][6:]) for l in self.driver_lines if l.startswith('box ')]
+            self.check(at and at[-1] < 60000, '%s held the run: the final box came after %s ms' % (left, at))
         self.check_subfolders(px, 'after the run')
         for n in NEIGHBOUR_KEYS:
             self.check(n in present, 'neighbour key %s' % n)
